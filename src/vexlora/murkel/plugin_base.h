@@ -1,0 +1,26 @@
+// MessDetectorPlugin, the base class of every detector, and the pieces of the
+// protocol the concrete plugins share.
+#pragma once
+
+#include "shared/function.h"
+#include "shared/plugin_layout.h"
+
+namespace vx::murkel {
+
+// Native slots 1 and 2 of the base class: reach a Python override when
+// skip_dispatch is 0, otherwise (or without one) raise NotImplementedError.
+int base_feed_info(MessDetectorPluginObject* self, PyObject* character, CharInfoObject* info, int skip_dispatch) noexcept;
+int base_reset(MessDetectorPluginObject* self, int skip_dispatch) noexcept;
+extern const PluginVTable kMessDetectorPluginVTable;
+
+// Convert a feed_info character argument to its code point.
+bool public_codepoint(PyObject* character, Py_UCS4* out) noexcept;
+
+// Publish `vtable` in the class dictionary entry __pyx_vtable__.
+int publish_vtable(PyTypeObject* type, const PluginVTable* vtable) noexcept;
+
+// Ready the base type (and bind it in the module).
+int register_base_plugin_type(PyObject* module) noexcept;
+int attach_base_plugin_methods() noexcept;
+
+}  // namespace vx::murkel

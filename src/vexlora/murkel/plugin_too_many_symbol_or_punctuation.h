@@ -1,0 +1,53 @@
+// TooManySymbolOrPunctuationPlugin: punctuation and symbols among printable
+// characters; a character repeating the one before it is never counted.
+#pragma once
+
+#include "murkel/state.h"
+
+namespace vx::murkel {
+
+struct TooManySymbolOrPunctuationTraits {
+    using Object = TooManySymbolOrPunctuationPluginObject;
+    static constexpr const char* kName = "TooManySymbolOrPunctuationPlugin";
+    static constexpr const char* kDoc = nullptr;
+    static constexpr bool kHasReference = false;
+    static constexpr uint32_t kNoCharacter = 0xFFFFFFFFu;
+
+    static void construct(Object* self) noexcept {
+        self->_punctuation_count = 0;
+        self->_symbol_count = 0;
+        self->_character_count = 0;
+        self->_last_printable_char = kNoCharacter;
+    }
+
+    // The previous character is kept across a reset on purpose.
+    static void reset(Object* self) noexcept {
+        self->_punctuation_count = 0;
+        self->_symbol_count = 0;
+        self->_character_count = 0;
+    }
+
+    static int feed(Object* self, Py_UCS4 cp, const CharInfoObject* info) noexcept {
+        self->_character_count += 1;
+        if (cp != self->_last_printable_char && !info->safe) {
+            if (info->punct) {
+                self->_punctuation_count += 1;
+            } else if (!info->digit && info->sym && !info->emoticon) {
+                self->_symbol_count += 2;
+            }
+        }
+        self->_last_printable_char = cp;
+        return 0;
+    }
+
+    static double ratio(const Object* self) noexcept {
+        if (self->_character_count == 0) {
+            return 0.0;
+        }
+        double r = static_cast<double>(self->_punctuation_count + self->_symbol_count) /
+                   static_cast<double>(self->_character_count);
+        return r >= 0.3 ? r : 0.0;
+    }
+};
+
+}  // namespace vx::murkel

@@ -1,0 +1,62 @@
+// Field descriptions: each class's native fields are described once (name,
+// kind, offset), and that one table drives attribute access, the state tuple
+// of pickling (alphabetical order) and the layout checksums.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vx {
+
+enum class FieldKind : uint8_t {
+    Int32,      // signed 32-bit counter (or bit set)
+    UInt32,     // unsigned 32-bit code point
+    Bool,       // 32-bit integer holding 0 or 1, seen from Python as bool
+    Str,        // object reference holding exactly a str, or None
+    Object,     // object reference holding anything (None when empty)
+};
+
+struct FieldDesc {
+    const char* name;
+    FieldKind kind;
+    Py_ssize_t offset;
+};
+
+// One class: its fields in declaration order and in state (alphabetical) order,
+// and its three accepted layout checksums (the first is written).
+struct ClassFields {
+    const char* class_name;
+    const FieldDesc* fields;        // declaration order
+    Py_ssize_t count;
+    const uint8_t* state_order;     // indices into `fields`, alphabetical by name
+    long checksums[3];              // SHA-256, SHA-1, MD5 prefixes (28 bits)
+    const char* member_text;        // state-order names joined with ", "
+};
+
+template <class T>
+inline T& field_at(PyObject* obj, const FieldDesc& f) noexcept {
+    return *reinterpret_cast<T*>(reinterpret_cast<char*>(obj) + f.offset);
+}
+
+// Read one field as a new Python object.
+inline PyObject* field_get(PyObject* obj, const FieldDesc& f) noexcept {
+    switch (f.kind) {
+        case FieldKind::Int32:
+            return PyLong_FromLong(field_at<int32_t>(obj, f));
+        case FieldKind::UInt32:
+            return PyLong_FromUnsignedLong(field_at<uint32_t>(obj, f));
+        case FieldKind::Bool:
+            return PyBool_FromLong(field_at<int32_t>(obj, f));
+        case FieldKind::Str:
+        case FieldKind::Object: {
+            PyObject* v = field_at<PyObject*>(obj, f);
+            return Py_NewRef(v ? v : Py_None);
+        }
+    }
+    Py_UNREACHABLE();
+}
+
+}  // namespace vx

@@ -1,0 +1,37 @@
+// Module start-up steps shared by both extension modules (multi-phase
+// initialisation): the create step with its one-interpreter rule, the version
+// check, and `from <module> import <names>` into the module namespace.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+
+namespace vx {
+
+// What a module remembers about its one initialisation.
+struct ModuleRecord {
+    PyObject* module = nullptr;   // strong reference once the execute step succeeded (or runs)
+    int64_t interpreter_id = -1;  // interpreter that first created the module
+};
+
+// Create step: refuse a second interpreter, reuse an initialised module,
+// otherwise create a module named after the spec and copy its attributes.
+PyObject* create_module(ModuleRecord& record, PyObject* spec) noexcept;
+
+// Warn (RuntimeWarning) when the running interpreter is not 3.12.
+int check_runtime_version(const char* module_fullname) noexcept;
+
+// Make sure sys.modules holds `module` under `fullname`.
+int ensure_in_sys_modules(const char* fullname, PyObject* module) noexcept;
+
+// `from <from_module> import <names...>` binding each name in module_dict, in
+// order. A module already in sys.modules that has every name is used as is.
+int import_names(PyObject* module_dict, const char* from_module, const char* const* names,
+                 Py_ssize_t count) noexcept;
+
+// `import <name>` binding it under the same name.
+int import_module_as(PyObject* module_dict, const char* name) noexcept;
+
+}  // namespace vx
