@@ -1,0 +1,49 @@
+// Character records as tessaly reads them: ASCII from murkel's prebuilt
+// _ASCII_CHAR_INFO list, everything else from murkel's native cache.
+//
+// The ASCII list is a rebindable module global, so it is validated before it
+// is indexed: a list shorter than 128 entries or an entry that is not a
+// CharInfo is refused with TypeError instead of being read.
+#pragma once
+
+#include "tessaly/state.h"
+
+namespace vx::tessaly {
+
+// The current _ASCII_CHAR_INFO as a validated list (new reference), or
+// nullptr with an exception.
+inline PyObject* ascii_table() noexcept {
+    PyObject* table = get_global(g.names.n__ASCII_CHAR_INFO);
+    if (table == nullptr) {
+        return nullptr;
+    }
+    if (!PyList_CheckExact(table)) {
+        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "list", Py_TYPE(table)->tp_name);
+        Py_DECREF(table);
+        return nullptr;
+    }
+    if (PyList_GET_SIZE(table) < 128) {
+        PyErr_Format(PyExc_TypeError, "_ASCII_CHAR_INFO must hold 128 CharInfo records, got %zd entries",
+                     PyList_GET_SIZE(table));
+        Py_DECREF(table);
+        return nullptr;
+    }
+    return table;
+}
+
+// Record of `cp` (new reference) or nullptr with an exception. `table` is a
+// list validated by ascii_table(); its entries are checked on use.
+inline CharInfoObject* record_for(PyObject* table, Py_UCS4 cp) noexcept {
+    if (cp <= 127) {
+        PyObject* entry = PyList_GET_ITEM(table, cp);
+        if (!is_char_info(entry)) {
+            PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(entry)->tp_name,
+                         g.char_info_type->tp_name);
+            return nullptr;
+        }
+        return reinterpret_cast<CharInfoObject*>(Py_NewRef(entry));
+    }
+    return g.char_info_from_codepoint(cp);
+}
+
+}  // namespace vx::tessaly
