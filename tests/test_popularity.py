@@ -26,7 +26,7 @@ from vexlora.constant import FREQUENCIES
 from vexlora.tessaly import characters_popularity_compare
 
 POOL = [chr(0x4E00 + k) for k in range(255)]  # BMP letters shared by the controlled profiles
-FOREIGN = [chr(0x0400 + k) for k in range(400)] + ["ab", "", 7, None, "\U0001F600"]  # never in a profile
+FOREIGN = [chr(0x0400 + k) for k in range(400)] + ["ab", "", 7, None, "\U0001F600", "\udc00"]  # in no profile
 SIZES = [1, 2, 3, 4, 5, 8, 13, 20, 25, 26, 27, 28, 30, 33, 40, 50, 60, 64, 80, 100, 110, 120, 127, 128,
          129, 130, 150, 200, 254, 255, 6, 7, 9, 10, 12, 16, 24, 45, 70, 90]
 
@@ -191,6 +191,21 @@ def test_argument_errors(args, kwargs, message):
     with pytest.raises(TypeError) as info:
         characters_popularity_compare(*args, **kwargs)
     assert str(info.value) == message
+
+
+def test_long_inputs_release_their_buffers():
+    import tracemalloc
+    observed = list(FREQUENCIES["English"]) * 40  # over 512 elements: allocated buffers
+    characters_popularity_compare("English", observed)
+    tracemalloc.start()
+    try:
+        start = tracemalloc.get_traced_memory()[0]
+        for _ in range(50):
+            characters_popularity_compare("English", observed)
+        growth = tracemalloc.get_traced_memory()[0] - start
+    finally:
+        tracemalloc.stop()
+    assert growth < 4096
 
 
 def test_str_subclass_language_is_refused():

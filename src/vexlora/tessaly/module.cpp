@@ -92,13 +92,13 @@ static_assert(std::size(kMurkelTypes) == 1 + kPluginTypeCount);
 
 // Fetch a class of murkel and check that its instances are at least as large
 // as the record layout this module reads them through.
-PyTypeObject* import_type(PyObject* murkel, const ImportedType& spec) noexcept {
-    Ref obj = Ref::steal(PyObject_GetAttrString(murkel, spec.name));
+PyTypeObject* import_type(PyObject* murkel, const ImportedType& wanted) noexcept {
+    Ref obj = Ref::steal(PyObject_GetAttrString(murkel, wanted.name));
     if (!obj) {
         return nullptr;
     }
     if (!PyType_Check(obj.get())) {
-        PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", kMurkelName, spec.name);
+        PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", kMurkelName, wanted.name);
         return nullptr;
     }
     auto* type = reinterpret_cast<PyTypeObject*>(obj.get());
@@ -107,14 +107,14 @@ PyTypeObject* import_type(PyObject* murkel, const ImportedType& spec) noexcept {
     const char* const message =
         "%.200s.%.200s size changed, may indicate binary incompatibility. Expected %zd from C header, got %zd "
         "from PyObject";
-    if (static_cast<size_t>(basicsize + itemsize) < spec.size) {
-        PyErr_Format(PyExc_ValueError, message, kMurkelName, spec.name, static_cast<Py_ssize_t>(spec.size),
+    if (static_cast<size_t>(basicsize + itemsize) < wanted.size) {
+        PyErr_Format(PyExc_ValueError, message, kMurkelName, wanted.name, static_cast<Py_ssize_t>(wanted.size),
                      basicsize + itemsize);
         return nullptr;
     }
-    if (static_cast<size_t>(basicsize) > spec.size) {
-        Ref text = Ref::steal(PyUnicode_FromFormat(message, kMurkelName, spec.name,
-                                                   static_cast<Py_ssize_t>(spec.size), basicsize));
+    if (static_cast<size_t>(basicsize) > wanted.size) {
+        Ref text = Ref::steal(PyUnicode_FromFormat(message, kMurkelName, wanted.name,
+                                                   static_cast<Py_ssize_t>(wanted.size), basicsize));
         if (!text || PyErr_WarnEx(nullptr, PyUnicode_AsUTF8(text.get()), 0) < 0) {
             return nullptr;
         }
