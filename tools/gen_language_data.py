@@ -333,10 +333,9 @@ def word_stream(name: str, source: str, key: str, sources: pathlib.Path) -> Iter
 # precomposed form, which is then a letter of its own: count it from the
 # sequences (the base letter keeps its count, as decomposed text shows it).
 _NUKTA_FORMS = {
-    unicodedata.decomposition(chr(cp)).split()[0]: chr(cp)
-    for cp in list(range(0x0958, 0x0960)) + [0x09DC, 0x09DD, 0x09DF]
+    chr(int(unicodedata.decomposition(chr(cp)).split()[0], 16)): chr(cp)
+    for cp in [*range(0x0958, 0x0960), 0x09DC, 0x09DD, 0x09DF]
 }
-_NUKTA_FORMS = {(chr(int(base, 16))): form for base, form in _NUKTA_FORMS.items()}
 _NUKTA = {"\u093c", "\u09bc"}
 
 
