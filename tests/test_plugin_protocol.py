@@ -57,15 +57,10 @@ def test_base_class_implements_nothing():
     assert m.MessDetectorPlugin.__doc__ == "Base class for mess-detection plugins."
 
 
-def test_python_subclass_works_like_a_plugin():
+def test_python_subclasses_override_or_raise():
     plugin = Counting()
     plugin.feed_info("a", A)
     assert plugin.ratio == 1.0
-    plugin.reset()
-    assert plugin.ratio == 0.0
-
-
-def test_python_subclass_without_overrides_raises():
     plugin = Bare()
     for action in (lambda: plugin.ratio, plugin.reset, lambda: plugin.feed_info("a", A)):
         with pytest.raises(NotImplementedError):
@@ -82,7 +77,6 @@ def test_concrete_plugins_are_final(cls):
 def test_class_shape(cls):
     assert cls.__module__ == "vexlora.murkel" and cls.__base__ is m.MessDetectorPlugin
     assert cls.feed_info.__qualname__ == f"{cls.__name__}.feed_info"
-    assert cls.reset.__module__ == "vexlora.murkel"
     docs = {m.CjkUncommonPlugin: "Detect messy CJK text that probably means nothing.",
             m.SuspiciousKatakanaPlugin: "Detect implausible halfwidth Katakana and uncommon CJK combinations."}
     assert cls.__doc__ == docs.get(cls)
@@ -90,12 +84,10 @@ def test_class_shape(cls):
 
 BAD_FEEDS = [
     (("ab", A), ValueError, "only single character unicode strings can be converted to Py_UCS4, got length 2"),
-    (("", A), ValueError, "got length 0"),
     ((None, A), TypeError, "ord() expected string of length 1, but NoneType found"),
     ((b"a", A), TypeError, "Argument 'character' has incorrect type (expected str, got bytes)"),
     ((type("S", (str,), {})("a"), A), TypeError, "Argument 'character' has incorrect type"),
     (("a", None), TypeError, "Argument 'info' has incorrect type (expected vexlora.murkel.CharInfo, got NoneType)"),
-    (("a", "a"), TypeError, "Argument 'info' has incorrect type (expected vexlora.murkel.CharInfo, got str)"),
     (("a",), TypeError, "feed_info() takes exactly 2 positional arguments (1 given)"),
     (("a", A, A), TypeError, "feed_info() takes exactly 2 positional arguments (3 given)"),
 ]
@@ -117,20 +109,11 @@ def test_bad_feed_changes_nothing(cls, args, exc, message):
     (lambda p: p.reset(x=1), "reset() got an unexpected keyword argument 'x'"),
     (lambda p: p.feed_info("a", info=A, extra=1), "feed_info() got an unexpected keyword argument 'extra'"),
     (lambda p: type(p)(1), "__init__() takes exactly 0 positional arguments (1 given)"),
-    (lambda p: type(p)(x=1), "__init__() got an unexpected keyword argument 'x'"),
 ])
-@pytest.mark.parametrize("cls", [m.TooManyAccentuatedPlugin, m.SuspiciousRange])
-def test_argument_errors(cls, call, message):
+def test_argument_errors(call, message):
     with pytest.raises(TypeError) as err:
-        call(cls())
+        call(m.SuspiciousRange())
     assert str(err.value) == message
-
-
-def test_keywords_are_accepted():
-    plugin = m.TooManyAccentuatedPlugin()
-    for _ in range(8):
-        plugin.feed_info(info=m._char_info("é"), character="é")
-    assert plugin.ratio == 1.0
 
 
 def test_failed_conversion_names_both_routines():
@@ -140,20 +123,11 @@ def test_failed_conversion_names_both_routines():
     assert names[-2:] == ["vexlora.murkel.UnprintablePlugin.feed_info", "vexlora.murkel._public_codepoint"]
 
 
-# --- The native method table ---
-
-@pytest.mark.parametrize("cls", [m.MessDetectorPlugin] + PLUGINS)
-def test_every_class_publishes_its_own_table(cls):
-    assert type(cls.__dict__["__pyx_vtable__"]).__name__ == "PyCapsule"
-    table = vtable_of(cls)
-    if cls is m.MessDetectorPlugin:
-        assert not table.feed and not table.ratio
-    else:
-        assert table.feed and table.ratio and table.feed_info and table.reset
-
+# --- The native method table, as another extension module calls it ---
 
 def test_base_slots_dispatch_to_python_overrides():
     table = vtable_of(m.MessDetectorPlugin)
+    assert not table.feed and not table.ratio
     plugin = Counting()
     assert table.feed_info(plugin, "a", id(A), 0) == 0
     assert plugin.seen == [("a", A)]

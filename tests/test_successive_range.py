@@ -41,7 +41,6 @@ def tables(monkeypatch):
 
 @pytest.mark.parametrize("a, b, expected", [
     ("Basic Latin", "Latin-1 Supplement", False),   # same family
-    ("Cyrillic", "Cyrillic", False),
     ("Nowhere", "Nowhere", False),                 # two unknown families are equal too
     ("Cyrillic", "General Punctuation", False),     # compatible with anything, either side
     ("General Punctuation", "Greek", False),
@@ -51,14 +50,13 @@ def tables(monkeypatch):
     ("Thai", "Basic Latin", False),
     ("Basic Latin", "Cyrillic", True),
     ("Cyrillic", "Basic Latin", True),
-    ("Cyrillic", "Greek", True),
     ("Cyrillic", "Nowhere", True),
 ])
 def test_rules(tables, a, b, expected):
     assert judge(a, b) is expected
 
 
-@pytest.mark.parametrize("args", [(None, "Basic Latin"), ("Basic Latin", None), (None, None), (None, 5)])
+@pytest.mark.parametrize("args", [(None, "Basic Latin"), ("Basic Latin", None)])
 def test_unknown_block_is_suspicious_without_any_table(monkeypatch, args):
     for name in ("_RANGE_FAMILIES", "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES", "_COMPATIBLE_RANGE_FAMILIES",
                  "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES"):
@@ -70,7 +68,6 @@ def test_unknown_block_is_suspicious_without_any_table(monkeypatch, args):
     ("Basic Latin", "Klingon", KeyError, "Klingon"),
     ("Odd", "Basic Latin", TypeError, "Expected str, got int"),
     ("Basic Latin", "Odd", TypeError, "Expected str, got int"),
-    ([], "Basic Latin", TypeError, "unhashable"),
 ])
 def test_table_errors_propagate_with_a_traceback_entry(tables, a, b, exc, message):
     with pytest.raises(exc, match=message) as err:
@@ -85,19 +82,12 @@ def test_missing_table_is_a_name_error(monkeypatch, tables):
         judge("Cyrillic", "Greek")
 
 
-@pytest.mark.parametrize("call, message", [
-    (lambda: judge("Basic Latin"), "is_suspiciously_successive_range() takes exactly 2 positional arguments (1 given)"),
-    (lambda: judge("a", "b", "c"), "is_suspiciously_successive_range() takes exactly 2 positional arguments (3 given)"),
-    (lambda: judge("a", unicode_range_c="b"), "is_suspiciously_successive_range() got an unexpected keyword argument 'unicode_range_c'"),
-])
-def test_argument_errors(call, message):
-    with pytest.raises(TypeError) as err:
-        call()
-    assert str(err.value) == message
-
-
-def test_keywords_are_accepted(tables):
+def test_arguments(tables):
     assert judge(unicode_range_b="Basic Latin", unicode_range_a="Cyrillic") is True
+    with pytest.raises(TypeError, match=r"^is_suspiciously_successive_range\(\) takes exactly 2 positional arguments \(1 given\)$"):
+        judge("Basic Latin")
+    with pytest.raises(TypeError, match="got an unexpected keyword argument 'unicode_range_c'"):
+        judge("a", unicode_range_c="b")
 
 
 def test_module_attribute_is_an_unbounded_lru_cache():
@@ -120,11 +110,6 @@ def test_memo_keeps_answers_but_not_errors(monkeypatch, tables):
     families.update({first: "Greek", second: "Cyrillic"})   # the memo answers from now on
     monkeypatch.setattr(m, "_RANGE_FAMILIES", Raising())
     assert m.is_suspiciously_successive_range(first, second) is False
-
-
-def test_real_host_tables():
-    assert m.is_suspiciously_successive_range("Basic Latin", "Latin-1 Supplement") is False
-    assert m.is_suspiciously_successive_range("Basic Latin", "Cyrillic") is True
 
 
 # --- SuspiciousRange goes through the module global ---
@@ -161,11 +146,3 @@ def test_suspicious_range_failure_keeps_the_previous_block(monkeypatch):
     feed_range(plugin, ["Cyrillic"] + ["Basic Latin"] * 11)
     assert calls[0] == ("Basic Latin", "Cyrillic")
     assert plugin.ratio == pytest.approx(2 * 2 / 14)   # the failed character was counted
-
-
-def test_suspicious_range_missing_global_is_a_name_error(monkeypatch):
-    plugin = m.SuspiciousRange()
-    feed_range(plugin, ["Basic Latin"])
-    monkeypatch.delattr(m, "is_suspiciously_successive_range")
-    with pytest.raises(NameError, match="is_suspiciously_successive_range"):
-        feed_range(plugin, ["Cyrillic"])
