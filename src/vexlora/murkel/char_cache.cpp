@@ -120,7 +120,7 @@ CharInfoObject* char_info_from_codepoint(Py_UCS4 cp) noexcept {
 
 int define_char_info_function(PyObject* module) noexcept {
     static const FunctionDef def{"_char_info", py_char_info,
-                                 "Build and cache character information for the public string API."};
+                                 "Build and cache character information for the public string API.", "(character)"};
     Ref fn = Ref::steal(new_function(def, kModuleName, nullptr));
     return fn ? PyModule_AddObjectRef(module, "_char_info", fn.get()) : -1;
 }

@@ -79,6 +79,14 @@ PyObject* get_defaults(PyObject* self, void*) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
     return Py_NewRef(f->defaults ? f->defaults : Py_None);
 }
+// Lets inspect.signature() describe the function.
+PyObject* get_text_signature(PyObject* self, void*) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    if (f->text_signature == nullptr) {
+        Py_RETURN_NONE;
+    }
+    return PyUnicode_FromString(f->text_signature);
+}
 PyObject* get_module(PyObject* self, void*) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
     return Py_NewRef(f->module ? f->module : Py_None);
@@ -99,6 +107,7 @@ PyGetSetDef function_getset[] = {
     {"__qualname__", get_qualname, nullptr, nullptr, nullptr},
     {"__doc__", get_doc, nullptr, nullptr, nullptr},
     {"__defaults__", get_defaults, nullptr, nullptr, nullptr},
+    {"__text_signature__", get_text_signature, nullptr, nullptr, nullptr},
     {"__module__", get_module, set_module, nullptr, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -134,6 +143,7 @@ PyObject* make(const FunctionDef& def, const char* module_name, PyTypeObject* ow
     f->doc = doc.release();
     f->defaults = Py_XNewRef(defaults);
     f->dict = nullptr;
+    f->text_signature = def.text_signature;
     PyObject_GC_Track(f);
     return reinterpret_cast<PyObject*>(f);
 }

@@ -17,7 +17,8 @@ using NativeImpl = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize
 struct FunctionDef {
     const char* name;
     NativeImpl impl;
-    const char* doc;  // nullptr for none
+    const char* doc;                       // nullptr for none
+    const char* text_signature = nullptr;  // e.g. "(text, threshold=0.1)"; "($self, x)" for methods
 };
 
 struct FunctionObject {
@@ -31,6 +32,7 @@ struct FunctionObject {
     PyObject* doc;
     PyObject* defaults;   // tuple or nullptr
     PyObject* dict;
+    const char* text_signature;
 };
 
 // Ready the function type of the calling module (once per module). Its type

@@ -140,7 +140,7 @@ int import_names(PyObject* module_dict, const char* from_module, const char* con
                 if (!PyErr_Occurred()) {
                     Ref n = Ref::steal(PyUnicode_FromString(names[i]));
                     if (n) {
-                        PyErr_Format(PyExc_ImportError, "cannot import name %S", n.get());
+                        PyErr_Format(PyExc_ImportError, "cannot import name %R", n.get());
                     }
                 }
                 return -1;
