@@ -360,8 +360,8 @@ int attach_persistence_methods(PyTypeObject* type) noexcept {
         PyErr_Format(PyExc_SystemError, "no field table for %s", type->tp_name);
         return -1;
     }
-    const FunctionDef reduce_def{"__reduce__", kReduceMethods[cls], nullptr};
-    const FunctionDef setstate_def{"__setstate__", kSetstateMethods[cls], nullptr};
+    const FunctionDef reduce_def{"__reduce__", kReduceMethods[cls], nullptr, "($self)"};
+    const FunctionDef setstate_def{"__setstate__", kSetstateMethods[cls], nullptr, "($self, state)"};
     if (unpickle_name(cls) == nullptr || add_method(type, reduce_def, kModuleName) < 0) {
         return -1;
     }
@@ -374,7 +374,7 @@ int define_unpickle_functions(PyObject* module) noexcept {
     PyObject* dict = PyModule_GetDict(module);  // borrowed
     for (int cls = 0; cls < kClassCount; ++cls) {
         const std::string name = unpickle_function_name(cls);
-        const FunctionDef def{name.c_str(), kUnpickleFunctions[cls], nullptr};
+        const FunctionDef def{name.c_str(), kUnpickleFunctions[cls], nullptr, "(type, checksum, state)"};
         Ref function = Ref::steal(new_function(def, kModuleName, nullptr));
         PyObject* key = unpickle_name(cls);
         if (!function || key == nullptr || PyDict_SetItem(dict, key, function.get()) < 0) {

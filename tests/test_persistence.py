@@ -1,0 +1,326 @@
+"""Saving and restoring records and detectors with pickle and copy."""
+
+import copy
+import hashlib
+import pickle
+import sys
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+from vexlora import murkel
+from vexlora.murkel import CharInfo, MessDetectorPlugin
+
+# The stored format: each class's fields in the order its state tuple lists them.
+STATE_FIELDS = {
+    "CharInfo": sorted([
+        "character", "printable", "alpha", "upper", "lower", "space", "digit", "is_ascii", "case_variable", "flags",
+        "accentuated", "latin", "is_cjk", "is_katakana", "is_halfwidth_katakana", "is_arabic", "is_ligature",
+        "is_superscript", "is_sentence_open_punctuation", "is_glyph", "punct", "sym", "range", "sep", "emoticon",
+        "safe", "common_cjk", "unaccented"]),
+    "MessDetectorPlugin": [],
+    "TooManySymbolOrPunctuationPlugin": ["_character_count", "_last_printable_char", "_punctuation_count",
+                                         "_symbol_count"],
+    "TooManyAccentuatedPlugin": ["_accentuated_count", "_character_count"],
+    "UnprintablePlugin": ["_character_count", "_has_escape", "_unprintable_count"],
+    "SuspiciousDuplicateAccentPlugin": ["_character_count", "_last_latin_character", "_last_was_accentuated",
+                                        "_successive_count"],
+    "SuspiciousRange": ["_character_count", "_has_last_printable", "_last_printable_range",
+                        "_suspicious_successive_range_count"],
+    "SuperWeirdWordPlugin": [
+        "_bad_character_count", "_bad_word_count", "_buffer_accent_count", "_buffer_first_lower",
+        "_buffer_glyph_count", "_buffer_has_internal_ligature", "_buffer_has_non_ascii",
+        "_buffer_last_char_accentuated", "_buffer_last_char_ligature", "_buffer_last_char_upper", "_buffer_length",
+        "_buffer_upper_count", "_character_count", "_foreign_long_count", "_foreign_long_watch",
+        "_invalid_word_count", "_is_current_word_bad", "_is_current_word_invalid", "_word_count"],
+    "CjkUncommonPlugin": ["_character_count", "_uncommon_count"],
+    "SuspiciousKatakanaPlugin": ["_cjk_count", "_halfwidth_katakana_count", "_katakana_count", "_uncommon_cjk_count"],
+    "ArchaicUpperLowerPlugin": [
+        "_buf", "_character_count", "_character_count_since_last_sep", "_current_ascii_only",
+        "_last_alpha_seen_lower", "_last_alpha_seen_upper", "_successive_upper_lower_count",
+        "_successive_upper_lower_count_final"],
+    "ArabicIsolatedFormPlugin": ["_character_count", "_isolated_form_count"],
+}
+CLASSES = list(STATE_FIELDS)
+PLUGINS = CLASSES[2:]
+
+
+def checksums(name):
+    text = " ".join(STATE_FIELDS[name]).encode()
+    return [int(h(text).hexdigest()[:7], 16) for h in (hashlib.sha256, hashlib.sha1, hashlib.md5)]
+
+
+def unpickler(name):
+    return getattr(murkel, "__pyx_unpickle_" + name)
+
+
+def fresh(name):
+    return CharInfo("é") if name == "CharInfo" else getattr(murkel, name)()
+
+
+def state_of(obj):
+    reduced = obj.__reduce__()
+    return reduced[2] if len(reduced) == 3 else reduced[1][2]
+
+
+def comparable(state):
+    """A state with records replaced by their own states (records compare by identity)."""
+    return tuple(("record", state_of(v)) if isinstance(v, CharInfo) else v for v in state)
+
+
+def feed(plugin, text):
+    for ch in text:
+        plugin.feed_info(ch, murkel._char_info(ch))
+
+
+class Record(CharInfo):
+    pass
+
+
+class Detector(MessDetectorPlugin):
+    pass
+
+
+class SlottedRecord(CharInfo):
+    __slots__ = ()
+
+
+# ---- layout checksums ----
+
+@pytest.mark.parametrize("name", CLASSES)
+def test_written_checksum_is_sha256_of_field_names(name):
+    assert fresh(name).__reduce__()[1][1] == checksums(name)[0]
+
+
+@pytest.mark.parametrize("name", CLASSES)
+@pytest.mark.parametrize("which", [1, 2], ids=["sha1", "md5"])
+def test_older_checksums_restore_the_same_state(name, which):
+    original = fresh(name)
+    state = state_of(original)
+    restored = unpickler(name)(type(original), checksums(name)[which], state)
+    assert type(restored) is type(original) and state_of(restored) == state
+
+
+@pytest.mark.parametrize("name", CLASSES)
+def test_unknown_checksum_lists_the_accepted_ones_and_members(name):
+    c1, c2, c3 = checksums(name)
+    members = ", ".join(STATE_FIELDS[name])
+    with pytest.raises(pickle.PickleError) as info:
+        unpickler(name)(getattr(murkel, name), 0, None)
+    assert str(info.value) == f"Incompatible checksums (0x0 vs (0x{c1:x}, 0x{c2:x}, 0x{c3:x}) = ({members}))"
+
+
+# ---- reduce forms ----
+
+def test_fresh_symbol_plugin_reduce_tuple():
+    plugin = murkel.TooManySymbolOrPunctuationPlugin()
+    assert plugin.__reduce__() == (murkel.__pyx_unpickle_TooManySymbolOrPunctuationPlugin,
+                                   (murkel.TooManySymbolOrPunctuationPlugin, 52938042, (0, 4294967295, 0, 0)))
+
+
+def test_duplicate_accent_reduce_form_follows_its_reference_field():
+    plugin = murkel.SuspiciousDuplicateAccentPlugin()
+    assert len(plugin.__reduce__()) == 2
+    feed(plugin, "é")
+    reconstructor, args, state = plugin.__reduce__()
+    assert args == (murkel.SuspiciousDuplicateAccentPlugin, 148938926, None)
+    assert state[1] is murkel._char_info("é")
+
+
+def test_char_info_state_lists_attributes_alphabetically():
+    record = CharInfo("é")
+    reduced = record.__reduce__()
+    assert len(reduced) == 3 and reduced[1][2] is None
+    assert reduced[2] == tuple(getattr(record, f) for f in STATE_FIELDS["CharInfo"])
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda p: p.__reduce__(1), r"__reduce__\(\) takes exactly 0 positional arguments \(1 given\)"),
+    (lambda p: p.__reduce__(x=1), "__reduce__\\(\\) got an unexpected keyword argument 'x'"),
+])
+def test_reduce_takes_no_arguments(call, message):
+    with pytest.raises(TypeError, match=message):
+        call(murkel.CjkUncommonPlugin())
+
+
+# ---- reconstructor arguments ----
+
+@pytest.mark.parametrize("name", ["ArchaicUpperLowerPlugin", "TooManySymbolOrPunctuationPlugin", "CharInfo"])
+def test_reconstructor_without_state_leaves_fields_empty(name):
+    obj = unpickler(name)(getattr(murkel, name), checksums(name)[0], None)
+    assert all(v in (0, False, None) for v in state_of(obj))
+
+
+@pytest.mark.parametrize("type_arg", [int, 5, murkel.CjkUncommonPlugin], ids=["unrelated", "not-a-type", "sibling"])
+def test_reconstructor_refuses_foreign_types(type_arg):
+    with pytest.raises(TypeError):
+        unpickler("ArabicIsolatedFormPlugin")(type_arg, checksums("ArabicIsolatedFormPlugin")[0], None)
+
+
+def test_base_reconstructor_refuses_a_concrete_plugin_type():
+    # Its __new__ would give the concrete layout the base's method table.
+    with pytest.raises(TypeError):
+        unpickler("MessDetectorPlugin")(murkel.CjkUncommonPlugin, checksums("MessDetectorPlugin")[0], None)
+
+
+@pytest.mark.parametrize("checksum, state, error, message", [
+    (1.5, None, TypeError, None),
+    (2**64, None, OverflowError, None),
+    (0x7755c74, [0, 0], TypeError, "Argument 'state' has incorrect type (expected tuple, got list)"),
+])
+def test_reconstructor_argument_errors(checksum, state, error, message):
+    with pytest.raises(error) as info:
+        unpickler("CjkUncommonPlugin")(murkel.CjkUncommonPlugin, checksum, state)
+    assert message is None or str(info.value) == message
+
+
+# ---- applying a state ----
+
+@pytest.mark.parametrize("state, error, message", [
+    ((5, 2**31), OverflowError, "value too large to convert to int"),
+    ((5, -2**31 - 1), OverflowError, "value too large to convert to int"),
+    ((5, 1.0), TypeError, "an integer is required"),
+])
+def test_counter_conversion_errors_keep_earlier_fields(state, error, message):
+    plugin = murkel.TooManyAccentuatedPlugin()
+    with pytest.raises(error, match=message):
+        plugin.__setstate__(state)
+    assert state_of(plugin) == (5, 0)
+
+
+@pytest.mark.parametrize("value, message", [
+    (-1, "can't convert negative value to uint32_t"),
+    (2**32, "value too large to convert to uint32_t"),
+])
+def test_code_point_conversion_errors(value, message):
+    with pytest.raises(OverflowError, match=message):
+        murkel.TooManySymbolOrPunctuationPlugin().__setstate__((0, value, 0, 0))
+
+
+@pytest.mark.parametrize("name", [n for n in CLASSES if STATE_FIELDS[n]])
+def test_short_state_changes_nothing(name):
+    obj = fresh(name)
+    before = state_of(obj)
+    with pytest.raises(ValueError):
+        obj.__setstate__(before[:-1])
+    assert state_of(obj) == before
+
+
+@pytest.mark.parametrize("value", ["é", 3, MessDetectorPlugin()])
+def test_last_latin_character_must_be_a_record(value):
+    plugin = murkel.SuspiciousDuplicateAccentPlugin()
+    with pytest.raises(TypeError, match="Expected CharInfo, got"):
+        plugin.__setstate__((0, value, True, 0))
+    assert state_of(plugin)[1] is None
+    feed(plugin, "éé")  # still usable, never read the refused value
+
+
+@pytest.mark.parametrize("value", [None, Record("é")], ids=["none", "subclass"])
+def test_last_latin_character_accepts_records_and_none(value):
+    plugin = murkel.SuspiciousDuplicateAccentPlugin()
+    plugin.__setstate__((1, value, True, 0))
+    assert state_of(plugin)[1] is value
+
+
+@pytest.mark.parametrize("field", ["character", "unaccented"])
+def test_char_info_strings_must_be_str(field):
+    with pytest.raises(TypeError, match="Expected str, got bytes"):
+        CharInfo("b").__setstate__(char_info_state(**{field: b"a"}))
+
+
+def test_range_is_stored_as_given():
+    marker = object()
+    record = unpickler("CharInfo")(CharInfo, checksums("CharInfo")[0], char_info_state(range=marker))
+    assert record.range is marker
+
+
+def test_boolean_errors_propagate():
+    class Bad:
+        def __bool__(self):
+            raise ZeroDivisionError
+    with pytest.raises(ZeroDivisionError):
+        murkel.UnprintablePlugin().__setstate__((0, Bad(), 0))
+
+
+@pytest.mark.parametrize("args, error, message", [
+    ((None,), TypeError, "cannot pass None into a C function argument that is declared 'not None'"),
+    (([0, 0],), TypeError, "Expected tuple, got list"),
+    ((), TypeError, r"__setstate__\(\) takes exactly 1 positional argument \(0 given\)"),
+])
+def test_setstate_argument_errors(args, error, message):
+    with pytest.raises(error, match=message):
+        murkel.CjkUncommonPlugin().__setstate__(*args)
+
+
+def char_info_state(**changes):
+    state = list(state_of(CharInfo("a")))
+    for field, value in changes.items():
+        state[STATE_FIELDS["CharInfo"].index(field)] = value
+    return tuple(state)
+
+
+@pytest.mark.parametrize("name, make_state", [
+    ("SuspiciousRange", lambda marker: (0, True, marker, 2**31)),
+    ("CharInfo", lambda marker: char_info_state(range=marker, unaccented=b"a")),
+])
+def test_failed_restore_releases_assigned_references(name, make_state):
+    marker = object()
+    before = sys.getrefcount(marker)
+    for _ in range(10):
+        with pytest.raises((OverflowError, TypeError)):
+            unpickler(name)(getattr(murkel, name), checksums(name)[0], make_state(marker))
+    assert sys.getrefcount(marker) == before
+
+
+# ---- Python subclasses ----
+
+@pytest.mark.parametrize("cls, arg", [(Record, "é"), (Detector, None)])
+def test_subclass_attributes_travel_with_the_state(cls, arg):
+    obj = cls(arg) if arg else cls()
+    obj.note = [1, 2]
+    restored = pickle.loads(pickle.dumps(obj))
+    assert type(restored) is cls and restored.note == [1, 2] and state_of(restored)[:-1] == state_of(obj)[:-1]
+
+
+def test_subclass_with_empty_dict_uses_the_short_form():
+    assert Detector().__reduce__() == (murkel.__pyx_unpickle_MessDetectorPlugin,
+                                       (Detector, checksums("MessDetectorPlugin")[0], ()))
+
+
+def test_dict_item_needs_an_instance_dict():
+    state = state_of(CharInfo("a")) + ({"x": 1},)
+    with pytest.raises(AttributeError):
+        SlottedRecord("a").__setstate__(state)
+
+
+# ---- round trips ----
+
+CLONERS = {
+    **{f"pickle{p}": (lambda o, p=p: pickle.loads(pickle.dumps(o, protocol=p)))
+       for p in range(pickle.HIGHEST_PROTOCOL + 1)},
+    "copy": copy.copy,
+    "deepcopy": copy.deepcopy,
+}
+
+
+@pytest.mark.parametrize("clone", CLONERS.values(), ids=CLONERS.keys())
+@pytest.mark.parametrize("ch", ["a", "é", "\t", "字", "\U0001F600"])
+def test_records_round_trip(clone, ch):
+    record = murkel._char_info(ch)
+    copied = clone(record)
+    assert type(copied) is CharInfo and state_of(copied) == state_of(record)
+
+
+@settings(max_examples=40, deadline=None)
+@given(text=st.text(st.characters(max_codepoint=0x3100, exclude_categories=["Cs"]), max_size=60),
+       cut=st.integers(min_value=0, max_value=60), name=st.sampled_from(PLUGINS),
+       clone=st.sampled_from(list(CLONERS.values())))
+def test_resumed_detectors_agree_with_the_original(text, cut, name, clone):
+    original = getattr(murkel, name)()
+    feed(original, text[:cut])
+    resumed = clone(original)
+    assert comparable(state_of(resumed)) == comparable(state_of(original))
+    feed(original, text[cut:])
+    feed(resumed, text[cut:])
+    assert resumed.ratio == original.ratio
+    assert comparable(state_of(resumed)) == comparable(state_of(original))
