@@ -232,9 +232,9 @@ PyObject* reduce_method(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyOb
 template <int Cls>
 PyObject* setstate_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const char* const names[] = {"state"};
-    static const ArgSpec spec{"__setstate__", names, 1, 1};
+    static const ArgSpec params{"__setstate__", names, 1, 1};
     PyObject* state = nullptr;
-    if (parse_args(spec, args, nargs, kwnames, &state) == 0) {
+    if (parse_args(params, args, nargs, kwnames, &state) == 0) {
         if (state == Py_None) {
             PyErr_SetString(PyExc_TypeError,
                             "cannot pass None into a C function argument that is declared 'not None'");
@@ -314,10 +314,10 @@ template <int Cls>
 PyObject* unpickle_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const std::string func_name = unpickle_function_name(Cls);
     static const char* const names[] = {"type", "checksum", "state"};
-    static const ArgSpec spec{func_name.c_str(), names, 3, 3};
+    static const ArgSpec params{func_name.c_str(), names, 3, 3};
     PyObject* a[3];
     PyObject* result = nullptr;
-    if (parse_args(spec, args, nargs, kwnames, a) == 0) {
+    if (parse_args(params, args, nargs, kwnames, a) == 0) {
         result = reconstruct(Cls, a[0], a[1], a[2]);
     }
     if (result == nullptr) {
