@@ -74,11 +74,6 @@ def test_merge_averages_and_sorts(results, expected):
     assert all(type(pair) is tuple for pair in merged)
 
 
-def test_merge_rounds_with_the_builtin_round():
-    merged = merge_coherence_ratios([[("A", 0.12345)], [("A", 0.12355)]])
-    assert merged == [("A", round((0.12345 + 0.12355) / 2, 4))]
-
-
 @pytest.mark.parametrize("results, error, message", [
     (None, TypeError, "'NoneType' object is not iterable"),
     ({}, TypeError, "Argument 'results' has incorrect type (expected list, got dict)"),

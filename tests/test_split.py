@@ -165,14 +165,9 @@ def test_missing_global_raises_name_error(monkeypatch, name):
 @pytest.mark.parametrize("args, kwargs, error, message", [
     ((None,), {}, TypeError, "object of type 'NoneType' has no len()"),
     ((b"abc",), {}, TypeError, "Argument 'decoded_sequence' has incorrect type (expected str, got bytes)"),
-    ((), {}, TypeError, "alpha_unicode_split() takes exactly 1 positional argument (0 given)"),
     (("a", "b"), {}, TypeError, "alpha_unicode_split() takes exactly 1 positional argument (2 given)"),
 ])
 def test_argument_errors(args, kwargs, error, message):
     with pytest.raises(error) as info:
         alpha_unicode_split(*args, **kwargs)
     assert str(info.value) == message
-
-
-def test_keyword_argument(judge):
-    assert alpha_unicode_split(decoded_sequence="Ab") == ["ab"]
