@@ -8,6 +8,7 @@
 #include "tessaly/results.h"
 #include "tessaly/records.h"
 #include "tessaly/scratch.h"
+#include "tessaly/unpack.h"
 
 namespace vx::tessaly {
 
@@ -46,40 +47,6 @@ CharInfoObject* record_of(PyObject* character, Py_UCS4 cp) noexcept {
 CharInfoObject* record_of_element(PyObject* element) noexcept {
     Py_UCS4 cp;
     return to_ucs4(element, &cp) ? record_of(element, cp) : nullptr;
-}
-
-// Unpack an (a, b) pair with the messages of tuple unpacking.
-bool unpack_pair(PyObject* item, Ref& first, Ref& second) noexcept {
-    if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) == 2) {
-        first = Ref::borrow(PyTuple_GET_ITEM(item, 0));
-        second = Ref::borrow(PyTuple_GET_ITEM(item, 1));
-        return true;
-    }
-    Ref it = Ref::steal(PyObject_GetIter(item));
-    if (!it) {
-        return false;
-    }
-    Ref values[2];
-    for (Py_ssize_t i = 0; i < 2; ++i) {
-        values[i] = Ref::steal(PyIter_Next(it.get()));
-        if (!values[i]) {
-            if (!PyErr_Occurred()) {
-                PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", i, i == 1 ? "" : "s");
-            }
-            return false;
-        }
-    }
-    Ref extra = Ref::steal(PyIter_Next(it.get()));
-    if (extra) {
-        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", static_cast<Py_ssize_t>(2));
-        return false;
-    }
-    if (PyErr_Occurred()) {
-        return false;
-    }
-    first = std::move(values[0]);
-    second = std::move(values[1]);
-    return true;
 }
 
 // Calls `visit(language, profile)` for every item of FREQUENCIES in its
@@ -123,7 +90,7 @@ int for_each_profile(Visit&& visit) noexcept {
     }
     while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
         Ref language, profile;
-        if (!unpack_pair(item.get(), language, profile) || visit(language.get(), profile.get()) < 0) {
+        if (unpack_pair(item.get(), language, profile) < 0 || visit(language.get(), profile.get()) < 0) {
             return -1;
         }
     }
