@@ -136,6 +136,10 @@ LANGUAGES: list[tuple[str, str, str, str]] = [
 # Letters of a language's own alphabet that are rare in running text but
 # characteristic of it; kept even below the cut.
 ALWAYS_KEEP: dict[str, str] = {
+    # Not an English letter, but the one accented letter English text keeps
+    # meeting (café, résumé, cliché, names).  Without any accented letter in
+    # its profile a single é would rule English out of a text altogether.
+    "English": "é",
     "Spanish": "ü",
     "Ukrainian": "ґ",
     "Macedonian": "ѕ",
@@ -146,10 +150,13 @@ ALWAYS_KEEP: dict[str, str] = {
 
 # Letters that reach the cut only through text of a neighbouring language
 # mixed into the source (Russian words in Ukrainian data, for instance) and
-# would blur the difference between the two.
+# would blur the difference between the two.  Russian ъ is genuine but rare
+# (about 0.03% of letters, a few words such as объект), while it is one of the
+# commonest letters of Bulgarian: listing it for Russian would let Russian
+# match Bulgarian text as well as Bulgarian does.
 NEVER_KEEP: dict[str, str] = {
     "Ukrainian": "ыэёъ",
-    "Russian": "іїєґў",
+    "Russian": "іїєґўъ",
     "Bulgarian": "ыэё",
 }
 

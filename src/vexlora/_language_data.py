@@ -8,8 +8,8 @@ most frequent Han characters of Chinese and Japanese text.
 """
 
 FREQUENCIES: dict[str, str] = {
-    # wordfreq:en, 26 characters
-    "English": "etaoinsrhldcumfgypwbvkjxzq",
+    # wordfreq:en, 27 characters
+    "English": "etaoinsrhldcumfgypwbvkjxzqé",
     # wordfreq:de, 30 characters
     "German": "enirstadhulcmgobfwkzvpüäjößyxq",
     # wordfreq:fr, 37 characters
@@ -22,8 +22,8 @@ FREQUENCIES: dict[str, str] = {
     "Polish": "aieozntswrcydkmpjlubłgęhżąóśćfńźvx",
     # wordfreq:es, 33 characters
     "Spanish": "eaosnrildtcumpbgqyvhfóíjázéñxúkwü",
-    # wordfreq:ru, 33 characters
-    "Russian": "оеаинтсрвлкмдпуяыгьбзчйжхшюцэщфёъ",
+    # wordfreq:ru, 32 characters
+    "Russian": "оеаинтсрвлкмдпуяыгьбзчйжхшюцэщфё",
     # wordfreq:ja, 255 characters
     "Japanese": (
         "のいてなにたしでるとはがかっをすーもらうんれまだこンりくあよさけきそスイトやおどえル人わちッ日ラリめつクアねじせみゃ大ろ"
