@@ -1,10 +1,237 @@
-// PLACEHOLDER, to be written.
+// Reshaping lists of (language, ratio) results: collapsing alternative
+// names of one language, and averaging several lists into one.
+#include "shared/args.h"
+#include "shared/errors.h"
+#include "shared/pyref.h"
 #include "tessaly/functions.h"
+#include "tessaly/state.h"
+#include "tessaly/unpack.h"
 
 namespace vx::tessaly {
 
-PyObject* py_merge_coherence_ratios(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) { PyErr_SetString(PyExc_NotImplementedError, "py_merge_coherence_ratios"); return nullptr; }
-PyObject* py_filter_alt_coherence_matches(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) { PyErr_SetString(PyExc_NotImplementedError, "py_filter_alt_coherence_matches"); return nullptr; }
-PyObject* filter_alt_coherence_matches_native(PyObject*) noexcept { PyErr_SetString(PyExc_NotImplementedError, "filter"); return nullptr; }
+namespace {
+
+constexpr const char kFilterName[] = "vexlora.tessaly.filter_alt_coherence_matches";
+constexpr const char kMergeName[] = "vexlora.tessaly.merge_coherence_ratios";
+
+// Append `ratio` to the list stored under `name`, creating it on first sight.
+// Returns the list's new length, or -1 with an exception.
+Py_ssize_t collect(PyObject* groups, PyObject* name, PyObject* ratio) noexcept {
+    PyObject* ratios = PyDict_GetItemWithError(groups, name);  // borrowed
+    if (ratios == nullptr) {
+        if (PyErr_Occurred()) {
+            return -1;
+        }
+        Ref fresh = Ref::steal(PyList_New(0));
+        if (!fresh || PyDict_SetItem(groups, name, fresh.get()) < 0) {
+            return -1;
+        }
+        ratios = fresh.get();  // now owned by the dict
+    }
+    if (PyList_Append(ratios, ratio) < 0) {
+        return -1;
+    }
+    return PyList_GET_SIZE(ratios);
+}
+
+PyObject* raise_not_iterable() noexcept {
+    PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
+    return nullptr;
+}
+
+PyObject* filter(PyObject* results) noexcept {
+    if (results == Py_None) {
+        return raise_not_iterable();
+    }
+    if (!PyList_CheckExact(results)) {
+        raise_arg_type("results", "list", results);
+        return nullptr;
+    }
+    static PyObject* em_dash = nullptr;
+    static PyObject* empty = nullptr;
+    if (em_dash == nullptr && (em_dash = PyUnicode_FromString("\xe2\x80\x94")) == nullptr) {
+        return nullptr;
+    }
+    if (empty == nullptr && (empty = PyUnicode_FromStringAndSize(nullptr, 0)) == nullptr) {
+        return nullptr;
+    }
+    Ref groups = Ref::steal(PyDict_New());
+    if (!groups) {
+        return nullptr;
+    }
+    bool repeated = false;
+    // Index-based walk with a fresh length check, as a list iterator does:
+    // a `replace` override may change the list while we walk it.
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(results); ++i) {
+        Ref item = Ref::borrow(PyList_GET_ITEM(results, i));
+        Ref language;
+        Ref ratio;
+        if (unpack_pair(item.get(), language, ratio) < 0) {
+            return nullptr;
+        }
+        Ref name = Ref::steal(PyObject_CallMethodObjArgs(language.get(), g.names.n_replace, em_dash, empty, nullptr));
+        if (!name) {
+            return nullptr;
+        }
+        if (!PyUnicode_CheckExact(name.get())) {
+            raise_expected("str", name.get());
+            return nullptr;
+        }
+        Py_ssize_t seen = collect(groups.get(), name.get(), ratio.get());
+        if (seen < 0) {
+            return nullptr;
+        }
+        repeated = repeated || seen >= 2;
+    }
+    if (!repeated) {
+        return Py_NewRef(results);
+    }
+    Ref collapsed = Ref::steal(PyList_New(0));
+    if (!collapsed) {
+        return nullptr;
+    }
+    Py_ssize_t pos = 0;
+    PyObject* name;
+    PyObject* ratios;
+    // `groups` is private to this call, so nothing can resize it during the walk.
+    while (PyDict_Next(groups.get(), &pos, &name, &ratios)) {
+        Ref best = Ref::steal(PyObject_CallOneArg(g.builtin_max, ratios));
+        if (!best) {
+            return nullptr;
+        }
+        Ref pair = Ref::steal(PyTuple_Pack(2, name, best.get()));
+        if (!pair || PyList_Append(collapsed.get(), pair.get()) < 0) {
+            return nullptr;
+        }
+    }
+    return collapsed.release();
+}
+
+// Average of a list of ratios, rounded to 4 places with the host arithmetic.
+PyObject* rounded_average(PyObject* ratios) noexcept {
+    static PyObject* four = nullptr;
+    if (four == nullptr && (four = PyLong_FromLong(4)) == nullptr) {
+        return nullptr;
+    }
+    Ref total = Ref::steal(PyObject_CallOneArg(g.builtin_sum, ratios));
+    if (!total) {
+        return nullptr;
+    }
+    Ref count = Ref::steal(PyLong_FromSsize_t(PyList_GET_SIZE(ratios)));
+    if (!count) {
+        return nullptr;
+    }
+    Ref average = Ref::steal(PyNumber_TrueDivide(total.get(), count.get()));
+    if (!average) {
+        return nullptr;
+    }
+    PyObject* args[] = {average.get(), four};
+    return PyObject_Vectorcall(g.builtin_round, args, 2, nullptr);
+}
+
+// sorted(items, key=itemgetter(1), reverse=True), itemgetter from the namespace.
+PyObject* sort_by_ratio(PyObject* items) noexcept {
+    static PyObject* one = nullptr;
+    if (one == nullptr && (one = PyLong_FromLong(1)) == nullptr) {
+        return nullptr;
+    }
+    Ref itemgetter = Ref::steal(get_global(g.names.n_itemgetter));
+    if (!itemgetter) {
+        return nullptr;
+    }
+    Ref key = Ref::steal(PyObject_CallOneArg(itemgetter.get(), one));
+    if (!key) {
+        return nullptr;
+    }
+    Ref kwnames = Ref::steal(PyTuple_Pack(2, g.names.n_key, g.names.n_reverse));
+    if (!kwnames) {
+        return nullptr;
+    }
+    PyObject* args[] = {items, key.get(), Py_True};
+    return PyObject_Vectorcall(g.builtin_sorted, args, 1, kwnames.get());
+}
+
+PyObject* merge(PyObject* results) noexcept {
+    if (results == Py_None) {
+        return raise_not_iterable();
+    }
+    Ref groups = Ref::steal(PyDict_New());
+    if (!groups) {
+        return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(results); ++i) {
+        Ref pairs = Ref::borrow(PyList_GET_ITEM(results, i));
+        Ref iterator = Ref::steal(PyObject_GetIter(pairs.get()));
+        if (!iterator) {
+            return nullptr;
+        }
+        while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+            Ref language;
+            Ref ratio;
+            if (unpack_pair(item.get(), language, ratio) < 0 || collect(groups.get(), language.get(), ratio.get()) < 0) {
+                return nullptr;
+            }
+        }
+        if (PyErr_Occurred()) {
+            return nullptr;
+        }
+    }
+    Ref averaged = Ref::steal(PyList_New(0));
+    if (!averaged) {
+        return nullptr;
+    }
+    Py_ssize_t pos = 0;
+    PyObject* language;
+    PyObject* ratios;
+    while (PyDict_Next(groups.get(), &pos, &language, &ratios)) {
+        Ref hold_language = Ref::borrow(language);
+        Ref average = Ref::steal(rounded_average(ratios));
+        if (!average) {
+            return nullptr;
+        }
+        Ref pair = Ref::steal(PyTuple_Pack(2, language, average.get()));
+        if (!pair || PyList_Append(averaged.get(), pair.get()) < 0) {
+            return nullptr;
+        }
+    }
+    return sort_by_ratio(averaged.get());
+}
+
+}  // namespace
+
+PyObject* filter_alt_coherence_matches_native(PyObject* results) noexcept {
+    PyObject* filtered = filter(results);
+    if (filtered == nullptr) {
+        VX_TRACEBACK(kFilterName);
+    }
+    return filtered;
+}
+
+PyObject* py_filter_alt_coherence_matches(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const names[] = {"results"};
+    static const ArgSpec spec{"filter_alt_coherence_matches", names, 1, 1};
+    PyObject* results;
+    if (parse_args(spec, args, nargs, kwnames, &results) < 0) {
+        VX_TRACEBACK(kFilterName);
+        return nullptr;
+    }
+    return filter_alt_coherence_matches_native(results);
+}
+
+PyObject* py_merge_coherence_ratios(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const names[] = {"results"};
+    static const ArgSpec spec{"merge_coherence_ratios", names, 1, 1};
+    PyObject* results;
+    if (parse_args(spec, args, nargs, kwnames, &results) < 0 ||
+        !check_exact_or_none(results, &PyList_Type, "results")) {
+        VX_TRACEBACK(kMergeName);
+        return nullptr;
+    }
+    PyObject* merged = merge(results);
+    if (merged == nullptr) {
+        VX_TRACEBACK(kMergeName);
+    }
+    return merged;
+}
 
 }  // namespace vx::tessaly

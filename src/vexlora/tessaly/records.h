@@ -32,9 +32,16 @@ inline PyObject* ascii_table() noexcept {
 }
 
 // Record of `cp` (new reference) or nullptr with an exception. `table` is a
-// list validated by ascii_table(); its entries are checked on use.
+// list validated by ascii_table(); its entries are checked on use, and so is
+// its length, since Python code run between two lookups (building a record,
+// a host callback) may have shrunk the list.
 inline CharInfoObject* record_for(PyObject* table, Py_UCS4 cp) noexcept {
     if (cp <= 127) {
+        if (PyList_GET_SIZE(table) < 128) {
+            PyErr_Format(PyExc_TypeError, "_ASCII_CHAR_INFO must hold 128 CharInfo records, got %zd entries",
+                         PyList_GET_SIZE(table));
+            return nullptr;
+        }
         PyObject* entry = PyList_GET_ITEM(table, cp);
         if (!is_char_info(entry)) {
             PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(entry)->tp_name,
