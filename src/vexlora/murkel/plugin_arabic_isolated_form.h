@@ -1,6 +1,7 @@
-// ArabicIsolatedFormPlugin: PLACEHOLDER, to be written.
+// ArabicIsolatedFormPlugin: the share of Arabic letters in isolated form.
 #pragma once
 
+#include "murkel/plugin_base.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -10,10 +11,29 @@ struct ArabicIsolatedFormTraits {
     static constexpr const char* kName = "ArabicIsolatedFormPlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = false;
-    static void construct(Object*) noexcept {}
-    static void reset(Object*) noexcept {}
-    static int feed(Object*, Py_UCS4, const CharInfoObject*) noexcept { return 0; }
-    static double ratio(const Object*) noexcept { return 0.0; }
+
+    static void construct(Object* self) noexcept { reset(self); }
+
+    static void reset(Object* self) noexcept {
+        self->_character_count = 0;
+        self->_isolated_form_count = 0;
+    }
+
+    // The isolated-form bit has no field of its own in the record.
+    static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
+        bump(self->_character_count);
+        if ((info->flags & g.ARABIC_ISOLATED_FORM) != 0) {
+            bump(self->_isolated_form_count);
+        }
+        return 0;
+    }
+
+    static double ratio(const Object* self) noexcept {
+        if (self->_character_count < 8) {
+            return 0.0;
+        }
+        return static_cast<double>(self->_isolated_form_count) / static_cast<double>(self->_character_count);
+    }
 };
 
 }  // namespace vx::murkel

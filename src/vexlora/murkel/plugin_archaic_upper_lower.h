@@ -1,6 +1,8 @@
-// ArchaicUpperLowerPlugin: PLACEHOLDER, to be written.
+// ArchaicUpperLowerPlugin: letter case flipping back and forth inside short
+// runs of cased letters. Runs made only of ASCII are ignored.
 #pragma once
 
+#include "murkel/plugin_base.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -10,10 +12,65 @@ struct ArchaicUpperLowerTraits {
     static constexpr const char* kName = "ArchaicUpperLowerPlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = false;
-    static void construct(Object*) noexcept {}
-    static void reset(Object*) noexcept {}
-    static int feed(Object*, Py_UCS4, const CharInfoObject*) noexcept { return 0; }
-    static double ratio(const Object*) noexcept { return 0.0; }
+    static constexpr int32_t kLongestRun = 64;
+
+    static void construct(Object* self) noexcept { reset(self); }
+
+    static void reset(Object* self) noexcept {
+        self->_buf = 0;
+        self->_character_count_since_last_sep = 0;
+        self->_successive_upper_lower_count = 0;
+        self->_successive_upper_lower_count_final = 0;
+        self->_character_count = 0;
+        self->_last_alpha_seen_upper = 0;
+        self->_last_alpha_seen_lower = 0;
+        self->_current_ascii_only = 1;
+    }
+
+    static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
+        const bool separator = !info->alpha || !info->case_variable;
+        if (separator && self->_character_count_since_last_sep > 0) {
+            // Close the run. Long runs, runs ending in a digit and pure ASCII
+            // runs keep nothing.
+            if (self->_character_count_since_last_sep <= kLongestRun && !info->digit && !self->_current_ascii_only) {
+                bump(self->_successive_upper_lower_count_final, self->_successive_upper_lower_count);
+            }
+            self->_successive_upper_lower_count = 0;
+            self->_buf = 0;
+            self->_character_count_since_last_sep = 0;
+            bump(self->_character_count);
+            self->_current_ascii_only = 1;
+            return 0;
+        }
+        if (self->_current_ascii_only && !info->is_ascii) {
+            self->_current_ascii_only = 0;
+        }
+        if (self->_character_count_since_last_sep > 0) {
+            const bool flip = (info->upper && self->_last_alpha_seen_lower) || (info->lower && self->_last_alpha_seen_upper);
+            if (!flip) {
+                self->_buf = 0;
+            } else if (self->_buf) {
+                // Two flips in a row count; a lone flip stays pending.
+                bump(self->_successive_upper_lower_count, 2);
+                self->_buf = 0;
+            } else {
+                self->_buf = 1;
+            }
+        }
+        bump(self->_character_count);
+        bump(self->_character_count_since_last_sep);
+        self->_last_alpha_seen_upper = info->upper;
+        self->_last_alpha_seen_lower = info->lower;
+        return 0;
+    }
+
+    static double ratio(const Object* self) noexcept {
+        if (self->_character_count == 0) {
+            return 0.0;
+        }
+        return static_cast<double>(self->_successive_upper_lower_count_final) /
+               static_cast<double>(self->_character_count);
+    }
 };
 
 }  // namespace vx::murkel

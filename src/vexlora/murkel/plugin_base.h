@@ -2,10 +2,25 @@
 // protocol the concrete plugins share.
 #pragma once
 
+#include <cstdint>
+
 #include "shared/function.h"
 #include "shared/plugin_layout.h"
 
 namespace vx::murkel {
+
+// Counter arithmetic with two's-complement wrap-around. A counter restored
+// from a pickle may sit at INT32_MAX; the next update must stay defined.
+inline int32_t wrap_add(int32_t a, int32_t b) noexcept {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+inline int32_t wrap_mul(int32_t a, int32_t b) noexcept {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+inline void bump(int32_t& counter, int32_t by = 1) noexcept { counter = wrap_add(counter, by); }
+
+// A record's object fields are None at least; read them defensively anyway.
+inline PyObject* field_or_none(PyObject* field) noexcept { return field != nullptr ? field : Py_None; }
 
 // Native slots 1 and 2 of the base class: reach a Python override when
 // skip_dispatch is 0, otherwise (or without one) raise NotImplementedError.

@@ -1,6 +1,8 @@
-// SuspiciousKatakanaPlugin: PLACEHOLDER, to be written.
+// SuspiciousKatakanaPlugin: only halfwidth Katakana next to only uncommon CJK
+// is full mess.
 #pragma once
 
+#include "murkel/plugin_base.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -8,12 +10,39 @@ namespace vx::murkel {
 struct SuspiciousKatakanaTraits {
     using Object = SuspiciousKatakanaPluginObject;
     static constexpr const char* kName = "SuspiciousKatakanaPlugin";
-    static constexpr const char* kDoc = nullptr;
+    static constexpr const char* kDoc = "Detect implausible halfwidth Katakana and uncommon CJK combinations.";
     static constexpr bool kHasReference = false;
-    static void construct(Object*) noexcept {}
-    static void reset(Object*) noexcept {}
-    static int feed(Object*, Py_UCS4, const CharInfoObject*) noexcept { return 0; }
-    static double ratio(const Object*) noexcept { return 0.0; }
+
+    static void construct(Object* self) noexcept { reset(self); }
+
+    static void reset(Object* self) noexcept {
+        self->_katakana_count = 0;
+        self->_halfwidth_katakana_count = 0;
+        self->_cjk_count = 0;
+        self->_uncommon_cjk_count = 0;
+    }
+
+    static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
+        if (info->is_katakana) {
+            bump(self->_katakana_count);
+            if (info->is_halfwidth_katakana) {
+                bump(self->_halfwidth_katakana_count);
+            }
+        } else {
+            bump(self->_cjk_count);
+            if (!info->common_cjk) {
+                bump(self->_uncommon_cjk_count);
+            }
+        }
+        return 0;
+    }
+
+    static double ratio(const Object* self) noexcept {
+        const bool all_halfwidth = self->_halfwidth_katakana_count >= 4 &&
+                                   self->_halfwidth_katakana_count == self->_katakana_count;
+        const bool all_uncommon = self->_cjk_count >= 3 && self->_uncommon_cjk_count == self->_cjk_count;
+        return all_halfwidth && all_uncommon ? 1.0 : 0.0;
+    }
 };
 
 }  // namespace vx::murkel

@@ -1,7 +1,12 @@
-// SuspiciousRange: PLACEHOLDER, to be written.
+// SuspiciousRange: neighbouring printable characters from Unicode blocks that
+// do not go together. The pair is judged by the module global
+// is_suspiciously_successive_range (memoized), only when the block changes.
 #pragma once
 
+#include "murkel/plugin_base.h"
 #include "murkel/state.h"
+#include "shared/errors.h"
+#include "shared/pyref.h"
 
 namespace vx::murkel {
 
@@ -10,13 +15,102 @@ struct SuspiciousRangeTraits {
     static constexpr const char* kName = "SuspiciousRange";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = true;
-    static void construct(Object*) noexcept {}
-    static void reset(Object*) noexcept {}
-    static int feed(Object*, Py_UCS4, const CharInfoObject*) noexcept { return 0; }
-    static double ratio(const Object*) noexcept { return 0.0; }
-    static void init_references(Object*) noexcept {}
-    static int traverse(Object*, visitproc, void*) noexcept { return 0; }
-    static void clear(Object*) noexcept {}
+
+    static void init_references(Object* self) noexcept { self->_last_printable_range = Py_NewRef(Py_None); }
+
+    static void construct(Object* self) noexcept { reset(self); }
+
+    static void reset(Object* self) noexcept {
+        self->_suspicious_successive_range_count = 0;
+        self->_character_count = 0;
+        self->_has_last_printable = 0;
+        replace_field(self->_last_printable_range, Py_None);
+    }
+
+    static int traverse(Object* self, visitproc visit, void* arg) noexcept {
+        Py_VISIT(self->_last_printable_range);
+        return 0;
+    }
+
+    static void clear(Object* self) noexcept { replace_field(self->_last_printable_range, Py_None); }
+
+    // prev != cur by its truth value, for objects other than two str;
+    // -1 with an exception on failure.
+    static int differ(PyObject* prev, PyObject* cur) noexcept {
+        Ref result = Ref::steal(PyObject_RichCompare(prev, cur, Py_NE));
+        return result ? PyObject_IsTrue(result.get()) : -1;
+    }
+
+    // Is the pair suspicious? Calls the module global by name, so rebinding
+    // it (or its memo) takes effect. -1 with an exception on failure.
+    static int judge_change(PyObject* prev, PyObject* cur) noexcept {
+        Ref func = Ref::steal(get_global(g.names.n_is_suspiciously_successive_range));
+        if (!func) {
+            return -1;
+        }
+        PyObject* args[] = {prev, cur};
+        Ref result = Ref::steal(PyObject_Vectorcall(func.get(), args, 2, nullptr));
+        return result ? PyObject_IsTrue(result.get()) : -1;
+    }
+
+    // A block change (or an unknown previous block): judge the pair. Both
+    // values are held, since the Python code run here may replace the fields
+    // they come from.
+    static int feed_change(Object* self, PyObject* prev_field, PyObject* cur_field) noexcept {
+        Ref prev = Ref::borrow(prev_field);
+        Ref cur = Ref::borrow(cur_field);
+        int changed = prev.get() == Py_None ? 1 : differ(prev.get(), cur.get());
+        if (changed > 0) {
+            changed = judge_change(prev.get(), cur.get());
+            if (changed > 0) {
+                bump(self->_suspicious_successive_range_count);
+            }
+        }
+        if (changed < 0) {
+            VX_TRACEBACK("vexlora.murkel.SuspiciousRange._feed");
+            return -1;
+        }
+        replace_field(self->_last_printable_range, cur.get());
+        return 0;
+    }
+
+    static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
+        bump(self->_character_count);
+        if (info->space || info->punct || info->safe) {
+            // Blanks, punctuation and safe characters restart the chain.
+            self->_has_last_printable = 0;
+            replace_field(self->_last_printable_range, Py_None);
+            return 0;
+        }
+        PyObject* cur = field_or_none(info->range);
+        if (!self->_has_last_printable) {
+            self->_has_last_printable = 1;
+            replace_field(self->_last_printable_range, cur);
+            return 0;
+        }
+        // Runs within one block are the common case: two equal block names
+        // need neither a call nor a Python comparison.
+        PyObject* prev = field_or_none(self->_last_printable_range);
+        if (PyUnicode_CheckExact(prev) && PyUnicode_CheckExact(cur)) {
+            if (prev == cur) {
+                return 0;
+            }
+            if (PyUnicode_Compare(prev, cur) == 0) {
+                replace_field(self->_last_printable_range, cur);
+                return 0;
+            }
+        }
+        return feed_change(self, prev, cur);
+    }
+
+    // Thirteen characters or fewer say nothing.
+    static double ratio(const Object* self) noexcept {
+        if (self->_character_count < 14) {
+            return 0.0;
+        }
+        return static_cast<double>(wrap_mul(self->_suspicious_successive_range_count, 2)) /
+               static_cast<double>(self->_character_count);
+    }
 };
 
 }  // namespace vx::murkel

@@ -1,6 +1,7 @@
-// TooManyAccentuatedPlugin: PLACEHOLDER, to be written.
+// TooManyAccentuatedPlugin: accentuated letters among alphabetic characters.
 #pragma once
 
+#include "murkel/plugin_base.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -10,10 +11,30 @@ struct TooManyAccentuatedTraits {
     static constexpr const char* kName = "TooManyAccentuatedPlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = false;
-    static void construct(Object*) noexcept {}
-    static void reset(Object*) noexcept {}
-    static int feed(Object*, Py_UCS4, const CharInfoObject*) noexcept { return 0; }
-    static double ratio(const Object*) noexcept { return 0.0; }
+
+    static void construct(Object* self) noexcept { reset(self); }
+
+    static void reset(Object* self) noexcept {
+        self->_character_count = 0;
+        self->_accentuated_count = 0;
+    }
+
+    static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
+        bump(self->_character_count);
+        if (info->accentuated) {
+            bump(self->_accentuated_count);
+        }
+        return 0;
+    }
+
+    // Fewer than eight letters say nothing either way.
+    static double ratio(const Object* self) noexcept {
+        if (self->_character_count < 8) {
+            return 0.0;
+        }
+        double r = static_cast<double>(self->_accentuated_count) / static_cast<double>(self->_character_count);
+        return r >= 0.35 ? r : 0.0;
+    }
 };
 
 }  // namespace vx::murkel

@@ -2,6 +2,7 @@
 // characters; a character repeating the one before it is never counted.
 #pragma once
 
+#include "murkel/plugin_base.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -28,12 +29,12 @@ struct TooManySymbolOrPunctuationTraits {
     }
 
     static int feed(Object* self, Py_UCS4 cp, const CharInfoObject* info) noexcept {
-        self->_character_count += 1;
+        bump(self->_character_count);
         if (cp != self->_last_printable_char && !info->safe) {
             if (info->punct) {
-                self->_punctuation_count += 1;
+                bump(self->_punctuation_count);
             } else if (!info->digit && info->sym && !info->emoticon) {
-                self->_symbol_count += 2;
+                bump(self->_symbol_count, 2);
             }
         }
         self->_last_printable_char = cp;
@@ -44,7 +45,7 @@ struct TooManySymbolOrPunctuationTraits {
         if (self->_character_count == 0) {
             return 0.0;
         }
-        double r = static_cast<double>(self->_punctuation_count + self->_symbol_count) /
+        double r = static_cast<double>(wrap_add(self->_punctuation_count, self->_symbol_count)) /
                    static_cast<double>(self->_character_count);
         return r >= 0.3 ? r : 0.0;
     }

@@ -13,8 +13,11 @@
 //       static void construct(Object*);   // __init__: construction values
 //       static void reset(Object*);       // reset(): what it clears
 //       static int feed(Object*, Py_UCS4, CharInfoObject*);  // 0, or -1 with exception
+//                                                              // and its own "._feed" traceback entry
 //       static double ratio(const Object*);
-//       // kHasReference only: visit / clear the reference fields
+//       // kHasReference only: set the reference fields to None at
+//       // allocation, visit them, and clear them (back to None)
+//       static void init_references(Object*);
 //       static int traverse(Object*, visitproc, void*);
 //       static void clear(Object*);
 //   };
@@ -22,6 +25,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "murkel/plugin_base.h"
 #include "murkel/registry.h"
@@ -44,29 +48,45 @@ struct ConcretePlugin {
         static std::string feed_info = std::string(kModuleName) + "." + Traits::kName + ".feed_info";
         static std::string reset = std::string(kModuleName) + "." + Traits::kName + ".reset";
         static std::string init = std::string(kModuleName) + "." + Traits::kName + ".__init__";
-        static std::string feed = std::string(kModuleName) + "." + Traits::kName + "._feed";
         std::string_view m(member);
-        return m == "feed_info" ? feed_info : m == "reset" ? reset : m == "_feed" ? feed : init;
+        return m == "feed_info" ? feed_info : m == "reset" ? reset : init;
+    }
+
+    // The update reads the record's fields, so None (or anything else that
+    // is not a CharInfo) is refused before any counter changes.
+    static bool check_info(CharInfoObject* info) noexcept {
+        PyObject* op = reinterpret_cast<PyObject*>(info);
+        if (op != nullptr && is_char_info(op)) {
+            return true;
+        }
+        raise_arg_type("info", CharInfoType.tp_name, op != nullptr ? op : Py_None);
+        return false;
     }
 
     // Slot 1: convert the character, then perform the update.
     static int slot_feed_info(MessDetectorPluginObject* self, PyObject* character, CharInfoObject* info, int) noexcept {
         Py_UCS4 cp = 0;
-        if (!public_codepoint(character, &cp)) {
+        if (!check_info(info) || !public_codepoint(character, &cp)) {
             return -1;
         }
-        return slot_feed(self, cp, info);
+        return Traits::feed(cast(self), cp, info);
     }
     static int slot_reset(MessDetectorPluginObject* self, int) noexcept {
         Traits::reset(cast(self));
         return 0;
     }
+    // Slot 3. A failing update adds its own "._feed" traceback entry, so the
+    // driver calling Traits::feed directly reports the same.
     static int slot_feed(MessDetectorPluginObject* self, Py_UCS4 cp, CharInfoObject* info) noexcept {
-        if (Traits::feed(cast(self), cp, info) < 0) {
-            VX_TRACEBACK(where("_feed").c_str());
+        if (!check_info(info)) {
+            VX_TRACEBACK(feed_where().c_str());
             return -1;
         }
-        return 0;
+        return Traits::feed(cast(self), cp, info);
+    }
+    static const std::string& feed_where() {
+        static std::string feed = std::string(kModuleName) + "." + Traits::kName + "._feed";
+        return feed;
     }
     static double slot_ratio(MessDetectorPluginObject* self) noexcept { return Traits::ratio(cast(self)); }
 
@@ -128,9 +148,7 @@ struct ConcretePlugin {
             VX_TRACEBACK(where("feed_info").c_str());
             return nullptr;
         }
-        // None is refused too: the update reads the record's fields.
-        if (!PyObject_TypeCheck(a[1], &CharInfoType)) {
-            raise_arg_type("info", CharInfoType.tp_name, a[1]);
+        if (!check_info(reinterpret_cast<CharInfoObject*>(a[1]))) {
             VX_TRACEBACK(where("feed_info").c_str());
             return nullptr;
         }

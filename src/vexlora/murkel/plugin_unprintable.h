@@ -1,6 +1,8 @@
-// UnprintablePlugin: PLACEHOLDER, to be written.
+// UnprintablePlugin: control characters that are neither printable nor white
+// space; a single escape character marks the whole text.
 #pragma once
 
+#include "murkel/plugin_base.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -10,10 +12,49 @@ struct UnprintableTraits {
     static constexpr const char* kName = "UnprintablePlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = false;
-    static void construct(Object*) noexcept {}
-    static void reset(Object*) noexcept {}
-    static int feed(Object*, Py_UCS4, const CharInfoObject*) noexcept { return 0; }
-    static double ratio(const Object*) noexcept { return 0.0; }
+    static constexpr Py_UCS4 kEscape = 0x1B;
+    static constexpr Py_UCS4 kSubstitute = 0x1A;
+    static constexpr Py_UCS4 kByteOrderMark = 0xFEFF;
+
+    static void construct(Object* self) noexcept {
+        self->_unprintable_count = 0;
+        self->_character_count = 0;
+        self->_has_escape = 0;
+    }
+
+    // The character count survives a reset.
+    static void reset(Object* self) noexcept {
+        self->_unprintable_count = 0;
+        self->_has_escape = 0;
+    }
+
+    // SUB and BOM are common harmless leftovers of conversions, never noise.
+    static bool is_unprintable(Py_UCS4 cp, const CharInfoObject* info) noexcept {
+        return !info->printable && !info->space && cp != kSubstitute && cp != kByteOrderMark;
+    }
+
+    static int feed(Object* self, Py_UCS4 cp, const CharInfoObject* info) noexcept {
+        if (cp == kEscape) {
+            self->_has_escape = 1;
+        }
+        if (is_unprintable(cp, info)) {
+            bump(self->_unprintable_count);
+        }
+        bump(self->_character_count);
+        return 0;
+    }
+
+    // No threshold and no clamp: the value may exceed 1.0.
+    static double ratio(const Object* self) noexcept {
+        if (self->_character_count == 0) {
+            return 0.0;
+        }
+        if (self->_has_escape) {
+            return 1.0;
+        }
+        return static_cast<double>(wrap_mul(self->_unprintable_count, 8)) /
+               static_cast<double>(self->_character_count);
+    }
 };
 
 }  // namespace vx::murkel
