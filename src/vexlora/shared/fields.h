@@ -17,6 +17,7 @@ enum class FieldKind : uint8_t {
     Bool,       // 32-bit integer holding 0 or 1, seen from Python as bool
     Str,        // object reference holding exactly a str, or None
     Object,     // object reference holding anything (None when empty)
+    CharInfo,   // object reference holding a CharInfo record, or None
 };
 
 struct FieldDesc {
@@ -51,7 +52,8 @@ inline PyObject* field_get(PyObject* obj, const FieldDesc& f) noexcept {
         case FieldKind::Bool:
             return PyBool_FromLong(field_at<int32_t>(obj, f));
         case FieldKind::Str:
-        case FieldKind::Object: {
+        case FieldKind::Object:
+        case FieldKind::CharInfo: {
             PyObject* v = field_at<PyObject*>(obj, f);
             return Py_NewRef(v ? v : Py_None);
         }
