@@ -109,7 +109,7 @@ PyTypeObject* import_type(PyObject* murkel, const ImportedType& spec) noexcept {
         "from PyObject";
     if (static_cast<size_t>(basicsize + itemsize) < spec.size) {
         PyErr_Format(PyExc_ValueError, message, kMurkelName, spec.name, static_cast<Py_ssize_t>(spec.size),
-                     basicsize);
+                     basicsize + itemsize);
         return nullptr;
     }
     if (static_cast<size_t>(basicsize) > spec.size) {
