@@ -136,7 +136,13 @@ LANGUAGES: list[tuple[str, str, str, str]] = [
 # Letters of a language's own alphabet that are rare in running text but
 # characteristic of it; kept even below the cut.
 ALWAYS_KEEP: dict[str, str] = {
+    # Not an English letter, but the one accented letter English text keeps
+    # meeting (café, résumé, cliché, names).  Without any accented letter in
+    # its profile a single é would rule English out of a text altogether.
+    "English": "é",
     "Spanish": "ü",
+    "Dutch": "ï",  # the trema of geïmplementeerd, ruïne
+    "French": "ï",  # naïf, maïs
     "Ukrainian": "ґ",
     "Macedonian": "ѕ",
     "Slovak": "ŕä",
@@ -146,10 +152,13 @@ ALWAYS_KEEP: dict[str, str] = {
 
 # Letters that reach the cut only through text of a neighbouring language
 # mixed into the source (Russian words in Ukrainian data, for instance) and
-# would blur the difference between the two.
+# would blur the difference between the two.  Russian ъ is genuine but rare
+# (about 0.03% of letters, a few words such as объект), while it is one of the
+# commonest letters of Bulgarian: listing it for Russian would let Russian
+# match Bulgarian text as well as Bulgarian does.
 NEVER_KEEP: dict[str, str] = {
     "Ukrainian": "ыэёъ",
-    "Russian": "іїєґў",
+    "Russian": "іїєґўъ",
     "Bulgarian": "ыэё",
 }
 
@@ -318,10 +327,23 @@ def word_stream(name: str, source: str, key: str, sources: pathlib.Path) -> Iter
 # Profiles
 
 
+# Devanagari and Bengali letters with nukta have precomposed code points that
+# normalisation never produces (they are excluded from composition), so the
+# lists hold them as base letter + nukta.  Text in the wild often carries the
+# precomposed form, which is then a letter of its own: count it from the
+# sequences (the base letter keeps its count, as decomposed text shows it).
+_NUKTA_FORMS = {
+    chr(int(unicodedata.decomposition(chr(cp)).split()[0], 16)): chr(cp)
+    for cp in [*range(0x0958, 0x0960), 0x09DC, 0x09DD, 0x09DF]
+}
+_NUKTA = {"\u093c", "\u09bc"}
+
+
 def letter_frequencies(words: Iterable[tuple[str, float]], in_script: Callable[[str], bool]) -> Counter[str]:
     counts: Counter[str] = Counter()
     for word, frequency in words:
-        letters = [ch for ch in word.lower() if ch.isalpha()]
+        word = word.lower()
+        letters = [ch for ch in word if ch.isalpha()]
         # A word with letters of another script is a foreign word (or noise)
         # in this list; it says nothing about this language's letters.
         if not letters or not all(in_script(ch) for ch in letters):
@@ -329,6 +351,9 @@ def letter_frequencies(words: Iterable[tuple[str, float]], in_script: Callable[[
         for ch in letters:
             if ord(ch) <= 0xFFFF:
                 counts[ch] += frequency
+        for ch, following in zip(word, word[1:]):
+            if following in _NUKTA and ch in _NUKTA_FORMS:
+                counts[_NUKTA_FORMS[ch]] += frequency
     return counts
 
 

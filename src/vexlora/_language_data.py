@@ -8,22 +8,22 @@ most frequent Han characters of Chinese and Japanese text.
 """
 
 FREQUENCIES: dict[str, str] = {
-    # wordfreq:en, 26 characters
-    "English": "etaoinsrhldcumfgypwbvkjxzq",
+    # wordfreq:en, 27 characters
+    "English": "etaoinsrhldcumfgypwbvkjxzqé",
     # wordfreq:de, 30 characters
     "German": "enirstadhulcmgobfwkzvpüäjößyxq",
-    # wordfreq:fr, 37 characters
-    "French": "esanitruoldcpmévqfgbhjàxèyêzçkwôâîùûœ",
-    # wordfreq:nl, 28 characters
-    "Dutch": "enaitordslghvmkujwbpzcfyxéëq",
+    # wordfreq:fr, 38 characters
+    "French": "esanitruoldcpmévqfgbhjàxèyêzçkwôâîùûœï",
+    # wordfreq:nl, 29 characters
+    "Dutch": "enaitordslghvmkujwbpzcfyxéëqï",
     # wordfreq:it, 32 characters
     "Italian": "eiaontrlscdupmgvhfbzqèàùkyòwéìxj",
     # wordfreq:pl, 34 characters
     "Polish": "aieozntswrcydkmpjlubłgęhżąóśćfńźvx",
     # wordfreq:es, 33 characters
     "Spanish": "eaosnrildtcumpbgqyvhfóíjázéñxúkwü",
-    # wordfreq:ru, 33 characters
-    "Russian": "оеаинтсрвлкмдпуяыгьбзчйжхшюцэщфёъ",
+    # wordfreq:ru, 32 characters
+    "Russian": "оеаинтсрвлкмдпуяыгьбзчйжхшюцэщфё",
     # wordfreq:ja, 255 characters
     "Japanese": (
         "のいてなにたしでるとはがかっをすーもらうんれまだこンりくあよさけきそスイトやおどえル人わちッ日ラリめつクアねじせみゃ大ろ"
@@ -93,8 +93,8 @@ FREQUENCIES: dict[str, str] = {
     "Bulgarian": "аоеитнсврдклмпзяъгбчущжйцхшфюь",
     # wordfreq:sh, 30 characters
     "Croatian": "aoienjsrutdkvmlpzgbšcčhžćfđywx",
-    # wordfreq:hi, 43 characters
-    "Hindi": "करहनसमतलपयदजवबगभएअशचआटथडऔइखउधषफईणछघठझओढऐऊञऑ",
+    # wordfreq:hi, 49 characters
+    "Hindi": "करहनसमतलपयदजवबगभएअशचआटथडऔइखउधषफईड़णछघठझओज़ढऐढ़फ़ऊञऑख़क़",
     # libreoffice-help:libreoffice-help-et, 31 characters
     "Estonian": "aiestludknromväbjgphõüfcöxwyžzš",
     # libreoffice-l10n:libreoffice-l10n-th, 47 characters
@@ -109,8 +109,8 @@ FREQUENCIES: dict[str, str] = {
     "Latvian": "aisterunkāmovldpjīzbēgcšūņļfžķhģčwyx",
     # wordfreq:mk, 31 characters
     "Macedonian": "аоеинтсрдвкмлпугјзбшчцжќфњѓхџљѕ",
-    # wordfreq:bn, 41 characters
-    "Bengali": "রনকযবতমসলপদহএজটআশছইগচথখষভধঅডওউণফঠঘঙঞৎঝঢঐঈ",
+    # wordfreq:bn, 43 characters
+    "Bengali": "রনকযবতমসলপয়দহএজটআশছইগচথখষভধঅডওউণফড়ঠঘঙঞৎঝঢঐঈ",
 }
 
 # 4920 characters, in code point order.

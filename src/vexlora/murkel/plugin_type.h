@@ -48,8 +48,9 @@ struct ConcretePlugin {
         static std::string feed_info = std::string(kModuleName) + "." + Traits::kName + ".feed_info";
         static std::string reset = std::string(kModuleName) + "." + Traits::kName + ".reset";
         static std::string init = std::string(kModuleName) + "." + Traits::kName + ".__init__";
+        static std::string feed = std::string(kModuleName) + "." + Traits::kName + "._feed";
         std::string_view m(member);
-        return m == "feed_info" ? feed_info : m == "reset" ? reset : init;
+        return m == "feed_info" ? feed_info : m == "reset" ? reset : m == "_feed" ? feed : init;
     }
 
     // The update reads the record's fields, so None (or anything else that
@@ -79,14 +80,10 @@ struct ConcretePlugin {
     // driver calling Traits::feed directly reports the same.
     static int slot_feed(MessDetectorPluginObject* self, Py_UCS4 cp, CharInfoObject* info) noexcept {
         if (!check_info(info)) {
-            VX_TRACEBACK(feed_where().c_str());
+            VX_TRACEBACK(where("_feed").c_str());
             return -1;
         }
         return Traits::feed(cast(self), cp, info);
-    }
-    static const std::string& feed_where() {
-        static std::string feed = std::string(kModuleName) + "." + Traits::kName + "._feed";
-        return feed;
     }
     static double slot_ratio(MessDetectorPluginObject* self) noexcept { return Traits::ratio(cast(self)); }
 
