@@ -230,15 +230,6 @@ def test_argument_errors(args, kwargs, error, message):
         assert str(info.value) == message
 
 
-def test_debug_truth_error_propagates():
-    class Bad:
-        def __bool__(self):
-            raise ZeroDivisionError
-
-    with pytest.raises(ZeroDivisionError):
-        mess_ratio("abc", 0.2, Bad())
-
-
 # --- the native entry ----------------------------------------------------------------------------
 
 class OptionalArgs(ctypes.Structure):
@@ -301,7 +292,7 @@ def test_rebound_ascii_table_is_refused(monkeypatch, table, error, message, text
 
 def test_ascii_table_none_is_not_read_before_an_early_stop(monkeypatch):
     monkeypatch.setattr(murkel, "_ASCII_CHAR_INFO", None)
-    assert mess_ratio("\u0000" * 0 + "é\u0378" * 20, 0.0) >= 0.0  # no ASCII character before the stop
+    assert mess_ratio("é" * 40, 0.0) > 0.0  # no ASCII character before the stop
 
 
 def test_longer_ascii_table_is_accepted(monkeypatch):
