@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "murkel/plugin_type.h"
 #include "murkel/registry.h"
 #include "murkel/state.h"
 #include "murkel/plugin_too_many_symbol_or_punctuation.h"
@@ -257,14 +256,11 @@ struct Local {
     }
 };
 
-// One plugin update; a failure names the plugin's own step in the traceback.
+// One plugin update. The plugins that can fail name their own step in the
+// traceback.
 template <class Traits>
 [[gnu::always_inline]] inline bool update(typename Traits::Object* plugin, Py_UCS4 cp, CharInfoObject* info) noexcept {
-    if (Traits::feed(plugin, cp, info) < 0) [[unlikely]] {
-        VX_TRACEBACK(ConcretePlugin<Traits>::where("_feed").c_str());
-        return false;
-    }
-    return true;
+    return Traits::feed(plugin, cp, info) >= 0;
 }
 
 // ---------------------------------------------------------------------------
