@@ -371,10 +371,10 @@ const char* const kCoherenceArgs[] = {"decoded_sequence", "threshold", "lg_inclu
 }  // namespace
 
 PyObject* py_coherence_ratio(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const ArgSpec spec{"coherence_ratio", kCoherenceArgs, 1, 3};
+    const ArgSpec signature{"coherence_ratio", kCoherenceArgs, 1, 3};
     PyObject* values[3];
     PyObject* result = nullptr;
-    if (parse_args(spec, args, nargs, kwnames, values) == 0) {
+    if (parse_args(signature, args, nargs, kwnames, values) == 0) {
         const double threshold = values[1] == nullptr ? kDefaultThreshold : PyFloat_AsDouble(values[1]);
         PyObject* lg_inclusion = values[2] == nullptr ? Py_None : values[2];
         if (!(threshold == -1.0 && PyErr_Occurred()) &&

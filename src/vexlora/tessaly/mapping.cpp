@@ -472,9 +472,9 @@ PyObject* encoding_languages(PyObject* iana_name) noexcept {
 // Parse the single str-or-None argument `argname` of `func_name`.
 PyObject* single_str_argument(const char* func_name, const char* const* names, PyObject* const* args,
                               Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    const ArgSpec spec{func_name, names, 1, 1};
+    const ArgSpec signature{func_name, names, 1, 1};
     PyObject* values[1];
-    if (parse_args(spec, args, nargs, kwnames, values) < 0 ||
+    if (parse_args(signature, args, nargs, kwnames, values) < 0 ||
         !check_exact_or_none(values[0], &PyUnicode_Type, names[0])) {
         return nullptr;
     }
@@ -554,10 +554,10 @@ PyObject* py_get_target_features(PyObject*, PyObject* const* args, Py_ssize_t na
 }
 
 PyObject* py_alphabet_languages(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const ArgSpec spec{"alphabet_languages", kAlphabetArgs, 1, 2};
+    const ArgSpec signature{"alphabet_languages", kAlphabetArgs, 1, 2};
     PyObject* values[2];
     PyObject* result = nullptr;
-    if (parse_args(spec, args, nargs, kwnames, values) == 0) {
+    if (parse_args(signature, args, nargs, kwnames, values) == 0) {
         int ignore_non_latin = values[1] == nullptr ? 0 : PyObject_IsTrue(values[1]);
         if (ignore_non_latin >= 0 && check_exact_or_none(values[0], &PyList_Type, "characters")) {
             result = alphabet_languages(values[0], ignore_non_latin);
