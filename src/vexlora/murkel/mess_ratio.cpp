@@ -1,13 +1,594 @@
-// PLACEHOLDER: the mess ratio driver, to be written.
+// mess_ratio: walks a decoded string once, feeds every character's record to
+// the ten detector plugins, sums their ratios at checkpoints and stops early
+// once the sum reaches the caller's maximum.
+//
+// The walk reads code points straight from the string's storage, one
+// instantiation per storage width, and calls no Python API for a character
+// whose record is already cached. Counter-only plugins are updated on local
+// copies (which the compiler can keep apart from the records it reads) and
+// written back to their objects when the walk ends.
+#include <algorithm>
+#include <cstring>
+
 #include "murkel/registry.h"
+#include "murkel/state.h"
+#include "murkel/plugin_too_many_symbol_or_punctuation.h"
+#include "murkel/plugin_too_many_accentuated.h"
+#include "murkel/plugin_unprintable.h"
+#include "murkel/plugin_suspicious_duplicate_accent.h"
+#include "murkel/plugin_suspicious_range.h"
+#include "murkel/plugin_super_weird_word.h"
+#include "murkel/plugin_cjk_uncommon.h"
+#include "murkel/plugin_suspicious_katakana.h"
+#include "murkel/plugin_archaic_upper_lower.h"
+#include "murkel/plugin_arabic_isolated_form.h"
+#include "shared/args.h"
+#include "shared/errors.h"
+#include "shared/function.h"
+#include "shared/pyref.h"
 
 namespace vx::murkel {
 
-double mess_ratio_native(PyObject*, int, MessRatioOptionalArgs*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "mess_ratio");
-    return -1.0;
+namespace {
+
+constexpr const char kWhere[] = "vexlora.murkel.mess_ratio";
+constexpr Py_ssize_t kAsciiRecords = 128;
+constexpr Py_ssize_t kPageSize = 256;
+constexpr Py_UCS4 kLineFeed = 10;
+
+// ---------------------------------------------------------------------------
+// Watching the module namespace.
+//
+// The page table is looked up by name for every record. Looking it up per
+// character would cost more than the rest of the walk, so the walk keeps the
+// list it found and looks again only after the namespace has changed. A
+// dictionary watcher bumps this counter on every change of the namespace;
+// without a watcher (all slots taken) the walk looks again after every step
+// that may have run Python code.
+
+int namespace_watcher = -1;
+uint64_t namespace_epoch = 0;
+
+int on_namespace_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
+    ++namespace_epoch;
+    return 0;
 }
 
-int define_mess_ratio_function(PyObject*) noexcept { return 0; }
+int watch_namespace(PyObject* dict) noexcept {
+    if (namespace_watcher < 0) {
+        namespace_watcher = PyDict_AddWatcher(on_namespace_change);
+        if (namespace_watcher < 0) {
+            // No free watcher slot: fall back to looking up the table again.
+            PyErr_Clear();
+            return 0;
+        }
+    }
+    return PyDict_Watch(namespace_watcher, dict);
+}
+
+// ---------------------------------------------------------------------------
+// The ASCII records, taken once per call from _ASCII_CHAR_INFO.
+//
+// The table is copied (with strong references) so that Python code running
+// during the walk cannot shrink it or free a record under us. A list that is
+// too short or holds other objects is refused up front; None is accepted here
+// and fails at the first character that needs it, as indexing None would.
+
+class AsciiTable {
+public:
+    AsciiTable() = default;
+    AsciiTable(const AsciiTable&) = delete;
+    AsciiTable& operator=(const AsciiTable&) = delete;
+    ~AsciiTable() {
+        if (present_) {
+            for (CharInfoObject* info : records_) {
+                Py_DECREF(info);
+            }
+        }
+    }
+
+    int load() noexcept {
+        Ref table = Ref::steal(get_global(g.names.n__ASCII_CHAR_INFO));
+        if (!table) {
+            return -1;
+        }
+        if (table.get() == Py_None) {
+            return 0;
+        }
+        if (!PyList_CheckExact(table.get())) {
+            raise_expected("list", table.get());
+            return -1;
+        }
+        Py_ssize_t size = PyList_GET_SIZE(table.get());
+        if (size < kAsciiRecords) {
+            PyErr_Format(PyExc_ValueError, "_ASCII_CHAR_INFO must hold %zd CharInfo records, got a list of %zd",
+                         kAsciiRecords, size);
+            return -1;
+        }
+        PyObject** items = PySequence_Fast_ITEMS(table.get());
+        for (Py_ssize_t i = 0; i < kAsciiRecords; ++i) {
+            if (!is_char_info(items[i])) {
+                PyErr_Format(PyExc_TypeError, "_ASCII_CHAR_INFO[%zd] must be a CharInfo, got %.200s", i,
+                             Py_TYPE(items[i])->tp_name);
+                return -1;
+            }
+        }
+        for (Py_ssize_t i = 0; i < kAsciiRecords; ++i) {
+            records_[i] = reinterpret_cast<CharInfoObject*>(Py_NewRef(items[i]));
+        }
+        present_ = true;
+        return 0;
+    }
+
+    // Borrowed record of an ASCII code point, or nullptr with TypeError.
+    CharInfoObject* get(Py_UCS4 cp) const noexcept {
+        if (!present_) [[unlikely]] {
+            PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+            return nullptr;
+        }
+        return records_[cp];
+    }
+
+private:
+    CharInfoObject* records_[kAsciiRecords];
+    bool present_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Reading records of other code points from the page cache.
+//
+// A hit reads the page table as the cache itself would (two list indexings)
+// and runs no Python code; anything unexpected (a missing page, an empty
+// slot, a foreign object) is left to char_info_from_codepoint, which builds
+// the record or raises.
+
+class PageReader {
+public:
+    // A new reference to the record of `cp`, or nullptr with an exception.
+    CharInfoObject* get(Py_UCS4 cp) noexcept {
+        if (stale_ || epoch_ != namespace_epoch) [[unlikely]] {
+            refresh();
+        }
+        if (PyObject* table = table_.get()) [[likely]] {
+            Py_ssize_t index = static_cast<Py_ssize_t>(cp >> 8);
+            if (index < PyList_GET_SIZE(table)) {
+                PyObject* page = PyList_GET_ITEM(table, index);
+                if (PyList_CheckExact(page) && PyList_GET_SIZE(page) == kPageSize) {
+                    PyObject* info = PyList_GET_ITEM(page, static_cast<Py_ssize_t>(cp & 0xFF));
+                    if (Py_IS_TYPE(info, &CharInfoType) || (info != Py_None && is_char_info(info))) [[likely]] {
+                        return reinterpret_cast<CharInfoObject*>(Py_NewRef(info));
+                    }
+                }
+            }
+        }
+        // Building a record runs the host's Python code.
+        CharInfoObject* info = char_info_from_codepoint(cp);
+        code_ran();
+        return info;
+    }
+
+    // Python code may have run and rebound the table. With a watcher the
+    // epoch says so; without one, look again before the next record.
+    void code_ran() noexcept {
+        if (namespace_watcher < 0) {
+            stale_ = true;
+        }
+    }
+
+private:
+    void refresh() noexcept {
+        stale_ = false;
+        epoch_ = namespace_epoch;
+        // Only a list bound in the module namespace itself is kept; anything
+        // else (a builtins fallback, a foreign object) goes the slow way,
+        // which looks the name up in full and raises what it must.
+        PyObject* table = PyDict_GetItemWithError(g.dict, g.names.n__CHAR_INFO_PAGES);
+        if (table == nullptr) {
+            PyErr_Clear();
+        }
+        table_.reset(table != nullptr && PyList_CheckExact(table) ? Py_NewRef(table) : nullptr);
+    }
+
+    Ref table_;
+    uint64_t epoch_ = 0;
+    bool stale_ = true;
+};
+
+// ---------------------------------------------------------------------------
+// The ten plugins of one call.
+
+using SymbolTraits = TooManySymbolOrPunctuationTraits;
+using AccentTraits = TooManyAccentuatedTraits;
+using DuplicateTraits = SuspiciousDuplicateAccentTraits;
+using RangeTraits = SuspiciousRangeTraits;
+using WeirdTraits = SuperWeirdWordTraits;
+using CjkTraits = CjkUncommonTraits;
+using KatakanaTraits = SuspiciousKatakanaTraits;
+using ArchaicTraits = ArchaicUpperLowerTraits;
+using ArabicTraits = ArabicIsolatedFormTraits;
+
+struct Plugins {
+    // In creation order, which is also the order of the debug records.
+    static constexpr int kCount = 10;
+    Ref objects[kCount];
+
+    int create() noexcept {
+        static PyTypeObject* const types[kCount] = {
+            &TooManySymbolOrPunctuationPluginType, &TooManyAccentuatedPluginType,  &UnprintablePluginType,
+            &SuspiciousDuplicateAccentPluginType,  &SuspiciousRangeType,           &SuperWeirdWordPluginType,
+            &CjkUncommonPluginType,                &SuspiciousKatakanaPluginType, &ArchaicUpperLowerPluginType,
+            &ArabicIsolatedFormPluginType,
+        };
+        for (int i = 0; i < kCount; ++i) {
+            objects[i] = Ref::steal(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(types[i])));
+            if (!objects[i]) {
+                return -1;
+            }
+            if (!Py_IS_TYPE(objects[i].get(), types[i])) {
+                PyErr_Format(PyExc_TypeError, "%.200s() returned %.200s", types[i]->tp_name,
+                             Py_TYPE(objects[i].get())->tp_name);
+                return -1;
+            }
+        }
+        return 0;
+    }
+
+    template <class Traits>
+    typename Traits::Object* at(int i) const noexcept {
+        return objects[i].as<typename Traits::Object>();
+    }
+};
+
+// A counter-only plugin worked on as a local copy. The copy never leaves the
+// walk, so its fields cannot alias the records being read.
+template <class Traits>
+struct Local {
+    static_assert(!Traits::kHasReference, "plugins holding references are updated in place");
+    using Object = typename Traits::Object;
+    Object state;
+
+    explicit Local(const Object* target) noexcept { std::memcpy(&state, target, sizeof(Object)); }
+    // Copy the counters (everything after the common header) back.
+    void store(Object* target) const noexcept {
+        constexpr size_t header = sizeof(MessDetectorPluginObject);
+        std::memcpy(reinterpret_cast<char*>(target) + header, reinterpret_cast<const char*>(&state) + header,
+                    sizeof(Object) - header);
+    }
+};
+
+// One plugin update. The plugins that can fail name their own step in the
+// traceback.
+template <class Traits>
+[[gnu::always_inline]] inline bool update(typename Traits::Object* plugin, Py_UCS4 cp, CharInfoObject* info) noexcept {
+    return Traits::feed(plugin, cp, info) >= 0;
+}
+
+// ---------------------------------------------------------------------------
+// The walk.
+
+struct Walk {
+    const AsciiTable* ascii;
+    const Plugins* plugins;
+    Py_ssize_t interval;
+    double maximum_threshold;
+    double mean = 0.0;
+};
+
+template <class Char, bool kAsciiOnly>
+int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
+    const Plugins& p = *w.plugins;
+    Local<SymbolTraits> symbol(p.at<SymbolTraits>(0));
+    Local<AccentTraits> accent(p.at<AccentTraits>(1));
+    Local<UnprintableTraits> unprintable(p.at<UnprintableTraits>(2));
+    DuplicateTraits::Object* duplicate = p.at<DuplicateTraits>(3);
+    RangeTraits::Object* range = p.at<RangeTraits>(4);
+    Local<WeirdTraits> weird(p.at<WeirdTraits>(5));
+    Local<CjkTraits> cjk(p.at<CjkTraits>(6));
+    Local<KatakanaTraits> katakana(p.at<KatakanaTraits>(7));
+    Local<ArchaicTraits> archaic(p.at<ArchaicTraits>(8));
+    Local<ArabicTraits> arabic(p.at<ArabicTraits>(9));
+    PageReader pages;
+
+    // Summed left to right, with the archaic ratio before the Katakana one.
+    auto checkpoint = [&]() noexcept {
+        double sum = SymbolTraits::ratio(&symbol.state);
+        sum += AccentTraits::ratio(&accent.state);
+        sum += UnprintableTraits::ratio(&unprintable.state);
+        sum += DuplicateTraits::ratio(duplicate);
+        sum += RangeTraits::ratio(range);
+        sum += WeirdTraits::ratio(&weird.state);
+        sum += CjkTraits::ratio(&cjk.state);
+        sum += ArchaicTraits::ratio(&archaic.state);
+        sum += KatakanaTraits::ratio(&katakana.state);
+        sum += ArabicTraits::ratio(&arabic.state);
+        return sum;
+    };
+    auto store = [&]() noexcept {
+        symbol.store(p.at<SymbolTraits>(0));
+        accent.store(p.at<AccentTraits>(1));
+        unprintable.store(p.at<UnprintableTraits>(2));
+        weird.store(p.at<WeirdTraits>(5));
+        cjk.store(p.at<CjkTraits>(6));
+        katakana.store(p.at<KatakanaTraits>(7));
+        archaic.store(p.at<ArchaicTraits>(8));
+        arabic.store(p.at<ArabicTraits>(9));
+    };
+
+    for (Py_ssize_t start = 0; start < length; start += w.interval) {
+        const Py_ssize_t stop = std::min(length, start + w.interval);
+        for (Py_ssize_t i = start; i < stop; ++i) {
+            const Py_UCS4 cp = text[i];
+            CharInfoObject* info;
+            Ref held;  // keeps a cached record alive while plugins may run Python code
+            if (cp < kAsciiRecords) [[likely]] {
+                info = w.ascii->get(cp);
+            } else {
+                info = pages.get(cp);
+                held = Ref::steal(reinterpret_cast<PyObject*>(info));
+            }
+            if (info == nullptr) [[unlikely]] {
+                return -1;
+            }
+            if (!update<UnprintableTraits>(&unprintable.state, cp, info) ||
+                !update<WeirdTraits>(&weird.state, cp, info)) {
+                return -1;
+            }
+            if constexpr (kAsciiOnly) {
+                if (info->printable && !update<SymbolTraits>(&symbol.state, cp, info)) {
+                    return -1;
+                }
+            } else {
+                if (!update<ArchaicTraits>(&archaic.state, cp, info)) {
+                    return -1;
+                }
+                if (info->printable) {
+                    if (!update<SymbolTraits>(&symbol.state, cp, info)) {
+                        return -1;
+                    }
+                    bool ok = update<RangeTraits>(range, cp, info);
+                    pages.code_ran();
+                    if (!ok) {
+                        return -1;
+                    }
+                }
+                if (info->alpha) {
+                    if (!update<AccentTraits>(&accent.state, cp, info)) {
+                        return -1;
+                    }
+                    if (info->latin) {
+                        bool ok = update<DuplicateTraits>(duplicate, cp, info);
+                        pages.code_ran();
+                        if (!ok) {
+                            return -1;
+                        }
+                    }
+                    if (info->is_cjk && !update<CjkTraits>(&cjk.state, cp, info)) {
+                        return -1;
+                    }
+                    if ((info->is_cjk || info->is_katakana) && !update<KatakanaTraits>(&katakana.state, cp, info)) {
+                        return -1;
+                    }
+                    if (info->is_arabic && !update<ArabicTraits>(&arabic.state, cp, info)) {
+                        return -1;
+                    }
+                }
+            }
+        }
+        w.mean = checkpoint();
+        if (w.mean >= w.maximum_threshold) {
+            store();
+            return 0;
+        }
+    }
+
+    // End of text: a line feed closes the last word and the last case run.
+    CharInfoObject* line_feed = w.ascii->get(kLineFeed);
+    if (line_feed == nullptr || !update<WeirdTraits>(&weird.state, kLineFeed, line_feed) ||
+        (!kAsciiOnly && !update<ArchaicTraits>(&archaic.state, kLineFeed, line_feed)) ||
+        !update<UnprintableTraits>(&unprintable.state, kLineFeed, line_feed)) {
+        return -1;
+    }
+    w.mean = checkpoint();
+    store();
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Debug trace.
+
+// `value` rendered as format(value) would.
+PyObject* render(PyObject* value) noexcept {
+    Ref empty = Ref::steal(PyUnicode_New(0, 0));
+    return empty ? PyObject_Format(value, empty.get()) : nullptr;
+}
+
+PyObject* render_double(double value) noexcept {
+    Ref number = Ref::steal(PyFloat_FromDouble(value));
+    return number ? render(number.get()) : nullptr;
+}
+
+int log_record(PyObject* logger, PyObject* message) noexcept {
+    if (message == nullptr) {
+        return -1;
+    }
+    Ref level = Ref::steal(get_global(g.names.n_TRACE));
+    if (!level) {
+        return -1;
+    }
+    PyObject* args[] = {logger, level.get(), message};
+    Ref result = Ref::steal(
+        PyObject_VectorcallMethod(g.names.n_log, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return result ? 0 : -1;
+}
+
+int trace(PyObject* text, const Walk& w, const Plugins& plugins) noexcept {
+    Ref get_logger = Ref::steal(get_global(g.names.n_getLogger));
+    if (!get_logger) {
+        return -1;
+    }
+    Ref logger = Ref::steal(PyObject_CallOneArg(get_logger.get(), g.names.n_vexlora));
+    if (!logger) {
+        return -1;
+    }
+    Ref mean = Ref::steal(render_double(w.mean));
+    Ref threshold = Ref::steal(render_double(w.maximum_threshold));
+    if (!mean || !threshold) {
+        return -1;
+    }
+    Ref start = Ref::steal(PyUnicode_FromFormat(
+        "Mess-detector extended-analysis start. intermediary_mean_mess_ratio_calc=%zd mean_mess_ratio=%U "
+        "maximum_threshold=%U",
+        w.interval, mean.get(), threshold.get()));
+    if (log_record(logger.get(), start.get()) < 0) {
+        return -1;
+    }
+    Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    if (length > 16) {
+        Ref head = Ref::steal(PyUnicode_Substring(text, 0, 16));
+        Ref head_record = Ref::steal(head ? PyUnicode_FromFormat("Starting with: %U", head.get()) : nullptr);
+        if (log_record(logger.get(), head_record.get()) < 0) {
+            return -1;
+        }
+        Ref tail = Ref::steal(PyUnicode_Substring(text, length - 16, length));
+        Ref tail_record = Ref::steal(tail ? PyUnicode_FromFormat("Ending with: %U", tail.get()) : nullptr);
+        if (log_record(logger.get(), tail_record.get()) < 0) {
+            return -1;
+        }
+    }
+    for (const Ref& plugin : plugins.objects) {
+        Ref cls = Ref::steal(render(reinterpret_cast<PyObject*>(Py_TYPE(plugin.get()))));
+        Ref ratio = Ref::steal(cls ? PyObject_GetAttr(plugin.get(), g.names.n_ratio) : nullptr);
+        Ref ratio_text = Ref::steal(ratio ? render(ratio.get()) : nullptr);
+        Ref record = Ref::steal(ratio_text ? PyUnicode_FromFormat("%U: %U", cls.get(), ratio_text.get()) : nullptr);
+        if (log_record(logger.get(), record.get()) < 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+
+double run(PyObject* text, double maximum_threshold, bool debug) noexcept {
+    if (text == Py_None) {
+        PyErr_SetString(PyExc_TypeError, "object of type 'NoneType' has no len()");
+        return -1.0;
+    }
+    if (!PyUnicode_Check(text)) {
+        raise_arg_type("decoded_sequence", "str", text);
+        return -1.0;
+    }
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    const bool ascii_only = PyUnicode_IS_ASCII(text);
+    AsciiTable ascii;
+    if (ascii.load() < 0) {
+        return -1.0;
+    }
+    Plugins plugins;
+    if (plugins.create() < 0) {
+        return -1.0;
+    }
+    Walk w{&ascii, &plugins, length < 511 ? 32 : length < 1024 ? 64 : 128, maximum_threshold};
+    const void* data = PyUnicode_DATA(text);
+    int status;
+    if (ascii_only) {
+        status = walk<Py_UCS1, true>(w, static_cast<const Py_UCS1*>(data), length);
+    } else {
+        switch (PyUnicode_KIND(text)) {
+            case PyUnicode_1BYTE_KIND:
+                status = walk<Py_UCS1, false>(w, static_cast<const Py_UCS1*>(data), length);
+                break;
+            case PyUnicode_2BYTE_KIND:
+                status = walk<Py_UCS2, false>(w, static_cast<const Py_UCS2*>(data), length);
+                break;
+            default:
+                status = walk<Py_UCS4, false>(w, static_cast<const Py_UCS4*>(data), length);
+                break;
+        }
+    }
+    if (status < 0 || (debug && trace(text, w, plugins) < 0)) {
+        return -1.0;
+    }
+    Ref mean = Ref::steal(PyFloat_FromDouble(w.mean));
+    if (!mean) {
+        return -1.0;
+    }
+    PyObject* args[] = {mean.get(), g.int_3};
+    Ref rounded = Ref::steal(PyObject_Vectorcall(g.builtin_round, args, 2, nullptr));
+    if (!rounded) {
+        return -1.0;
+    }
+    double result = PyFloat_AsDouble(rounded.get());
+    if (result == -1.0 && PyErr_Occurred()) {
+        return -1.0;
+    }
+    return result;
+}
+
+PyObject* py_mess_ratio(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const names[] = {"decoded_sequence", "maximum_threshold", "debug"};
+    static const ArgSpec spec{"mess_ratio", names, 1, 3};
+    PyObject* a[3] = {nullptr, nullptr, nullptr};
+    if (parse_args(spec, args, nargs, kwnames, a) < 0 || !check_exact_or_none(a[0], &PyUnicode_Type, "decoded_sequence")) {
+        VX_TRACEBACK(kWhere);
+        return nullptr;
+    }
+    MessRatioOptionalArgs optional{2, 0.2, 0};
+    if (a[1] != nullptr) {
+        optional.maximum_threshold = PyFloat_CheckExact(a[1]) ? PyFloat_AS_DOUBLE(a[1]) : PyFloat_AsDouble(a[1]);
+        if (optional.maximum_threshold == -1.0 && PyErr_Occurred()) {
+            VX_TRACEBACK(kWhere);
+            return nullptr;
+        }
+    }
+    if (a[2] != nullptr) {
+        optional.debug = PyObject_IsTrue(a[2]);
+        if (optional.debug < 0) {
+            VX_TRACEBACK(kWhere);
+            return nullptr;
+        }
+    }
+    double result = mess_ratio_native(a[0], 1, &optional);
+    if (result == -1.0 && PyErr_Occurred()) {
+        VX_TRACEBACK(kWhere);
+        return nullptr;
+    }
+    return PyFloat_FromDouble(result);
+}
+
+}  // namespace
+
+double mess_ratio_native(PyObject* decoded_sequence, int, MessRatioOptionalArgs* optional) noexcept {
+    double maximum_threshold = 0.2;
+    bool debug = false;
+    if (optional != nullptr && optional->count >= 1) {
+        maximum_threshold = optional->maximum_threshold;
+        if (optional->count >= 2) {
+            debug = optional->debug != 0;
+        }
+    }
+    double result;
+    if (decoded_sequence == nullptr) {
+        PyErr_BadInternalCall();
+        result = -1.0;
+    } else {
+        result = run(decoded_sequence, maximum_threshold, debug);
+    }
+    if (result == -1.0 && PyErr_Occurred()) {
+        VX_TRACEBACK(kWhere);
+    }
+    return result;
+}
+
+int define_mess_ratio_function(PyObject* module) noexcept {
+    static const FunctionDef def{"mess_ratio", py_mess_ratio,
+                                 "Compute the mess ratio for a decoded string, with checkpoint early stop."};
+    if (watch_namespace(g.dict) < 0) {
+        return -1;
+    }
+    Ref defaults = Ref::steal(PyTuple_Pack(2, g.float_default_threshold, Py_False));
+    Ref fn = Ref::steal(defaults ? new_function(def, kModuleName, defaults.get()) : nullptr);
+    return fn ? PyModule_AddObjectRef(module, "mess_ratio", fn.get()) : -1;
+}
 
 }  // namespace vx::murkel

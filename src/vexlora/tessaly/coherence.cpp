@@ -1,8 +1,392 @@
-// PLACEHOLDER, to be written.
+// coherence_ratio: which languages a decoded text is coherent with. The text
+// is split into layers of compatible scripts; each layer's distinct
+// characters are ordered by frequency, candidate languages are chosen by how
+// much of their alphabet the layer shows (or named by the caller), and each
+// candidate is scored by comparing popularity orders.
+#include <cstring>
+
+#include "shared/args.h"
+#include "shared/errors.h"
+#include "shared/pyref.h"
 #include "tessaly/functions.h"
+#include "tessaly/records.h"
+#include "tessaly/results.h"
+#include "tessaly/scratch.h"
 
 namespace vx::tessaly {
 
-PyObject* py_coherence_ratio(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) { PyErr_SetString(PyExc_NotImplementedError, "py_coherence_ratio"); return nullptr; }
+namespace {
+
+constexpr double kDefaultThreshold = 0.1;
+constexpr double kSufficientRatio = 0.8;
+constexpr int kSufficientMatchLimit = 3;  // stop a layer's candidates after this many sufficient ratios
+constexpr double kAlphabetShare = 0.2;
+constexpr size_t kStackCharacters = 512;
+constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
+constexpr uint32_t kHashMultiplier = 0x9E3779B1u;
+constexpr size_t kInsertionSortLimit = 32;
+
+// Frequency table of one layer: open addressing with linear probing, load
+// factor at most one half.
+struct CodepointCounter {
+    uint32_t* keys;
+    uint32_t* counts;
+    uint32_t* first_seen;  // slots in order of first appearance
+    size_t mask;
+    size_t distinct = 0;
+
+    template <class CharT>
+    void add_all(const CharT* text, Py_ssize_t n) noexcept {
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            const uint32_t c = text[i];
+            size_t slot = static_cast<uint32_t>(c * kHashMultiplier) & mask;
+            while (keys[slot] != c && keys[slot] != kEmptySlot) {
+                slot = (slot + 1) & mask;
+            }
+            if (keys[slot] == kEmptySlot) {
+                keys[slot] = c;
+                first_seen[distinct++] = static_cast<uint32_t>(slot);
+            }
+            ++counts[slot];
+        }
+    }
+};
+
+// Stable ordering of slots by count, highest first: equal counts keep their
+// order of first appearance. Insertion sort for short lists, a bottom-up
+// merge sort (same order) for long ones. -1 with MemoryError on failure.
+int sort_by_count(uint32_t* slots, size_t d, const uint32_t* counts) noexcept {
+    if (d <= kInsertionSortLimit) {
+        for (size_t i = 1; i < d; ++i) {
+            const uint32_t slot = slots[i];
+            size_t j = i;
+            while (j > 0 && counts[slots[j - 1]] < counts[slot]) {
+                slots[j] = slots[j - 1];
+                --j;
+            }
+            slots[j] = slot;
+        }
+        return 0;
+    }
+    HeapArray<uint32_t> buffer;
+    if (!buffer.allocate(d)) {
+        return -1;
+    }
+    uint32_t* from = slots;
+    uint32_t* to = buffer.get();
+    for (size_t width = 1; width < d; width *= 2) {
+        for (size_t lo = 0; lo < d; lo += 2 * width) {
+            const size_t mid = lo + width < d ? lo + width : d;
+            const size_t hi = lo + 2 * width < d ? lo + 2 * width : d;
+            size_t a = lo, b = mid, k = lo;
+            while (a < mid && b < hi) {
+                // Take from the right run only when strictly more frequent.
+                to[k++] = counts[from[b]] > counts[from[a]] ? from[b++] : from[a++];
+            }
+            while (a < mid) {
+                to[k++] = from[a++];
+            }
+            while (b < hi) {
+                to[k++] = from[b++];
+            }
+        }
+        std::swap(from, to);
+    }
+    if (from != slots) {
+        std::memcpy(slots, from, d * sizeof(uint32_t));
+    }
+    return 0;
+}
+
+// The distinct code points of `layer`, most frequent first (ties in order of
+// first appearance), written to `out` (room for len(layer) code points).
+// Returns their number, or -1 with an exception.
+Py_ssize_t popular_codepoints(PyObject* layer, uint32_t* out) noexcept {
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(layer);
+    if (n == 0) {
+        return 0;
+    }
+    // The table never needs more room than the string's storage width allows
+    // distinct characters, which keeps it small for long layers.
+    const int kind = PyUnicode_KIND(layer);
+    const size_t width_limit = kind == PyUnicode_1BYTE_KIND ? 0x100 : kind == PyUnicode_2BYTE_KIND ? 0x10000 : 0x110000;
+    const size_t bound = static_cast<size_t>(n) < width_limit ? static_cast<size_t>(n) : width_limit;
+    size_t capacity = 1;
+    while (capacity < 2 * bound) {
+        capacity *= 2;
+    }
+
+    HeapArray<uint32_t> keys, counts, first_seen;
+    if (!keys.allocate(capacity) || !counts.allocate(capacity) || !first_seen.allocate(bound)) {
+        return -1;
+    }
+    std::memset(keys.get(), 0xFF, capacity * sizeof(uint32_t));
+    std::memset(counts.get(), 0, capacity * sizeof(uint32_t));
+
+    CodepointCounter counter{keys.get(), counts.get(), first_seen.get(), capacity - 1};
+    const void* data = PyUnicode_DATA(layer);
+    switch (kind) {
+        case PyUnicode_1BYTE_KIND:
+            counter.add_all(static_cast<const Py_UCS1*>(data), n);
+            break;
+        case PyUnicode_2BYTE_KIND:
+            counter.add_all(static_cast<const Py_UCS2*>(data), n);
+            break;
+        default:
+            counter.add_all(static_cast<const Py_UCS4*>(data), n);
+            break;
+    }
+
+    const size_t d = counter.distinct;
+    if (sort_by_count(first_seen.get(), d, counts.get()) < 0) {
+        return -1;
+    }
+    for (size_t i = 0; i < d; ++i) {
+        out[i] = keys[first_seen[i]];
+    }
+    return static_cast<Py_ssize_t>(d);
+}
+
+// Candidate languages for a layer's d distinct code points: every language of
+// which at least a fifth of the profile occurs among them, highest share
+// first (equal shares in language order); languages without accents are left
+// out when the layer has an accented character, and languages that are not
+// purely Latin when `ignore_non_latin` is set. Writes the indices to `out`
+// (room for all languages) and returns their number, or -1 with an exception.
+int alphabet_language_ids(const uint32_t* cps, Py_ssize_t d, bool ignore_non_latin, uint8_t* out) noexcept {
+    uint16_t matches[kLanguageCount] = {};
+    bool accented = false;
+    Ref ascii;  // fetched when the first ASCII code point needs it
+    for (Py_ssize_t k = 0; k < d; ++k) {
+        const uint32_t cp = cps[k];
+        CharInfoObject* record;
+        if (cp < 128) {
+            if (!ascii && !(ascii = Ref::steal(ascii_table()))) {
+                return -1;
+            }
+            record = record_for(ascii.get(), cp);
+        } else {
+            record = g.char_info_from_codepoint(cp);
+        }
+        if (record == nullptr) {
+            return -1;
+        }
+        accented = accented || record->accentuated;
+        Py_DECREF(record);
+        if (cp <= 0xFFFF) {
+            for (int language = 0; language < kLanguageCount; ++language) {
+                matches[language] += LANGUAGE_CHARACTER_RANKS[language][cp] != 0;
+            }
+        }
+    }
+
+    double ratios[kLanguageCount];
+    int count = 0;
+    for (int language = 0; language < kLanguageCount; ++language) {
+        if (ignore_non_latin && !LANGUAGE_PURE_LATIN[language]) {
+            continue;
+        }
+        if (accented && !LANGUAGE_HAS_ACCENTS[language]) {
+            continue;
+        }
+        // An empty profile has no share to speak of; it is never a candidate.
+        if (LANGUAGE_PROFILE_SIZES[language] == 0) {
+            continue;
+        }
+        const double ratio = static_cast<double>(matches[language]) / LANGUAGE_PROFILE_SIZES[language];
+        if (kAlphabetShare > ratio) {
+            continue;
+        }
+        int pos = count;
+        while (pos > 0 && ratios[pos - 1] < ratio) {
+            ratios[pos] = ratios[pos - 1];
+            out[pos] = out[pos - 1];
+            --pos;
+        }
+        ratios[pos] = ratio;
+        out[pos] = static_cast<uint8_t>(language);
+        ++count;
+    }
+    return count;
+}
+
+// The languages named in `lg_inclusion` as indices; sets `ignore_non_latin`
+// when "Latin Based" is among them (its first occurrence is not a language).
+// Returns their number, or -1 with an exception.
+Py_ssize_t requested_languages(PyObject* lg_inclusion, Scratch<uint8_t, kLanguageCount>& storage,
+                               uint8_t** out, bool* ignore_non_latin) noexcept {
+    *ignore_non_latin = false;
+    if (lg_inclusion == Py_None) {
+        return 0;
+    }
+    Ref comma = Ref::steal(PyUnicode_FromOrdinal(','));
+    Ref names = Ref::steal(comma ? PyUnicode_Split(lg_inclusion, comma.get(), -1) : nullptr);
+    if (!names) {
+        return -1;
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(names.get()); ++i) {
+        if (PyUnicode_CompareWithASCIIString(PyList_GET_ITEM(names.get(), i), "Latin Based") == 0) {
+            if (PySequence_DelItem(names.get(), i) < 0) {
+                return -1;
+            }
+            *ignore_non_latin = true;
+            break;
+        }
+    }
+    const Py_ssize_t count = PyList_GET_SIZE(names.get());
+    uint8_t* indices = storage.reserve(static_cast<size_t>(count));
+    if (indices == nullptr) {
+        return -1;
+    }
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* name = PyList_GET_ITEM(names.get(), i);
+        PyObject* index = PyDict_GetItemWithError(g.language_index, name);  // borrowed
+        if (index == nullptr) {
+            if (!PyErr_Occurred()) {
+                PyErr_Format(PyExc_ValueError, "%U not available", name);
+            }
+            return -1;
+        }
+        const long value = PyLong_Check(index) ? PyLong_AsLong(index) : -1;
+        if (value < 0 || value >= kLanguageCount) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_RuntimeError, "_LANGUAGE_INDEX entry for %R is not a language index", name);
+            return -1;
+        }
+        indices[i] = static_cast<uint8_t>(value);
+    }
+    *out = indices;
+    return count;
+}
+
+// Append (name, round(ratio, 4)) to `results`.
+int append_result(PyObject* results, int language, double ratio) noexcept {
+    PyObject* name = language_name(language);
+    Ref value = Ref::steal(name ? PyFloat_FromDouble(ratio) : nullptr);
+    Ref digits = Ref::steal(value ? PyLong_FromLong(4) : nullptr);
+    if (!digits) {
+        return -1;
+    }
+    PyObject* round_args[] = {value.get(), digits.get()};
+    Ref rounded = Ref::steal(PyObject_Vectorcall(g.builtin_round, round_args, 2, nullptr));
+    Ref pair = Ref::steal(rounded ? PyTuple_Pack(2, name, rounded.get()) : nullptr);
+    return pair ? PyList_Append(results, pair.get()) : -1;
+}
+
+PyObject* coherence_ratio(PyObject* decoded_sequence, double threshold, PyObject* lg_inclusion) noexcept {
+    Ref results = Ref::steal(PyList_New(0));
+    if (!results) {
+        return nullptr;
+    }
+    Scratch<uint8_t, kLanguageCount> requested_storage;
+    uint8_t* requested = nullptr;
+    bool ignore_non_latin;
+    const Py_ssize_t requested_count = requested_languages(lg_inclusion, requested_storage, &requested,
+                                                           &ignore_non_latin);
+    if (requested_count < 0) {
+        return nullptr;
+    }
+
+    Ref layers = Ref::steal(alpha_unicode_split_native(decoded_sequence));
+    if (!layers) {
+        return nullptr;
+    }
+    if (!PyList_CheckExact(layers.get())) {
+        raise_expected("list", layers.get());
+        return nullptr;
+    }
+
+    // Counted over the whole call, not per layer: once enough languages fit
+    // very well, later layers only add their first acceptable candidate.
+    int sufficient_match_count = 0;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(layers.get()); ++i) {
+        Ref layer = Ref::borrow(PyList_GET_ITEM(layers.get(), i));
+        if (!PyUnicode_CheckExact(layer.get())) {
+            raise_expected("str", layer.get());
+            return nullptr;
+        }
+        const Py_ssize_t n = PyUnicode_GET_LENGTH(layer.get());
+        Ref too_small = Ref::steal(get_global(g.names.n_TOO_SMALL_SEQUENCE));
+        Ref length = Ref::steal(too_small ? PyLong_FromSsize_t(n) : nullptr);
+        if (!length) {
+            return nullptr;
+        }
+        int skip = PyObject_RichCompareBool(length.get(), too_small.get(), Py_LE);
+        if (skip < 0) {
+            return nullptr;
+        }
+        if (skip) {
+            continue;
+        }
+
+        Scratch<uint32_t, kStackCharacters> storage;
+        uint32_t* cps = storage.reserve(static_cast<size_t>(n));
+        if (cps == nullptr) {
+            return nullptr;
+        }
+        const Py_ssize_t d = popular_codepoints(layer.get(), cps);
+        if (d < 0) {
+            return nullptr;
+        }
+
+        uint8_t detected[kLanguageCount];
+        const uint8_t* candidates = requested;
+        Py_ssize_t candidate_count = requested_count;
+        if (requested_count == 0) {
+            const int found = alphabet_language_ids(cps, d, ignore_non_latin, detected);
+            if (found < 0) {
+                return nullptr;
+            }
+            candidates = detected;
+            candidate_count = found;
+        }
+
+        for (Py_ssize_t c = 0; c < candidate_count; ++c) {
+            const int language = candidates[c];
+            const double ratio = characters_popularity_compare_index(language, cps, d);
+            if (ratio == -1.0 && PyErr_Occurred()) {
+                return nullptr;
+            }
+            if (ratio < threshold) {
+                continue;
+            }
+            if (ratio >= kSufficientRatio) {
+                ++sufficient_match_count;
+            }
+            if (append_result(results.get(), language, ratio) < 0) {
+                return nullptr;
+            }
+            if (sufficient_match_count >= kSufficientMatchLimit) {
+                break;
+            }
+        }
+    }
+
+    Ref filtered = Ref::steal(filter_alt_coherence_matches_native(results.get()));
+    return filtered ? sorted_by_ratio(filtered.get()) : nullptr;
+}
+
+const char* const kCoherenceArgs[] = {"decoded_sequence", "threshold", "lg_inclusion"};
+
+}  // namespace
+
+PyObject* py_coherence_ratio(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const ArgSpec signature{"coherence_ratio", kCoherenceArgs, 1, 3};
+    PyObject* values[3];
+    PyObject* result = nullptr;
+    if (parse_args(signature, args, nargs, kwnames, values) == 0) {
+        const double threshold = values[1] == nullptr ? kDefaultThreshold : PyFloat_AsDouble(values[1]);
+        PyObject* lg_inclusion = values[2] == nullptr ? Py_None : values[2];
+        if (!(threshold == -1.0 && PyErr_Occurred()) &&
+            check_exact_or_none(values[0], &PyUnicode_Type, "decoded_sequence") &&
+            check_exact_or_none(lg_inclusion, &PyUnicode_Type, "lg_inclusion")) {
+            result = coherence_ratio(values[0], threshold, lg_inclusion);
+        }
+    }
+    if (result == nullptr) {
+        VX_TRACEBACK("vexlora.tessaly.coherence_ratio");
+    }
+    return result;
+}
 
 }  // namespace vx::tessaly

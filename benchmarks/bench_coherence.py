@@ -1,0 +1,53 @@
+"""coherence_ratio against str.lower() on the same text, in this process.
+
+str.lower() is the yardstick because coherence_ratio has to walk the text
+once and lower-case its letters anyway; everything else it does (layer split,
+frequency order, candidate choice, scoring) should stay within a small
+multiple of that walk. The layer split is also timed on its own, so that
+the rest of the call (frequency order, candidates, scoring) can be told
+apart from it. Times are medians of several runs after one warm-up
+call, which also fills the character record cache as a first call would.
+"""
+
+from __future__ import annotations
+
+import statistics
+import time
+
+from vexlora.tessaly import alpha_unicode_split, coherence_ratio
+
+RUNS = 7
+TARGET_RATIO = 3.0
+
+
+def median_time(fn, runs: int = RUNS) -> float:
+    fn()
+    samples = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        fn()
+        samples.append(time.perf_counter() - start)
+    return statistics.median(samples)
+
+
+def run(texts: dict[str, str]) -> list[dict]:
+    rows = []
+    for name, text in texts.items():
+        n = len(text)
+        lower = median_time(text.lower)
+        coherence = median_time(lambda: coherence_ratio(text))
+        split = median_time(lambda: alpha_unicode_split(text))
+        ratio = coherence / lower
+        result = coherence_ratio(text)
+        rows.append({
+            "text": name,
+            "chars": n,
+            "lower ns/char": f"{lower / n * 1e9:.2f}",
+            "coherence_ratio ns/char": f"{coherence / n * 1e9:.2f}",
+            "ratio to lower": f"{ratio:.2f}",
+            "within target": "yes" if ratio <= TARGET_RATIO else "NO",
+            "split ns/char": f"{split / n * 1e9:.2f}",
+            "after split, ratio to lower": f"{max(coherence - split, 0.0) / lower:.2f}",
+            "best": f"{result[0][0]} {result[0][1]}" if result else "-",
+        })
+    return rows

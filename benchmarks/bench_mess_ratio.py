@@ -1,0 +1,51 @@
+"""mess_ratio against str.isprintable() on the same text, in this process.
+
+Two walks per text: the full walk (a threshold no text reaches, so every
+character is processed: the per-character cost) and the host's default
+threshold (what a call costs in practice, with early stop on noisy text).
+str.isprintable() stops at the first character that is not printable, so it
+runs on a copy of the text in which those characters are replaced by "?"
+(same storage width as long as other wide characters remain): it then reads
+every character, as mess_ratio does. Times are medians of several runs after one warm-up call, which also fills
+the record cache as the host's first call on a script would.
+"""
+
+from __future__ import annotations
+
+import statistics
+import time
+
+from vexlora.murkel import mess_ratio
+
+RUNS = 7
+
+
+def median_time(fn, runs: int = RUNS) -> float:
+    fn()
+    samples = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        fn()
+        samples.append(time.perf_counter() - start)
+    return statistics.median(samples)
+
+
+def run(texts: dict[str, str]) -> list[dict]:
+    rows = []
+    for name, text in texts.items():
+        n = len(text)
+        baseline = text.translate({ord(c): "?" for c in set(text) if not c.isprintable()})
+        assert baseline.isprintable()
+        printable = median_time(baseline.isprintable)
+        full = median_time(lambda: mess_ratio(text, float("inf")))
+        default = median_time(lambda: mess_ratio(text))
+        rows.append({
+            "text": name,
+            "chars": n,
+            "isprintable ns/char": f"{printable / n * 1e9:.2f}",
+            "mess_ratio ns/char": f"{full / n * 1e9:.2f}",
+            "ratio to isprintable": f"{full / printable:.2f}",
+            "default threshold ms": f"{default * 1e3:.3f}",
+            "result": mess_ratio(text),
+        })
+    return rows
