@@ -85,9 +85,12 @@ CharInfoObject* lookup_or_build(Py_UCS4 cp) noexcept {
     if (!info) {
         return nullptr;
     }
-    // The page may have been replaced in the table while the host ran; our
-    // reference keeps it alive and its size was checked above.
-    Py_SETREF(PyList_GET_ITEM(page.get(), slot), Py_NewRef(info.get()));
+    // The host ran Python code: the page may have been replaced in the table
+    // (our reference keeps it alive) or resized in place. Store only into a
+    // page that still has its 256 slots; the caller gets its record anyway.
+    if (PyList_CheckExact(page.get()) && PyList_GET_SIZE(page.get()) == kPageSize) {
+        Py_SETREF(PyList_GET_ITEM(page.get(), slot), Py_NewRef(info.get()));
+    }
     return reinterpret_cast<CharInfoObject*>(info.release());
 }
 

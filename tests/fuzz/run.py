@@ -1,0 +1,149 @@
+"""Long fuzzing runs of the native modules.
+
+    python tests/fuzz/run.py [--cases N] [--seed S] [--jobs J] [--case SEED:INDEX]
+    python tests/fuzz/run.py --atheris [libFuzzer options]
+
+Cases are numbered; case i of seed s always makes the same calls, so any
+failure is reproduced with `--case s:i`. Each worker process runs a share of
+the cases and records the number of the case it is in before running it, so a
+crash (the process dies) is reported with the exact case. The run goes on
+after a crash with a new worker, and prints the totals at the end.
+
+With `--atheris` the cases are drawn from libFuzzer's inputs instead, through
+atheris (when it is installed), for coverage-guided runs.
+"""
+
+from __future__ import annotations
+
+import argparse
+import faulthandler
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+
+def worker(seed: int, start: int, stop: int, progress_path: str) -> int:
+    import harness
+
+    faulthandler.enable()
+    fd = os.open(progress_path, os.O_WRONLY)
+    failures = 0
+
+    def progress(i: int) -> None:
+        os.pwrite(fd, struct.pack("<q", i), 0)
+
+    i = start
+    while i < stop:
+        try:
+            harness.run_cases(seed, i, stop - i, progress)
+            break
+        except harness.Fault as fault:
+            failures += 1
+            print(f"FAULT {fault}: {fault.__cause__!r}", flush=True)
+            i = struct.unpack("<q", os.pread(fd, 8, 0))[0] + 1 if hasattr(os, "pread") else i + 1
+    os.pwrite(fd, struct.pack("<q", stop), 0)
+    os.close(fd)
+    return 1 if failures else 0
+
+
+def read_progress(path: str) -> int:
+    with open(path, "rb") as f:
+        data = f.read(8)
+    return struct.unpack("<q", data)[0] if len(data) == 8 else -1
+
+
+def supervise(cases: int, seed: int, jobs: int) -> int:
+    """Run cases 0..cases-1 of `seed` over `jobs` worker processes."""
+    started = time.monotonic()
+    share = -(-cases // jobs)
+    pending = [(seed, j * share, min(cases, (j + 1) * share)) for j in range(jobs) if j * share < cases]
+    running = []
+    crashes = []
+    faults = 0
+    tmp = tempfile.mkdtemp(prefix="vexlora-fuzz-")
+
+    def launch(task):
+        s, start, stop = task
+        path = os.path.join(tmp, f"{s}-{start}")
+        with open(path, "wb") as f:
+            f.write(struct.pack("<q", start))
+        cmd = [sys.executable, os.path.abspath(__file__), "--worker", str(s), str(start), str(stop), path]
+        proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        running.append((proc, task, path))
+
+    for task in pending[:jobs]:
+        launch(task)
+    pending = pending[jobs:]
+    while running:
+        proc, (s, start, stop), path = running.pop(0)
+        output = proc.communicate()[0]
+        faults += output.count("FAULT ")
+        for line in output.splitlines():
+            if line.startswith("FAULT "):
+                print(line, flush=True)
+        if proc.returncode not in (0, 1):
+            at = read_progress(path)
+            crashes.append(f"{s}:{at}")
+            print(f"CRASH in case {s}:{at} (exit {proc.returncode}); reproduce with --case {s}:{at}", flush=True)
+            print("\n".join(output.splitlines()[-25:]), flush=True)
+            if at + 1 < stop:
+                launch((s, at + 1, stop))
+        if pending:
+            launch(pending.pop(0))
+    elapsed = time.monotonic() - started
+    print(f"cases run: {cases}  crashes: {len(crashes)}  faults: {faults}  "
+          f"time: {elapsed:.0f} s  ({cases / max(elapsed, 1e-9):.0f} cases/s)", flush=True)
+    return 1 if crashes or faults else 0
+
+
+def run_one(spec: str) -> int:
+    import harness
+
+    faulthandler.enable()
+    seed, index = (int(x) for x in spec.split(":"))
+    harness.VERBOSE = True
+    harness.run_case(harness.case_source(seed, index))
+    print("case passed")
+    return 0
+
+
+def run_atheris(argv: list[str]) -> int:
+    import atheris
+
+    with atheris.instrument_imports():
+        import harness
+
+    def one_input(data: bytes) -> None:
+        harness.run_case(harness.ProviderSource(atheris.FuzzedDataProvider(data)))
+
+    atheris.Setup([sys.argv[0]] + argv, one_input)
+    atheris.Fuzz()
+    return 0
+
+
+def main() -> int:
+    if len(sys.argv) > 1 and sys.argv[1] == "--worker":
+        seed, start, stop, path = sys.argv[2:6]
+        return worker(int(seed), int(start), int(stop), path)
+    if len(sys.argv) > 1 and sys.argv[1] == "--atheris":
+        return run_atheris(sys.argv[2:])
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--cases", type=int, default=1_000_000)
+    parser.add_argument("--seed", type=int, default=int(time.time()) % 100_000)
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
+    parser.add_argument("--case", help="run one case, SEED:INDEX, in this process")
+    args = parser.parse_args()
+    if args.case:
+        return run_one(args.case)
+    print(f"fuzzing {args.cases} cases, seed {args.seed}, {args.jobs} jobs", flush=True)
+    return supervise(args.cases, args.seed, max(1, args.jobs))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
