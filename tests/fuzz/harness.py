@@ -124,9 +124,15 @@ def code_point(src) -> int:
     return first + src.below(last - first + 1)
 
 
+# Longest text while hostile globals are in force: with an empty record
+# cache every character goes through the host's Python code.
+_text_cap = [1 << 30]
+
+
 def text(src, limit: int = 0) -> str:
     if not limit:
         limit = src.pick([0, 1, 2, 8, 16, 17, 40, 64, 200, 510, 511, 513, 1024, 1500])
+    limit = min(limit, _text_cap[-1])
     shape = src.below(6)
     parts = []
     size = 0
@@ -776,7 +782,9 @@ def hostile_ascii_table(src, plant=None):
 
 
 def hostile_pages(src, plant=None):
-    pages = [list(p) if type(p) is list else p for p in REAL_PAGES]
+    # Start from an empty cache: copying the real one costs more than a case,
+    # and hostile host functions must not leave their records in it.
+    pages = [None] * len(REAL_PAGES)
     if plant is not None:
         cp, info = plant
         page = list(pages[cp >> 8] or [None] * 256)
@@ -878,10 +886,9 @@ def hostile_globals(src):
             stack.enter_context(hostile_tables(src))
         else:
             stack.enter_context(rebound(murkel, "_ASCII_CHAR_INFO", list(REAL_ASCII)))
-            # A copy whose pages are copies too (callbacks may clear them), or
-            # an empty cache, so that every record is built through the host.
-            pages = [list(p) if type(p) is list else p for p in REAL_PAGES] if src.chance(50) else [None] * 4352
-            stack.enter_context(rebound(murkel, "_CHAR_INFO_PAGES", pages))
+            # An empty cache, so that every record is built through the
+            # (perhaps hostile) host functions and none reaches the real cache.
+            stack.enter_context(rebound(murkel, "_CHAR_INFO_PAGES", [None] * len(REAL_PAGES)))
             stack.enter_context(rebound(tessaly, "_ASCII_CHAR_INFO", murkel._ASCII_CHAR_INFO))
         for _ in range(1 + src.below(3)):
             module, names = src.pick([(murkel, MURKEL_HOST), (tessaly, TESSALY_HOST)])
@@ -896,10 +903,12 @@ def hostile_globals(src):
                 new = hostile_function(src, original) if callable(original) else value(src)
             stack.enter_context(rebound(module, name, new))
         _checking.append(False)
+        _text_cap.append(64)
         try:
             yield
         finally:
             _checking.pop()
+            _text_cap.pop()
 
 
 # ---------------------------------------------------------------------------

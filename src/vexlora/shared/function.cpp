@@ -9,11 +9,23 @@ namespace vx {
 
 namespace {
 
+PyObject* call_impl(FunctionObject* f, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    // Our functions call back into host code, which may call them again:
+    // count every level against the interpreter's recursion limit, so that a
+    // cycle ends in RecursionError rather than in a stack overflow.
+    if (Py_EnterRecursiveCall(" in a vexlora function")) {
+        return nullptr;
+    }
+    PyObject* result = f->impl(self, args, nargs, kwnames);
+    Py_LeaveRecursiveCall();
+    return result;
+}
+
 PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     auto* f = reinterpret_cast<FunctionObject*>(callable);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     if (f->owner == nullptr) {
-        return f->impl(nullptr, args, nargs, kwnames);
+        return call_impl(f, nullptr, args, nargs, kwnames);
     }
     if (nargs < 1) {
         PyErr_Format(PyExc_TypeError, "unbound method %U() needs an argument", f->qualname);
@@ -25,7 +37,7 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
                      f->name, f->owner->tp_name, Py_TYPE(self)->tp_name);
         return nullptr;
     }
-    return f->impl(self, args + 1, nargs - 1, kwnames);
+    return call_impl(f, self, args + 1, nargs - 1, kwnames);
 }
 
 PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject* /*type*/) {
