@@ -214,7 +214,7 @@ PyObject* reduce(int cls, PyObject* self) noexcept {
         return Py_BuildValue("(O(ONO)N)", reconstructor.get(), type, checksum.release(), Py_None,
                              state.release());
     }
-    return Py_BuildValue("(O(OON))", reconstructor.get(), type, checksum.release(), state.release());
+    return Py_BuildValue("(O(ONN))", reconstructor.get(), type, checksum.release(), state.release());
 }
 
 template <int Cls>
