@@ -1,0 +1,70 @@
+"""A short fuzzing run over every entry point (the long one is `./dev fuzz`),
+and the faults that fuzzing found, each pinned down on its own."""
+
+import os
+import sys
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import vexlora.murkel as murkel
+import vexlora.tessaly as tessaly
+from support import check_python
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "fuzz"))
+import harness  # noqa: E402
+
+
+@pytest.mark.parametrize("seed", [1, 2, 3, 4])
+def test_short_fuzz_run(seed):
+    assert harness.run_cases(seed, 0, 4000) == 4000
+
+
+# Every code point, surrogates included.
+any_text = st.text(st.characters(codec=None, categories=None), max_size=600)
+
+
+@settings(max_examples=150, deadline=None)
+@given(any_text)
+def test_any_text_gives_well_formed_results(text):
+    ratio = murkel.mess_ratio(text)
+    assert ratio >= 0.0 and round(ratio, 3) == ratio
+    layers = tessaly.alpha_unicode_split(text)
+    assert all(layer and layer == layer.lower() for layer in layers)
+    for language, score in tessaly.coherence_ratio(text, 0.0):
+        assert 0.0 <= score <= 1.0 and language in tessaly._LANGUAGE_INDEX
+
+
+def test_record_survives_host_resizing_its_page():
+    # A host function that empties the page being filled must not make the
+    # cache write past the end of it.
+    check_python("""
+        import vexlora.murkel as m
+        original = m.unicode_range
+        def shrinking(ch):
+            m._CHAR_INFO_PAGES[ord(ch) >> 8].clear()
+            return original(ch)
+        m.unicode_range = shrinking
+        info = m._char_info("\\u4e01")
+        assert info.character == "\\u4e01"
+        assert m._CHAR_INFO_PAGES[0x4E] == []
+        m.unicode_range = original
+    """)
+
+
+@pytest.mark.parametrize("call", ["m.mess_ratio(X)", "m._char_info(X)", "t.alpha_unicode_split(X)",
+                                  "t.coherence_ratio(X * 40)"])
+def test_host_calling_back_in_ends_in_recursion_error(call):
+    # unicode_range rebound to mess_ratio: building the record of X needs the
+    # record of X. Each level must count against the recursion limit.
+    check_python(f"""
+        import vexlora.murkel as m, vexlora.tessaly as t
+        X = "\\U0001D400"  # never cached at start-up
+        m.unicode_range = m.mess_ratio
+        try:
+            {call}
+        except RecursionError:
+            pass
+        else:
+            raise SystemExit("no RecursionError")
+    """)
