@@ -167,8 +167,28 @@ private:
 
 class RecordWords {
 public:
+    RecordWords() = default;
+    RecordWords(const RecordWords&) = delete;
+    RecordWords& operator=(const RecordWords&) = delete;
+    ~RecordWords() { PyMem_Free(slots_); }
+
+    // Room for a text of `length` characters: CJK texts use thousands of
+    // distinct code points, short texts need few slots.
+    int allocate(Py_ssize_t length) noexcept {
+        mask_ = kMinSlots - 1;
+        while (mask_ + 1 < kMaxSlots && static_cast<Py_ssize_t>(mask_ + 1) < length) {
+            mask_ = mask_ * 2 + 1;
+        }
+        slots_ = static_cast<Slot*>(PyMem_Calloc(mask_ + 1, sizeof(Slot)));
+        if (slots_ == nullptr) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        return 0;
+    }
+
     uint32_t get(Py_UCS4 cp, const CharInfoObject* info) noexcept {
-        Slot& slot = slots_[cp & (kSlots - 1)];
+        Slot& slot = slots_[cp & mask_];
         if (slot.info == info && slot.cp == cp) [[likely]] {
             return slot.word;
         }
@@ -178,16 +198,18 @@ public:
         return slot.word;
     }
 
-    void forget() noexcept { std::memset(slots_, 0, sizeof slots_); }
+    void forget() noexcept { std::memset(slots_, 0, (mask_ + 1) * sizeof(Slot)); }
 
 private:
-    static constexpr size_t kSlots = 1024;
+    static constexpr size_t kMinSlots = 64;
+    static constexpr size_t kMaxSlots = 4096;
     struct Slot {
         const CharInfoObject* info;
         Py_UCS4 cp;
         uint32_t word;
     };
-    Slot slots_[kSlots] = {};
+    Slot* slots_ = nullptr;
+    size_t mask_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -258,17 +280,36 @@ private:
 // name still resolves to the object found last time, so that object is kept
 // and the dictionary lookup skipped; the call itself goes through whatever
 // is bound, as every caller's would.
+//
+// The memoizing wrapper takes its arguments as a tuple (and uses that tuple
+// as its key), so a call through it would build and free one tuple per
+// block change. The walk keeps one argument tuple and refills it in place
+// whenever nobody else holds it, which is the case after every memo hit;
+// after a miss the memo keeps it as a key and a new one is made.
 
 class Judge {
 public:
+    Judge() = default;
+    Judge(const Judge&) = delete;
+    Judge& operator=(const Judge&) = delete;
+
     int operator()(PyObject* prev, PyObject* cur) noexcept {
         PyObject* func = resolve();
         if (func == nullptr) {
             return -1;
         }
         Ref held = Ref::borrow(func);  // the call may rebind the global
-        PyObject* args[] = {prev, cur};
-        Ref result = Ref::steal(PyObject_Vectorcall(func, args, 2, nullptr));
+        Ref result;
+        if (PyVectorcall_Function(func) != nullptr) {
+            PyObject* args[] = {prev, cur};
+            result = Ref::steal(PyObject_Vectorcall(func, args, 2, nullptr));
+        } else {
+            PyObject* args = arguments(prev, cur);
+            if (args == nullptr) {
+                return -1;
+            }
+            result = Ref::steal(PyObject_Call(func, args, nullptr));
+        }
         if (!result) {
             return -1;
         }
@@ -282,6 +323,22 @@ public:
     }
 
 private:
+    // The tuple (prev, cur), borrowed from args_.
+    PyObject* arguments(PyObject* prev, PyObject* cur) noexcept {
+        PyObject* args = args_.get();
+        if (args == nullptr || Py_REFCNT(args) != 1) {
+            args_ = Ref::steal(PyTuple_Pack(2, prev, cur));
+            return args_.get();
+        }
+        // Ours alone: no dictionary holds it, so refilling it is invisible.
+        Py_SETREF(PyTuple_GET_ITEM(args, 0), Py_NewRef(prev));
+        Py_SETREF(PyTuple_GET_ITEM(args, 1), Py_NewRef(cur));
+        if (!PyObject_GC_IsTracked(args)) {
+            PyObject_GC_Track(args);  // the collector may have untracked it as atomic
+        }
+        return args;
+    }
+
     // Borrowed; kept alive by func_.
     PyObject* resolve() noexcept {
         if (func_ && namespace_watcher >= 0 && epoch_ == namespace_epoch) [[likely]] {
@@ -304,6 +361,7 @@ private:
 
     Ref func_;
     Ref fallback_;
+    Ref args_;
     uint64_t epoch_ = 0;
 };
 
@@ -397,6 +455,11 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     PageReader pages;
     Judge judge;
     RecordWords words;
+    if constexpr (!kAsciiOnly) {
+        if (words.allocate(length) < 0) {
+            return -1;
+        }
+    }
     uint64_t writes_seen = g.record_writes;
     // Python code run by a plugin or a record build may have created or
     // rewritten records: drop the words derived from them.
