@@ -545,7 +545,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                             return -1;
                         }
                     }
-                    if (word & bits::kOtherScript) [[unlikely]] {
+                    if (word & bits::kOtherScript) {
                         if (word & bits::kCjk) {
                             CjkTraits::feed_bits(&cjk.state, word);
                         }

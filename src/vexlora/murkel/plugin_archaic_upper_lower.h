@@ -65,8 +65,8 @@ struct ArchaicUpperLowerTraits {
         return 0;
     }
 
-    // The same update from the driver's record bits. Only closing a run
-    // branches; inside a run the flip bookkeeping is plain selects.
+    // The same update from the driver's record bits; the flip bookkeeping
+    // inside a run is plain selects.
     static void feed_bits(Object* self, uint32_t word) noexcept {
         const int32_t run = self->_character_count_since_last_sep;
         if ((word & bits::kCaseSeparator) != 0 && run > 0) {
@@ -84,11 +84,12 @@ struct ArchaicUpperLowerTraits {
         const int32_t lower = bits::bit(word, bits::kLower);
         self->_current_ascii_only =
             self->_current_ascii_only && (word & bits::kNonAscii) != 0 ? 0 : self->_current_ascii_only;
-        const bool open = run > 0;
-        const bool flip = (upper && self->_last_alpha_seen_lower) || (lower && self->_last_alpha_seen_upper);
-        const bool pending = self->_buf != 0;
-        bump(self->_successive_upper_lower_count, open && flip && pending ? 2 : 0);
-        self->_buf = !open ? self->_buf : (flip && !pending ? 1 : 0);
+        if (run > 0) {
+            const bool flip = (upper && self->_last_alpha_seen_lower) || (lower && self->_last_alpha_seen_upper);
+            const bool pending = self->_buf != 0;
+            bump(self->_successive_upper_lower_count, flip && pending ? 2 : 0);
+            self->_buf = flip && !pending ? 1 : 0;
+        }
         bump(self->_character_count);
         bump(self->_character_count_since_last_sep);
         self->_last_alpha_seen_upper = upper;
