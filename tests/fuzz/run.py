@@ -18,6 +18,7 @@ from __future__ import annotations
 import argparse
 import faulthandler
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -46,7 +47,7 @@ def worker(seed: int, start: int, stop: int, progress_path: str) -> int:
         except harness.Fault as fault:
             failures += 1
             print(f"FAULT {fault}: {fault.__cause__!r}", flush=True)
-            i = struct.unpack("<q", os.pread(fd, 8, 0))[0] + 1 if hasattr(os, "pread") else i + 1
+            i = struct.unpack("<q", os.pread(fd, 8, 0))[0] + 1
     os.pwrite(fd, struct.pack("<q", stop), 0)
     os.close(fd)
     return 1 if failures else 0
@@ -96,6 +97,7 @@ def supervise(cases: int, seed: int, jobs: int) -> int:
                 launch((s, at + 1, stop))
         if pending:
             launch(pending.pop(0))
+    shutil.rmtree(tmp, ignore_errors=True)
     elapsed = time.monotonic() - started
     print(f"cases run: {cases}  crashes: {len(crashes)}  faults: {faults}  "
           f"time: {elapsed:.0f} s  ({cases / max(elapsed, 1e-9):.0f} cases/s)", flush=True)
@@ -107,7 +109,6 @@ def run_one(spec: str) -> int:
 
     faulthandler.enable()
     seed, index = (int(x) for x in spec.split(":"))
-    harness.VERBOSE = True
     harness.run_case(harness.case_source(seed, index))
     print("case passed")
     return 0
