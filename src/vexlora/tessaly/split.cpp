@@ -40,6 +40,7 @@ struct Entry {
     uint32_t epoch = 0;                // the record is current while the epoch is unchanged
     Py_UCS4 ch = kNoCodepoint;         // its character, when that is one code point
     PyObject* fast = nullptr;          // `range` when the character is one code point of the text's width
+    uintptr_t letter = 0;              // all bits set when `range` is set, else 0
     PyObject* range = nullptr;         // the record's range when it is a letter with one, else nullptr
     CharInfoObject* record = nullptr;  // owned through Splitter::owned_
 };
@@ -79,13 +80,17 @@ struct Layer {
     static constexpr Py_UCS4 kMaxChar = static_cast<Char>(-1);
 };
 
-// Lowercase of a character below U+0100: A-Z and the Latin-1 capitals
+// Lowercase of characters below U+0100: A-Z and the Latin-1 capitals
 // (U+00C0 to U+00DE but for the multiplication sign) move up by 0x20; every
 // other character there is its own lowercase, and none of them depends on its
-// neighbours.
-constexpr Py_UCS1 latin1_lower(Py_UCS4 ch) noexcept {
-    const bool capital = (ch >= 'A' && ch <= 'Z') || (ch >= 0xC0 && ch <= 0xDE && ch != 0xD7);
-    return static_cast<Py_UCS1>(capital ? ch + 0x20 : ch);
+// neighbours. Byte arithmetic, so that the loop runs on whole vectors.
+template <class T>
+void lower_latin1(const T* chars, size_t count, Py_UCS1* out) noexcept {
+    for (size_t k = 0; k < count; ++k) {
+        const auto c = static_cast<Py_UCS1>(chars[k]);
+        const bool capital = static_cast<Py_UCS1>(c - 'A') < 26 || (static_cast<Py_UCS1>(c - 0xC0) < 31 && c != 0xD7);
+        out[k] = static_cast<Py_UCS1>(c + (capital ? 0x20 : 0));
+    }
 }
 
 // The layer string, lowercased as a whole as str.lower does (new reference).
@@ -94,7 +99,7 @@ PyObject* lowered_layer(const T* chars, size_t count) noexcept {
     const Py_ssize_t n = static_cast<Py_ssize_t>(count);
     // An OR of the code points falls below 128, 256 or 65536 exactly when
     // their maximum does, which is all the storage width depends on.
-    Py_UCS4 bits = 0;
+    T bits = 0;
     for (size_t k = 0; k < count; ++k) {
         bits |= chars[k];
     }
@@ -102,14 +107,11 @@ PyObject* lowered_layer(const T* chars, size_t count) noexcept {
         // Lowering keeps ASCII within ASCII and the rest of Latin-1 above it.
         PyObject* result = PyUnicode_New(n, bits < 128 ? 127 : 255);
         if (result != nullptr) {
-            Py_UCS1* out = PyUnicode_1BYTE_DATA(result);
-            for (size_t k = 0; k < count; ++k) {
-                out[k] = latin1_lower(chars[k]);
-            }
+            lower_latin1(chars, count, PyUnicode_1BYTE_DATA(result));
         }
         return result;
     }
-    Ref joined = Ref::steal(PyUnicode_New(n, bits > 0x10FFFF ? 0x10FFFF : bits));
+    Ref joined = Ref::steal(PyUnicode_New(n, bits > 0x10FFFF ? 0x10FFFF : static_cast<Py_UCS4>(bits)));
     if (!joined) {
         return nullptr;
     }
@@ -251,14 +253,14 @@ private:
                 }
                 e->epoch = epoch;
             }
-            // A non-letter, or a letter for the previous letter's layer;
-            // no branch on which, as text alternates the two.
-            const bool joins = e->fast == range;
-            if (!joins & (e->range != nullptr)) {
+            // A non-letter (letter == 0, fast == nullptr), or a letter for
+            // the previous letter's layer; one test for both, as text
+            // alternates the two.
+            if ((reinterpret_cast<uintptr_t>(range) & e->letter) != reinterpret_cast<uintptr_t>(e->fast)) {
                 break;
             }
             *out = static_cast<Char>(e->ch);
-            out += joins;
+            out += e->letter & 1;
         }
         hot.out = out;
         return i;
@@ -303,6 +305,7 @@ private:
         const bool simple = PyUnicode_CheckExact(character) && PyUnicode_GET_LENGTH(character) == 1;
         e.ch = simple ? PyUnicode_READ_CHAR(character, 0) : kNoCodepoint;
         e.fast = simple && e.ch <= Layer<Char>::kMaxChar ? e.range : nullptr;
+        e.letter = e.range != nullptr ? ~uintptr_t{0} : 0;
         e.epoch = epoch_;
     }
 
