@@ -302,7 +302,7 @@ def test_family_tables_name_real_blocks_and_families():
         ("Hangul Syllables", "CJK Unified Ideographs", False),
         ("Hangul Syllables", "Hiragana", True),
         ("Basic Latin", "Halfwidth and Fullwidth Forms", False),
-        ("Basic Latin", "Thai", False),
+        ("Basic Latin", "Thai", True),  # Western text read as cp874
         ("Arabic", "Arabic Presentation Forms-B", False),
         ("Hebrew", "Alphabetic Presentation Forms", False),
         ("Arabic", "Hebrew", True),

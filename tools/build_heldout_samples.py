@@ -1,11 +1,20 @@
-"""Assemble the held-out text samples under tests/data/heldout/.
+"""Assemble the held-out text samples under tests/data/heldout*/.
 
-The samples are translated messages of the GTK 2 and GLib message catalogues
-(Debian packages libgtk2.0-common and libglib2.0-data, LGPL), a source
-independent of the data the profiles are generated from.  English uses the
-catalogues' original (untranslated) messages.
+The samples are translated messages of free software message catalogues, a
+source independent of the data the profiles are generated from.  English
+uses the catalogues' original (untranslated) messages.  Two sets are built
+from unrelated programs, so that the profiles can be tuned on one and checked
+on the other:
 
-    python tools/build_heldout_samples.py [--locale-dir /usr/share/locale]
+* heldout: GTK 2 and GLib (Debian packages libgtk2.0-common and
+  libglib2.0-data, LGPL), read from /usr/share/locale;
+* heldout2: the GNOME file manager, text editor and document viewer (Debian
+  packages nautilus-data, gedit-common and evince-common, GPL), read from
+  the packages unpacked with dpkg-deb under the directory given.
+
+    python tools/build_heldout_samples.py [--set heldout] [--locale-dir /usr/share/locale]
+    python tools/build_heldout_samples.py --set heldout2 --locale-dir DEBS/nautilus-data/usr/share/locale \
+        --locale-dir DEBS/gedit-common/usr/share/locale --locale-dir DEBS/evince-common/usr/share/locale
 
 Each file holds SAMPLES samples separated by a blank line.  Only messages
 written entirely in the language's script are used, so a sample has no
@@ -16,6 +25,7 @@ from __future__ import annotations
 
 import argparse
 import gettext
+import itertools
 import pathlib
 import re
 import sys
@@ -25,8 +35,11 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from gen_language_data import LANGUAGES, SCRIPTS  # noqa: E402
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
-OUTPUT = REPO / "tests" / "data" / "heldout"
-CATALOGUES = ("gtk20.mo", "gtk20-properties.mo", "glib20.mo")
+# Catalogue files of each set, read from every locale directory given.
+CATALOGUES = {
+    "heldout": ("gtk20.mo", "gtk20-properties.mo", "glib20.mo"),
+    "heldout2": ("nautilus.mo", "gedit.mo", "evince.mo"),
+}
 SAMPLES = 3
 # Characters per sample; scripts stored in three UTF-8 bytes get shorter
 # samples to keep each file at a few kilobytes.
@@ -88,9 +101,9 @@ def clean(message: str) -> str:
     return " ".join(message.split())
 
 
-def messages(locale_dir: pathlib.Path, locale: str, original: bool) -> list[str]:
+def messages(locale_dirs: list[pathlib.Path], catalogues: tuple[str, ...], locale: str, original: bool) -> list[str]:
     found: dict[str, str] = {}
-    for name in CATALOGUES:
+    for locale_dir, name in itertools.product(locale_dirs, catalogues):
         path = locale_dir / locale / "LC_MESSAGES" / name
         if not path.exists():
             continue
@@ -107,10 +120,10 @@ def messages(locale_dir: pathlib.Path, locale: str, original: bool) -> list[str]
     return [found[key] for key in sorted(found)]
 
 
-def build(language: str, script: str, locale_dir: pathlib.Path) -> str:
+def build(language: str, script: str, locale_dirs: list[pathlib.Path], catalogues: tuple[str, ...]) -> str:
     in_script = SCRIPTS[script]
     candidates = []
-    for message in messages(locale_dir, LOCALES[language], original=language == "English"):
+    for message in messages(locale_dirs, catalogues, LOCALES[language], original=language == "English"):
         text = clean(message)
         letters = [ch for ch in text if ch.isalpha()]
         if len(letters) < 12 or not all(in_script(ch) for ch in letters):
@@ -140,13 +153,18 @@ def build(language: str, script: str, locale_dir: pathlib.Path) -> str:
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--locale-dir", type=pathlib.Path, default=pathlib.Path("/usr/share/locale"))
-    parser.add_argument("--output", type=pathlib.Path, default=OUTPUT)
+    parser.add_argument("--set", choices=sorted(CATALOGUES), default="heldout", help="which sample set to build")
+    parser.add_argument(
+        "--locale-dir", type=pathlib.Path, action="append", help="where the catalogues are (repeatable; default /usr/share/locale)"
+    )
+    parser.add_argument("--output", type=pathlib.Path, help="default tests/data/<set>")
     args = parser.parse_args(argv)
-    args.output.mkdir(parents=True, exist_ok=True)
+    locale_dirs = args.locale_dir or [pathlib.Path("/usr/share/locale")]
+    output = args.output or REPO / "tests" / "data" / args.set
+    output.mkdir(parents=True, exist_ok=True)
     for language, _source, _key, script in LANGUAGES:
-        text = build(language, script, args.locale_dir)
-        (args.output / f"{language.lower()}.txt").write_text(text, encoding="utf-8")
+        text = build(language, script, locale_dirs, CATALOGUES[args.set])
+        (output / f"{language.lower()}.txt").write_text(text, encoding="utf-8")
         print(f"{language:12} {len(text):5} chars {len(text.encode()):6} bytes", file=sys.stderr)
     return 0
 

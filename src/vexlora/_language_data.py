@@ -10,20 +10,20 @@ most frequent Han characters of Chinese and Japanese text.
 FREQUENCIES: dict[str, str] = {
     # wordfreq:en, 27 characters
     "English": "etaoinsrhldcumfgypwbvkjxzqé",
-    # wordfreq:de, 30 characters
-    "German": "enirstadhulcmgobfwkzvpüäjößyxq",
-    # wordfreq:fr, 38 characters
-    "French": "esanitruoldcpmévqfgbhjàxèyêzçkwôâîùûœï",
-    # wordfreq:nl, 29 characters
-    "Dutch": "enaitordslghvmkujwbpzcfyxéëqï",
-    # wordfreq:it, 32 characters
-    "Italian": "eiaontrlscdupmgvhfbzqèàùkyòwéìxj",
-    # wordfreq:pl, 34 characters
-    "Polish": "aieozntswrcydkmpjlubłgęhżąóśćfńźvx",
-    # wordfreq:es, 33 characters
-    "Spanish": "eaosnrildtcumpbgqyvhfóíjázéñxúkwü",
-    # wordfreq:ru, 32 characters
-    "Russian": "оеаинтсрвлкмдпуяыгьбзчйжхшюцэщфё",
+    # wordfreq:de, 27 characters
+    "German": "enirstadhulcmgobfwkzvpüäjöß",
+    # wordfreq:fr, 27 characters
+    "French": "esanitruoldcpmévqfgbhjàxèyê",
+    # wordfreq:nl, 27 characters
+    "Dutch": "enaitordslghvmkujwbpzcfyxéë",
+    # wordfreq:it, 27 characters
+    "Italian": "eiaontrlscdupmgvhfbzqèàùkyò",
+    # wordfreq:pl, 31 characters
+    "Polish": "aieozntswrcydkmpjlubłgęhżąóśćfń",
+    # wordfreq:es, 29 characters
+    "Spanish": "eaosnrildtcumpbgqyvhfóíjázéñx",
+    # wordfreq:ru, 31 characters
+    "Russian": "оеаинтсрвлкмдпуяыгьбзчйжхшюцэщф",
     # wordfreq:ja, 255 characters
     "Japanese": (
         "のいてなにたしでるとはがかっをすーもらうんれまだこンりくあよさけきそスイトやおどえル人わちッ日ラリめつクアねじせみゃ大ろ"
@@ -32,10 +32,10 @@ FREQUENCIES: dict[str, str] = {
         "ョ意内長関ハ変モ所数ネ戦要外社ベ以取ガ化ポぎボ明現食法結心ェ世ケワ不好成俺楽味ノソ考能小び立機書初面期ピ少々様田む付ぶ違"
         "先ホ員車ぞ山市解問連報近安ゲ番"
     ),
-    # wordfreq:pt, 38 characters
-    "Portuguese": "aeosridnmtuclpvgqfbhãéçázjíxêóúõykàwâô",
-    # wordfreq:sv, 29 characters
-    "Swedish": "aetrnisldomgkävhåfupöbcjyxwzé",
+    # wordfreq:pt, 30 characters
+    "Portuguese": "aeosridnmtuclpvgqfbhãéçázjíxêó",
+    # wordfreq:sv, 27 characters
+    "Swedish": "aetrnisldomgkävhåfupöbcjyxw",
     # wordfreq:zh, 255 characters
     "Chinese": (
         "的是一在不人有了我国这为中个大会们他来和年上以要到时对么能你就发可地生家出也说于学后成与过行用日多自现都没作下得开经还法"
@@ -44,21 +44,21 @@ FREQUENCIES: dict[str, str] = {
         "任比该东活手世提或使她物数立认怎知结入更总务话斯统目社展战做设安别信影己受解军司回把保平常见向海变报治台爱品北何接界论组"
         "件权选府议少它共运车至记又原金"
     ),
-    # wordfreq:uk, 33 characters
-    "Ukrainian": "оаніивтерскудлмпзяьбгйчцхжїюшщєфґ",
-    # wordfreq:nb, 29 characters
-    "Norwegian": "ertniaslodgkmvfåphubjøyæcwxzé",
+    # wordfreq:uk, 32 characters
+    "Ukrainian": "оаніивтерскудлмпзяьбгйчцхжїюшщєф",
+    # wordfreq:nb, 27 characters
+    "Norwegian": "ertniaslodgkmvfåphubjøyæcwx",
     # wordfreq:fi, 27 characters
     "Finnish": "aitnesolkäumvrjhpydögbcfwxz",
-    # wordfreq:vi, 93 characters
+    # wordfreq:vi, 67 characters
     "Vietnamese": (
         "nhtcigađumàolvrưyábpskôếạóộdêảệeốấớờủểâìợềậịqầơxíọựởúãứăữắụồ"
-        "ừổòặùửỉũẽýỏằĩéễẩẫwỗẹfỹẻjỳẳõỷỡèzẵỵ"
+        "ừổòặùửỉ"
     ),
-    # wordfreq:cs, 40 characters
-    "Czech": "eoantsilvdkmrpuíjcáhzyběžřéčšýůfgúxwňďťó",
-    # wordfreq:hu, 34 characters
-    "Hungarian": "eatnlsikmozrgéáydvbhjpuöcfóőüíúűwx",
+    # wordfreq:cs, 33 characters
+    "Czech": "eoantsilvdkmrpuíjcáhzyběžřéčšýůfg",
+    # wordfreq:hu, 32 characters
+    "Hungarian": "eatnlsikmozrgéáydvbhjpuöcfóőüíúű",
     # wordfreq:ko, 255 characters
     "Korean": (
         "이다는에하고가을지의로서은아한어도기사니있를나해리시그요인들자일게대라으스수만보제면정주전부여거과장했상안마구었데오야내"
@@ -69,48 +69,48 @@ FREQUENCIES: dict[str, str] = {
     ),
     # wordfreq:id, 25 characters
     "Indonesian": "anieuktrsmdglpbhyojcwfvzx",
-    # wordfreq:tr, 32 characters
-    "Turkish": "aeinrlkdımtsyuobüzşgvhçcğpöfjwâx",
-    # wordfreq:ro, 32 characters
-    "Romanian": "eairntuclosdpmăfvșîțbgzâhşţjxykw",
-    # wordfreq:fa, 37 characters
-    "Persian": "ایرندهومبتسکشلزفخگعقجحپآچطصيضغظذثئكژأ",
-    # wordfreq:ar, 36 characters
-    "Arabic": "اليمنورتعبدةهفكسأقحجىشصطخذإضثزغئءظآؤ",
-    # wordfreq:da, 29 characters
-    "Danish": "erntdaislogkmvfhubpåjæøycwxéz",
-    # wordfreq-sr-cyrl:sh, 30 characters
-    "Serbian": "аоиенсрутдјквмплзгбшцчњхжљћфђџ",
-    # wordfreq:lt, 34 characters
-    "Lithuanian": "iasoterunkmlpdvjgbėyųšžąįūcčzfęhxw",
-    # wordfreq:sl, 28 characters
-    "Slovene": "eaoinrsjtlvkdpmzubčghšcžfywx",
-    # wordfreq:sk, 42 characters
-    "Slovak": "oaenitsrvklmdpujcházbyžčýíšéúťľfgôďňóäxwĺŕ",
+    # wordfreq:tr, 28 characters
+    "Turkish": "aeinrlkdımtsyuobüzşgvhçcğpöf",
+    # wordfreq:ro, 29 characters
+    "Romanian": "eairntuclosdpmăfvșîțbgzâhşţjx",
+    # wordfreq:fa, 31 characters
+    "Persian": "ایرندهومبتسکشلزفخگعقجحپآچطصيضغظ",
+    # wordfreq:ar, 34 characters
+    "Arabic": "اليمنورتعبدةهفكسأقحجىشصطخذإضثزغئءظ",
+    # wordfreq:da, 27 characters
+    "Danish": "erntdaislogkmvfhubpåjæøycwx",
+    # wordfreq-sr-cyrl:sh, 29 characters
+    "Serbian": "аоиенсрутдјквмплзгбшцчњхжљћфђ",
+    # wordfreq:lt, 31 characters
+    "Lithuanian": "iasoterunkmlpdvjgbėyųšžąįūcčzfę",
+    # wordfreq:sl, 27 characters
+    "Slovene": "eaoinrsjtlvkdpmzubčghšcžfyw",
+    # wordfreq:sk, 35 characters
+    "Slovak": "oaenitsrvklmdpujcházbyžčýíšéúťľfgôď",
     # wordfreq:he, 27 characters
     "Hebrew": "יוהלאתרבמשנעםדכחקפסגןצזטךףץ",
-    # wordfreq:bg, 30 characters
-    "Bulgarian": "аоеитнсврдклмпзяъгбчущжйцхшфюь",
-    # wordfreq:sh, 30 characters
-    "Croatian": "aoienjsrutdkvmlpzgbšcčhžćfđywx",
-    # wordfreq:hi, 49 characters
-    "Hindi": "करहनसमतलपयदजवबगभएअशचआटथडऔइखउधषफईड़णछघठझओज़ढऐढ़फ़ऊञऑख़क़",
-    # libreoffice-help:libreoffice-help-et, 31 characters
-    "Estonian": "aiestludknromväbjgphõüfcöxwyžzš",
-    # libreoffice-l10n:libreoffice-l10n-th, 47 characters
-    "Thai": "าอนรกงเมลวบดตยคหทขสแปะชจำไใพถณโผษซภฟศญธฐๆฉฮฑฏฝฤ",
-    # wordfreq:el, 33 characters
-    "Greek": "ατοιενσρπκμηςυλίάόέγδωήχθύφώβξζψϊ",
-    # wordfreq:ta, 34 characters
-    "Tamil": "கதமபரடலனவயறளசநஇஅணஎழஙஉஆஒஸஜஏஞஷஓஐஹஊஈஃ",
-    # wordfreq:ca, 36 characters
-    "Catalan": "easlrintoducmpvbgqfhéóxàjíèyòçúzkwïü",
-    # wordfreq:lv, 36 characters
-    "Latvian": "aisterunkāmovldpjīzbēgcšūņļfžķhģčwyx",
-    # wordfreq:mk, 31 characters
-    "Macedonian": "аоеинтсрдвкмлпугјзбшчцжќфњѓхџљѕ",
-    # wordfreq:bn, 43 characters
-    "Bengali": "রনকযবতমসলপয়দহএজটআশছইগচথখষভধঅডওউণফড়ঠঘঙঞৎঝঢঐঈ",
+    # wordfreq:bg, 28 characters
+    "Bulgarian": "аоеитнсврдклмпзяъгбчущжйцхшф",
+    # wordfreq:sh, 27 characters
+    "Croatian": "aoienjsrutdkvmlpzgbšcčhžćfđ",
+    # wordfreq:hi, 39 characters
+    "Hindi": "करहनसमतलपयदजवबगभएअशचआटथडऔइखउधषफईड़णछघठझओ",
+    # libreoffice-help:libreoffice-help-et, 27 characters
+    "Estonian": "aiestludknromväbjgphõüfcöxw",
+    # libreoffice-l10n:libreoffice-l10n-th, 37 characters
+    "Thai": "าอนรกงเมลวบดตยคหทขสแปะชจำไใพถณโผษซภฟศ",
+    # wordfreq:el, 31 characters
+    "Greek": "ατοιενσρπκμηςυλίάόέγδωήχθύφώβξζ",
+    # wordfreq:ta, 27 characters
+    "Tamil": "கதமபரடலனவயறளசநஇஅணஎழஙஉஆஒஸஜஏஞ",
+    # wordfreq:ca, 29 characters
+    "Catalan": "easlrintoducmpvbgqfhéóxàjíèyò",
+    # wordfreq:lv, 29 characters
+    "Latvian": "aisterunkāmovldpjīzbēgcšūņļfž",
+    # wordfreq:mk, 27 characters
+    "Macedonian": "аоеинтсрдвкмлпугјзбшчцжќфњѓ",
+    # wordfreq:bn, 37 characters
+    "Bengali": "রনকযবতমসলপয়দহএজটআশছইগচথখষভধঅডওউণফড়ঠঘঙ",
 }
 
 # 4920 characters, in code point order.

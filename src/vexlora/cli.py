@@ -75,10 +75,16 @@ def analyse(name: str, payload: bytes, top: int) -> Report:
     if not decodings:
         return Report(name, len(payload), [], "no candidate encoding decodes this payload")
     decodings.sort(key=lambda d: d.mess)  # stable: candidate order breaks ties
-    for decoding in decodings[:top]:
+    # Languages for the shown decodings and for any tied with the last shown
+    # one; among equal mess ratios the decoding whose best language fits
+    # better ranks first.
+    cutoff = decodings[min(top, len(decodings)) - 1].mess
+    contenders = [d for d in decodings if d.mess <= cutoff]
+    for decoding in contenders:
         ranked = coherence_ratio(texts[decoding.encoding], 0.1, language_hint(decoding.encoding))
         decoding.languages = ranked[:3]
-    return Report(name, len(payload), decodings[:top])
+    contenders.sort(key=lambda d: (d.mess, -max((ratio for _, ratio in d.languages), default=0.0)))
+    return Report(name, len(payload), contenders[:top])
 
 
 def bundled_samples() -> list[tuple[str, bytes]]:

@@ -350,11 +350,10 @@ _BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES = frozenset(
         "Japanese",
         "Korean",
         "Bopomofo",
-        # Scripts written without spaces between words.
-        "Thai",
-        "Lao",
-        "Khmer",
-        "Myanmar",
+        # Thai is left out on purpose: cp874 maps the accented letters of
+        # Western code pages to Thai vowel and tone marks, which glue
+        # invisibly into Latin words; a Latin/Thai change must stay
+        # suspicious for such decodings to look messy.
         # Indic scripts: digits and suffixes are commonly glued together
         # ("2020ஆம்"), and no single-byte code page yields these scripts.
         "Devanagari",

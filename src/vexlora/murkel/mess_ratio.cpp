@@ -582,7 +582,8 @@ double mess_ratio_native(PyObject* decoded_sequence, int, MessRatioOptionalArgs*
 
 int define_mess_ratio_function(PyObject* module) noexcept {
     static const FunctionDef def{"mess_ratio", py_mess_ratio,
-                                 "Compute the mess ratio for a decoded string, with checkpoint early stop."};
+                                 "Compute the mess ratio for a decoded string, with checkpoint early stop.",
+                                 "(decoded_sequence, maximum_threshold=0.2, debug=False)"};
     if (watch_namespace(g.dict) < 0) {
         return -1;
     }

@@ -168,8 +168,8 @@ int register_base_plugin_type(PyObject* module) noexcept {
 }
 
 int attach_base_plugin_methods() noexcept {
-    static const FunctionDef feed_info{"feed_info", py_base_feed_info, nullptr};
-    static const FunctionDef reset{"reset", py_base_reset, nullptr};
+    static const FunctionDef feed_info{"feed_info", py_base_feed_info, nullptr, "($self, character, info)"};
+    static const FunctionDef reset{"reset", py_base_reset, nullptr, "($self)"};
     if (add_method(&MessDetectorPluginType, feed_info, kModuleName) < 0 ||
         add_method(&MessDetectorPluginType, reset, kModuleName) < 0) {
         return -1;

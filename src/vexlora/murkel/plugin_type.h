@@ -199,8 +199,8 @@ struct ConcretePlugin {
 
     // Step 18 of start-up: feed_info, reset, then the persistence methods.
     static int attach_methods(PyTypeObject& type) noexcept {
-        static const FunctionDef feed_info{"feed_info", py_feed_info, nullptr};
-        static const FunctionDef reset{"reset", py_reset, nullptr};
+        static const FunctionDef feed_info{"feed_info", py_feed_info, nullptr, "($self, character, info)"};
+        static const FunctionDef reset{"reset", py_reset, nullptr, "($self)"};
         if (add_method(&type, feed_info, kModuleName) < 0 || add_method(&type, reset, kModuleName) < 0) {
             return -1;
         }

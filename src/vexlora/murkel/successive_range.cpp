@@ -119,7 +119,8 @@ PyObject* py_is_suspiciously_successive_range(PyObject*, PyObject* const* args, 
 // lru_cache(maxsize=None)(function).
 int define_successive_range_function(PyObject*) noexcept {
     static const FunctionDef def{"is_suspiciously_successive_range", py_is_suspiciously_successive_range,
-                                 "Return whether two adjacent Unicode ranges are suspicious."};
+                                 "Return whether two adjacent Unicode ranges are suspicious.",
+                                 "(unicode_range_a, unicode_range_b)"};
     if (basic_latin == nullptr && (basic_latin = PyUnicode_InternFromString("Basic Latin")) == nullptr) {
         return -1;
     }

@@ -1,5 +1,6 @@
 #include "shared/startup.h"
 
+#include "shared/errors.h"
 #include "shared/pyref.h"
 
 namespace vx {
@@ -55,6 +56,37 @@ PyObject* create_module(ModuleRecord& record, PyObject* spec) noexcept {
         return nullptr;
     }
     return module.release();
+}
+
+int exec_module_once(ModuleRecord& record, PyObject* module, const char* short_name, const char* full_name,
+                     int (*start_up)(PyObject* module), void (*forget)()) noexcept {
+    if (record.module != nullptr) {
+        if (record.module == module) {
+            return 0;
+        }
+        PyErr_Format(PyExc_RuntimeError,
+                     "Module '%s' has already been imported. Re-initialisation is not supported.", short_name);
+        return -1;
+    }
+    record.module = Py_NewRef(module);
+    if (start_up(module) == 0) {
+        return 0;
+    }
+    Ref where = Ref::steal(PyUnicode_FromFormat("init %s", full_name));
+    if (where) {
+        VX_TRACEBACK(PyUnicode_AsUTF8(where.get()));
+    }
+    Py_CLEAR(record.module);
+    forget();
+    if (!PyErr_Occurred()) {
+        PyErr_Format(PyExc_ImportError, "init %s", full_name);
+    }
+    return -1;
+}
+
+PyObject* builtins_namespace() noexcept {
+    PyObject* builtins = PyImport_AddModule("builtins");  // borrowed
+    return builtins ? Py_NewRef(PyModule_GetDict(builtins)) : nullptr;
 }
 
 int check_runtime_version(const char* module_fullname) noexcept {

@@ -19,34 +19,10 @@ constexpr int kEndByte = 0xFF;  // exclusive: 0xFE is the last byte decoded
 constexpr double kRangeShare = 0.15;
 constexpr double kAlphabetShare = 0.2;
 
-// Record of a one-character str `character` (code point `cp`): ASCII from
-// _ASCII_CHAR_INFO, everything else through the module's `_char_info`.
-// New reference, or nullptr with an exception.
-CharInfoObject* record_of(PyObject* character, Py_UCS4 cp) noexcept {
-    if (cp <= 127) {
-        Ref table = Ref::steal(ascii_table());
-        return table ? record_for(table.get(), cp) : nullptr;
-    }
-    Ref char_info = Ref::steal(get_global(g.names.n__char_info));
-    if (!char_info) {
-        return nullptr;
-    }
-    Ref record = Ref::steal(PyObject_CallOneArg(char_info.get(), character));
-    if (!record) {
-        return nullptr;
-    }
-    if (!is_char_info(record.get())) {
-        PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(record.get())->tp_name,
-                     g.char_info_type->tp_name);
-        return nullptr;
-    }
-    return reinterpret_cast<CharInfoObject*>(record.release());
-}
-
 // Record of an element that must be a one-character str.
 CharInfoObject* record_of_element(PyObject* element) noexcept {
     Py_UCS4 cp;
-    return to_ucs4(element, &cp) ? record_of(element, cp) : nullptr;
+    return to_ucs4(element, &cp) ? record_via_char_info(element, cp) : nullptr;
 }
 
 // Calls `visit(language, profile)` for every item of FREQUENCIES in its

@@ -364,37 +364,23 @@ int run_start_up(PyObject* module) noexcept {
 
 PyObject* tessaly_create(PyObject* spec, PyModuleDef*) { return create_module(record, spec); }
 
-int tessaly_exec(PyObject* module) {
-    if (record.module != nullptr) {
-        if (record.module == module) {
-            return 0;
-        }
-        PyErr_SetString(PyExc_RuntimeError,
-                        "Module 'tessaly' has already been imported. Re-initialisation is not supported.");
-        return -1;
-    }
-    record.module = Py_NewRef(module);
+// Namespace and builtins first: every later step looks names up there.
+int bind_namespace(PyObject* module) noexcept {
     g.module = module;
     g.dict = PyModule_GetDict(module);
-    if (g.builtins == nullptr) {
-        PyObject* builtins = PyImport_AddModule("builtins");  // borrowed
-        if (builtins == nullptr) {
-            Py_CLEAR(record.module);
-            return -1;
-        }
-        g.builtins = Py_NewRef(PyModule_GetDict(builtins));
-    }
-    if (run_start_up(module) < 0) {
-        VX_TRACEBACK("init vexlora.tessaly");
-        Py_CLEAR(record.module);
-        g.module = nullptr;
-        g.dict = nullptr;
-        if (!PyErr_Occurred()) {
-            PyErr_SetString(PyExc_ImportError, "init vexlora.tessaly");
-        }
+    if (g.builtins == nullptr && (g.builtins = builtins_namespace()) == nullptr) {
         return -1;
     }
-    return 0;
+    return run_start_up(module);
+}
+
+void forget_namespace() {
+    g.module = nullptr;
+    g.dict = nullptr;
+}
+
+int tessaly_exec(PyObject* module) {
+    return exec_module_once(record, module, "tessaly", kModuleName, bind_namespace, forget_namespace);
 }
 
 PyModuleDef_Slot tessaly_slots[] = {

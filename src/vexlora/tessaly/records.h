@@ -53,4 +53,32 @@ inline CharInfoObject* record_for(PyObject* table, Py_UCS4 cp) noexcept {
     return g.char_info_from_codepoint(cp);
 }
 
+// Record of the one-character str `character` (code point `cp`) as the
+// Python-level code sees it: ASCII from _ASCII_CHAR_INFO, everything else
+// through the module global `_char_info` (which the host may rebind). New
+// reference, or nullptr with an exception.
+inline CharInfoObject* record_via_char_info(PyObject* character, Py_UCS4 cp) noexcept {
+    if (cp <= 127) {
+        PyObject* table = ascii_table();
+        if (table == nullptr) {
+            return nullptr;
+        }
+        CharInfoObject* record = record_for(table, cp);
+        Py_DECREF(table);
+        return record;
+    }
+    PyObject* char_info = get_global(g.names.n__char_info);
+    if (char_info == nullptr) {
+        return nullptr;
+    }
+    PyObject* record = PyObject_CallOneArg(char_info, character);
+    Py_DECREF(char_info);
+    if (record != nullptr && !is_char_info(record)) {
+        PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(record)->tp_name,
+                     g.char_info_type->tp_name);
+        Py_CLEAR(record);
+    }
+    return reinterpret_cast<CharInfoObject*>(record);
+}
+
 }  // namespace vx::tessaly

@@ -20,29 +20,6 @@ namespace {
 
 constexpr Py_ssize_t kMaxProfileSize = 255;  // ranks 1..255 fit the byte
 
-// The CharInfo of one profile character: ASCII from _ASCII_CHAR_INFO, the
-// rest through the Python-level _char_info, as the host may have rebound it.
-CharInfoObject* profile_record(PyObject* character, Py_UCS4 cp) noexcept {
-    if (cp <= 127) {
-        Ref table = Ref::steal(ascii_table());
-        return table ? record_for(table.get(), cp) : nullptr;
-    }
-    Ref char_info = Ref::steal(get_global(g.names.n__char_info));
-    if (!char_info) {
-        return nullptr;
-    }
-    Ref info = Ref::steal(PyObject_CallOneArg(char_info.get(), character));
-    if (!info) {
-        return nullptr;
-    }
-    if (!is_char_info(info.get())) {
-        PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(info.get())->tp_name,
-                     g.char_info_type->tp_name);
-        return nullptr;
-    }
-    return reinterpret_cast<CharInfoObject*>(info.release());
-}
-
 // Rank, size and flags of language `index` from its profile `characters`.
 int fill_language(Py_ssize_t index, PyObject* language, PyObject* characters) noexcept {
     Py_ssize_t size = PyObject_Size(characters);
@@ -95,7 +72,7 @@ int fill_language(Py_ssize_t index, PyObject* language, PyObject* characters) no
             return -1;
         }
         ranks[cp] = static_cast<uint8_t>(k + 1);
-        Ref info = Ref::steal(reinterpret_cast<PyObject*>(profile_record(character, cp)));
+        Ref info = Ref::steal(reinterpret_cast<PyObject*>(record_via_char_info(character, cp)));
         if (!info) {
             return -1;
         }
