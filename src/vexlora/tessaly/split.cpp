@@ -205,23 +205,25 @@ private:
         PyObject* const* ascii_items;  // the entries of _ASCII_CHAR_INFO, nullptr when short
     };
 
+    // Without a narrow layer to extend (no letter yet, or a widened layer),
+    // the fast path still passes over non-letters: it writes them to a
+    // scratch character without advancing, and leaves every letter to the
+    // slow path, as no letter's `fast` equals the marker.
     Hot load_hot() noexcept {
-        Hot hot{epoch_, reinterpret_cast<PyObject*>(&no_range_marker), nullptr, nullptr, slots_.data(),
+        Hot hot{epoch_, reinterpret_cast<PyObject*>(&no_range_marker), scratch_, scratch_ + 1, slots_.data(),
                 slots_.empty() ? 0 : slots_.size() - 1,
                 PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr};
-        if (previous_range_ != nullptr) {
-            hot.range = previous_range_;
+        if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
             Layer<Char>& layer = layers_[previous_layer_];
-            if (!layer.widened) {
-                hot.out = layer.narrow.data() + layer.used;
-                hot.end = layer.narrow.data() + layer.narrow.size();
-            }
+            hot.range = previous_range_;
+            hot.out = layer.narrow.data() + layer.used;
+            hot.end = layer.narrow.data() + layer.narrow.size();
         }
         return hot;
     }
 
     void store_hot(const Hot& hot) noexcept {
-        if (hot.out != nullptr) {
+        if (hot.end != scratch_ + 1) {
             Layer<Char>& layer = layers_[previous_layer_];
             layer.used = static_cast<size_t>(hot.out - layer.narrow.data());
         }
@@ -494,6 +496,7 @@ private:
     }
 
     PyObject* ascii_;  // the validated _ASCII_CHAR_INFO list, held by the caller
+    Char scratch_[1] = {};
     uint32_t epoch_ = 1;
     Entry direct_[kDirect];      // entries of the code points below kDirect
     std::deque<Entry> entries_;  // the other entries; a deque keeps their addresses
