@@ -36,11 +36,11 @@ constexpr uint32_t kHashMultiplier = 0x9E3779B1u;
 constexpr Py_UCS4 kDirect = 256;  // code points with an entry by index; the rest are hashed
 
 // What the walk needs from one record.
+// All zero until filled, so that a table of them is cleared in one sweep.
 struct Entry {
     uint32_t epoch = 0;                // the record is current while the epoch is unchanged
-    Py_UCS4 ch = kNoCodepoint;         // its character, when that is one code point
+    Py_UCS4 ch = 0;                    // its character when that is one code point, else kNoCodepoint
     PyObject* fast = nullptr;          // `range` when the character is one code point of the text's width
-    uintptr_t letter = 0;              // all bits set when `range` is set, else 0
     PyObject* range = nullptr;         // the record's range when it is a letter with one, else nullptr
     CharInfoObject* record = nullptr;  // owned through Splitter::owned_
 };
@@ -255,14 +255,15 @@ private:
                 }
                 e->epoch = epoch;
             }
-            // A non-letter (letter == 0, fast == nullptr), or a letter for
-            // the previous letter's layer; one test for both, as text
-            // alternates the two.
-            if ((reinterpret_cast<uintptr_t>(range) & e->letter) != reinterpret_cast<uintptr_t>(e->fast)) {
+            // A non-letter (range and fast both nullptr), or a letter for the
+            // previous letter's layer; one test for both, as text alternates
+            // the two.
+            const uintptr_t letter = e->range != nullptr;
+            if ((reinterpret_cast<uintptr_t>(range) & (0 - letter)) != reinterpret_cast<uintptr_t>(e->fast)) {
                 break;
             }
             *out = static_cast<Char>(e->ch);
-            out += e->letter & 1;
+            out += letter;
         }
         hot.out = out;
         return i;
@@ -307,7 +308,6 @@ private:
         const bool simple = PyUnicode_CheckExact(character) && PyUnicode_GET_LENGTH(character) == 1;
         e.ch = simple ? PyUnicode_READ_CHAR(character, 0) : kNoCodepoint;
         e.fast = simple && e.ch <= Layer<Char>::kMaxChar ? e.range : nullptr;
-        e.letter = e.range != nullptr ? ~uintptr_t{0} : 0;
         e.epoch = epoch_;
     }
 
