@@ -219,6 +219,7 @@ int char_info_init(PyObject* op, PyObject* args, PyObject* kwargs) {
         VX_TRACEBACK(kInitWhere);
         return -1;
     }
+    ++g.record_writes;
     replace_field(self->character, character);
     int rc = cp <= 127 ? fill_ascii(self, character, cp) : fill_general(self, character, cp);
     if (rc == 0) {
@@ -246,6 +247,7 @@ PyObject* char_info_new(PyTypeObject* type, PyObject*, PyObject*) {
     if (op == nullptr) {
         return nullptr;
     }
+    ++g.record_writes;  // a new record may take a freed one's address
     auto* self = reinterpret_cast<CharInfoObject*>(op);
     self->character = Py_NewRef(Py_None);
     self->range = Py_NewRef(Py_None);

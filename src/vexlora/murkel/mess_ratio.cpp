@@ -4,12 +4,15 @@
 //
 // The walk reads code points straight from the string's storage, one
 // instantiation per storage width, and calls no Python API for a character
-// whose record is already cached. Counter-only plugins are updated on local
-// copies (which the compiler can keep apart from the records it reads) and
-// written back to their objects when the walk ends.
+// whose record is already cached. Each record is reduced to one word of bits
+// (record_bits.h) that feeds the plugins; the words of the ASCII records are
+// kept for the whole call. Counter-only plugins are updated on local copies
+// (which the compiler keeps in registers, apart from the records it reads)
+// and written back to their objects when the walk ends.
 #include <algorithm>
 #include <cstring>
 
+#include "murkel/record_bits.h"
 #include "murkel/registry.h"
 #include "murkel/state.h"
 #include "murkel/plugin_too_many_symbol_or_punctuation.h"
@@ -129,9 +132,84 @@ public:
         return records_[cp];
     }
 
+    // The record bits of an ASCII code point (its record is then records_[cp]),
+    // or 0 with TypeError. Words are computed on first use.
+    uint32_t word(Py_UCS4 cp) noexcept {
+        uint32_t word = words_[cp];
+        if (word == 0) [[unlikely]] {
+            CharInfoObject* info = get(cp);
+            if (info == nullptr) {
+                return 0;
+            }
+            word = words_[cp] = bits::of(cp, info);
+        }
+        return word;
+    }
+
+    CharInfoObject* record(Py_UCS4 cp) const noexcept { return records_[cp]; }
+
+    void forget_words() noexcept { std::memset(words_, 0, sizeof words_); }
+
 private:
     CharInfoObject* records_[kAsciiRecords];
+    uint32_t words_[kAsciiRecords] = {};
     bool present_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Record bits of other code points, remembered per (code point, record).
+//
+// A direct-mapped table indexed by code point; a slot answers only for the
+// same record at the same code point, so whatever the page cache returns is
+// still what is fed. Records are only created or rewritten through
+// CharInfo's own methods, which bump g.record_writes; the walk then forgets
+// every word, since an address may now belong to another record.
+
+class RecordWords {
+public:
+    RecordWords() = default;
+    RecordWords(const RecordWords&) = delete;
+    RecordWords& operator=(const RecordWords&) = delete;
+    ~RecordWords() { PyMem_Free(slots_); }
+
+    // Room for a text of `length` characters: CJK texts use thousands of
+    // distinct code points, short texts need few slots.
+    int allocate(Py_ssize_t length) noexcept {
+        mask_ = kMinSlots - 1;
+        while (mask_ + 1 < kMaxSlots && static_cast<Py_ssize_t>(mask_ + 1) < length) {
+            mask_ = mask_ * 2 + 1;
+        }
+        slots_ = static_cast<Slot*>(PyMem_Calloc(mask_ + 1, sizeof(Slot)));
+        if (slots_ == nullptr) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        return 0;
+    }
+
+    uint32_t get(Py_UCS4 cp, const CharInfoObject* info) noexcept {
+        Slot& slot = slots_[cp & mask_];
+        if (slot.info == info && slot.cp == cp) [[likely]] {
+            return slot.word;
+        }
+        slot.info = info;
+        slot.cp = cp;
+        slot.word = bits::of(cp, info);
+        return slot.word;
+    }
+
+    void forget() noexcept { std::memset(slots_, 0, (mask_ + 1) * sizeof(Slot)); }
+
+private:
+    static constexpr size_t kMinSlots = 64;
+    static constexpr size_t kMaxSlots = 4096;
+    struct Slot {
+        const CharInfoObject* info;
+        Py_UCS4 cp;
+        uint32_t word;
+    };
+    Slot* slots_ = nullptr;
+    size_t mask_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -192,6 +270,99 @@ private:
     Ref table_;
     uint64_t epoch_ = 0;
     bool stale_ = true;
+};
+
+// ---------------------------------------------------------------------------
+// The pair judge, as SuspiciousRange calls it from the walk.
+//
+// The global is_suspiciously_successive_range is looked up by name at each
+// block change. While the namespace is unchanged (the watcher's epoch), the
+// name still resolves to the object found last time, so that object is kept
+// and the dictionary lookup skipped; the call itself goes through whatever
+// is bound, as every caller's would.
+//
+// The memoizing wrapper takes its arguments as a tuple (and uses that tuple
+// as its key), so a call through it would build and free one tuple per
+// block change. The walk keeps one argument tuple and refills it in place
+// whenever nobody else holds it, which is the case after every memo hit;
+// after a miss the memo keeps it as a key and a new one is made.
+
+class Judge {
+public:
+    Judge() = default;
+    Judge(const Judge&) = delete;
+    Judge& operator=(const Judge&) = delete;
+
+    int operator()(PyObject* prev, PyObject* cur) noexcept {
+        PyObject* func = resolve();
+        if (func == nullptr) {
+            return -1;
+        }
+        Ref held = Ref::borrow(func);  // the call may rebind the global
+        Ref result;
+        if (PyVectorcall_Function(func) != nullptr) {
+            PyObject* args[] = {prev, cur};
+            result = Ref::steal(PyObject_Vectorcall(func, args, 2, nullptr));
+        } else {
+            PyObject* args = arguments(prev, cur);
+            if (args == nullptr) {
+                return -1;
+            }
+            result = Ref::steal(PyObject_Call(func, args, nullptr));
+        }
+        if (!result) {
+            return -1;
+        }
+        if (result.get() == Py_True) {
+            return 1;
+        }
+        if (result.get() == Py_False) {
+            return 0;
+        }
+        return PyObject_IsTrue(result.get());
+    }
+
+private:
+    // The tuple (prev, cur), borrowed from args_.
+    PyObject* arguments(PyObject* prev, PyObject* cur) noexcept {
+        PyObject* args = args_.get();
+        if (args == nullptr || Py_REFCNT(args) != 1) {
+            args_ = Ref::steal(PyTuple_Pack(2, prev, cur));
+            return args_.get();
+        }
+        // Ours alone: no dictionary holds it, so refilling it is invisible.
+        Py_SETREF(PyTuple_GET_ITEM(args, 0), Py_NewRef(prev));
+        Py_SETREF(PyTuple_GET_ITEM(args, 1), Py_NewRef(cur));
+        if (!PyObject_GC_IsTracked(args)) {
+            PyObject_GC_Track(args);  // the collector may have untracked it as atomic
+        }
+        return args;
+    }
+
+    // Borrowed; kept alive by func_.
+    PyObject* resolve() noexcept {
+        if (func_ && namespace_watcher >= 0 && epoch_ == namespace_epoch) [[likely]] {
+            return func_.get();
+        }
+        func_.reset();
+        PyObject* found = PyDict_GetItemWithError(g.dict, g.names.n_is_suspiciously_successive_range);
+        if (found != nullptr) {
+            func_.reset(Py_NewRef(found));
+            epoch_ = namespace_epoch;
+            return found;
+        }
+        if (PyErr_Occurred()) {
+            return nullptr;
+        }
+        // Not in the namespace: the builtins fallback, looked up every time.
+        fallback_ = Ref::steal(get_global(g.names.n_is_suspiciously_successive_range));
+        return fallback_.get();
+    }
+
+    Ref func_;
+    Ref fallback_;
+    Ref args_;
+    uint64_t epoch_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -256,18 +427,11 @@ struct Local {
     }
 };
 
-// One plugin update. The plugins that can fail name their own step in the
-// traceback.
-template <class Traits>
-[[gnu::always_inline]] inline bool update(typename Traits::Object* plugin, Py_UCS4 cp, CharInfoObject* info) noexcept {
-    return Traits::feed(plugin, cp, info) >= 0;
-}
-
 // ---------------------------------------------------------------------------
 // The walk.
 
 struct Walk {
-    const AsciiTable* ascii;
+    AsciiTable* ascii;
     const Plugins* plugins;
     Py_ssize_t interval;
     double maximum_threshold;
@@ -277,6 +441,7 @@ struct Walk {
 template <class Char, bool kAsciiOnly>
 int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     const Plugins& p = *w.plugins;
+    AsciiTable& ascii = *w.ascii;
     Local<SymbolTraits> symbol(p.at<SymbolTraits>(0));
     Local<AccentTraits> accent(p.at<AccentTraits>(1));
     Local<UnprintableTraits> unprintable(p.at<UnprintableTraits>(2));
@@ -288,6 +453,25 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     Local<ArchaicTraits> archaic(p.at<ArchaicTraits>(8));
     Local<ArabicTraits> arabic(p.at<ArabicTraits>(9));
     PageReader pages;
+    Judge judge;
+    RecordWords words;
+    if constexpr (!kAsciiOnly) {
+        if (words.allocate(length) < 0) {
+            return -1;
+        }
+    }
+    uint64_t writes_seen = g.record_writes;
+    // Python code run by a plugin or a record build may have created or
+    // rewritten records: drop the words derived from them.
+    auto check_records = [&]() noexcept {
+        if (writes_seen != g.record_writes) [[unlikely]] {
+            ascii.forget_words();
+            if constexpr (!kAsciiOnly) {
+                words.forget();
+            }
+            writes_seen = g.record_writes;
+        }
+    };
 
     // Summed left to right, with the archaic ratio before the Katakana one.
     auto checkpoint = [&]() noexcept {
@@ -319,57 +503,58 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         for (Py_ssize_t i = start; i < stop; ++i) {
             const Py_UCS4 cp = text[i];
             CharInfoObject* info;
+            uint32_t word;
             Ref held;  // keeps a cached record alive while plugins may run Python code
-            if (cp < kAsciiRecords) [[likely]] {
-                info = w.ascii->get(cp);
+            check_records();
+            if (kAsciiOnly || cp < kAsciiRecords) [[likely]] {
+                word = ascii.word(cp);
+                if (word == 0) [[unlikely]] {
+                    return -1;
+                }
+                info = ascii.record(cp);
             } else {
                 info = pages.get(cp);
-                held = Ref::steal(reinterpret_cast<PyObject*>(info));
-            }
-            if (info == nullptr) [[unlikely]] {
-                return -1;
-            }
-            if (!update<UnprintableTraits>(&unprintable.state, cp, info) ||
-                !update<WeirdTraits>(&weird.state, cp, info)) {
-                return -1;
-            }
-            if constexpr (kAsciiOnly) {
-                if (info->printable && !update<SymbolTraits>(&symbol.state, cp, info)) {
+                if (info == nullptr) [[unlikely]] {
                     return -1;
+                }
+                held = Ref::steal(reinterpret_cast<PyObject*>(info));
+                word = words.get(cp, info);
+            }
+            UnprintableTraits::feed_bits(&unprintable.state, word);
+            WeirdTraits::feed_bits(&weird.state, word);
+            if constexpr (kAsciiOnly) {
+                if (word & bits::kPrintable) {
+                    SymbolTraits::feed_bits(&symbol.state, cp, word);
                 }
             } else {
-                if (!update<ArchaicTraits>(&archaic.state, cp, info)) {
-                    return -1;
-                }
-                if (info->printable) {
-                    if (!update<SymbolTraits>(&symbol.state, cp, info)) {
-                        return -1;
-                    }
-                    bool ok = update<RangeTraits>(range, cp, info);
+                ArchaicTraits::feed_bits(&archaic.state, word);
+                if (word & bits::kPrintable) {
+                    SymbolTraits::feed_bits(&symbol.state, cp, word);
+                    bool ok = RangeTraits::feed_bits(range, word, field_or_none(info->range), judge) >= 0;
                     pages.code_ran();
                     if (!ok) {
                         return -1;
                     }
                 }
-                if (info->alpha) {
-                    if (!update<AccentTraits>(&accent.state, cp, info)) {
-                        return -1;
-                    }
-                    if (info->latin) {
-                        bool ok = update<DuplicateTraits>(duplicate, cp, info);
+                if (word & bits::kAlpha) {
+                    AccentTraits::feed_bits(&accent.state, word);
+                    if (word & bits::kLatin) {
+                        bool ok = DuplicateTraits::feed_bits(duplicate, word, info) >= 0;
                         pages.code_ran();
                         if (!ok) {
                             return -1;
                         }
                     }
-                    if (info->is_cjk && !update<CjkTraits>(&cjk.state, cp, info)) {
-                        return -1;
-                    }
-                    if ((info->is_cjk || info->is_katakana) && !update<KatakanaTraits>(&katakana.state, cp, info)) {
-                        return -1;
-                    }
-                    if (info->is_arabic && !update<ArabicTraits>(&arabic.state, cp, info)) {
-                        return -1;
+                    if (word & bits::kOtherScript) {
+                        if (word & bits::kCjk) {
+                            CjkTraits::feed_bits(&cjk.state, word);
+                        }
+                        if (word & (bits::kCjk | bits::kKatakana)) {
+                            KatakanaTraits::feed_bits(&katakana.state, word);
+                        }
+                        if (word & bits::kArabic) {
+                            ArabicTraits::feed_bits(&arabic.state, word);
+                        }
                     }
                 }
             }
@@ -382,12 +567,16 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     }
 
     // End of text: a line feed closes the last word and the last case run.
-    CharInfoObject* line_feed = w.ascii->get(kLineFeed);
-    if (line_feed == nullptr || !update<WeirdTraits>(&weird.state, kLineFeed, line_feed) ||
-        (!kAsciiOnly && !update<ArchaicTraits>(&archaic.state, kLineFeed, line_feed)) ||
-        !update<UnprintableTraits>(&unprintable.state, kLineFeed, line_feed)) {
+    check_records();
+    const uint32_t line_feed = ascii.word(kLineFeed);
+    if (line_feed == 0) {
         return -1;
     }
+    WeirdTraits::feed_bits(&weird.state, line_feed);
+    if constexpr (!kAsciiOnly) {
+        ArchaicTraits::feed_bits(&archaic.state, line_feed);
+    }
+    UnprintableTraits::feed_bits(&unprintable.state, line_feed);
     w.mean = checkpoint();
     store();
     return 0;

@@ -235,6 +235,7 @@ PyObject* setstate_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
     static const ArgSpec params{"__setstate__", names, 1, 1};
     PyObject* state = nullptr;
     if (parse_args(params, args, nargs, kwnames, &state) == 0) {
+        ++g.record_writes;  // a record's fields may change here
         if (state == Py_None) {
             PyErr_SetString(PyExc_TypeError,
                             "cannot pass None into a C function argument that is declared 'not None'");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "murkel/plugin_base.h"
+#include "murkel/record_bits.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -26,6 +27,11 @@ struct ArabicIsolatedFormTraits {
             bump(self->_isolated_form_count);
         }
         return 0;
+    }
+
+    static void feed_bits(Object* self, uint32_t word) noexcept {
+        bump(self->_character_count);
+        bump(self->_isolated_form_count, bits::bit(word, bits::kIsolatedForm));
     }
 
     static double ratio(const Object* self) noexcept {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "murkel/plugin_base.h"
+#include "murkel/record_bits.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -62,6 +63,37 @@ struct ArchaicUpperLowerTraits {
         self->_last_alpha_seen_upper = info->upper;
         self->_last_alpha_seen_lower = info->lower;
         return 0;
+    }
+
+    // The same update from the driver's record bits; the flip bookkeeping
+    // inside a run is plain selects.
+    static void feed_bits(Object* self, uint32_t word) noexcept {
+        const int32_t run = self->_character_count_since_last_sep;
+        if ((word & bits::kCaseSeparator) != 0 && run > 0) {
+            if (run <= kLongestRun && (word & bits::kDigit) == 0 && !self->_current_ascii_only) {
+                bump(self->_successive_upper_lower_count_final, self->_successive_upper_lower_count);
+            }
+            self->_successive_upper_lower_count = 0;
+            self->_buf = 0;
+            self->_character_count_since_last_sep = 0;
+            bump(self->_character_count);
+            self->_current_ascii_only = 1;
+            return;
+        }
+        const int32_t upper = bits::bit(word, bits::kUpper);
+        const int32_t lower = bits::bit(word, bits::kLower);
+        self->_current_ascii_only =
+            self->_current_ascii_only && (word & bits::kNonAscii) != 0 ? 0 : self->_current_ascii_only;
+        if (run > 0) {
+            const bool flip = (upper && self->_last_alpha_seen_lower) || (lower && self->_last_alpha_seen_upper);
+            const bool pending = self->_buf != 0;
+            bump(self->_successive_upper_lower_count, flip && pending ? 2 : 0);
+            self->_buf = flip && !pending ? 1 : 0;
+        }
+        bump(self->_character_count);
+        bump(self->_character_count_since_last_sep);
+        self->_last_alpha_seen_upper = upper;
+        self->_last_alpha_seen_lower = lower;
     }
 
     static double ratio(const Object* self) noexcept {

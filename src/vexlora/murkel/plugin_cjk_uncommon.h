@@ -3,6 +3,7 @@
 #pragma once
 
 #include "murkel/plugin_base.h"
+#include "murkel/record_bits.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -26,6 +27,11 @@ struct CjkUncommonTraits {
             bump(self->_uncommon_count);
         }
         return 0;
+    }
+
+    static void feed_bits(Object* self, uint32_t word) noexcept {
+        bump(self->_character_count);
+        bump(self->_uncommon_count, 1 - bits::bit(word, bits::kCommonCjk));
     }
 
     // (uncommon - common) over a denominator of at least 80, so the value

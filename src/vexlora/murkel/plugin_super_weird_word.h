@@ -3,6 +3,7 @@
 #pragma once
 
 #include "murkel/plugin_base.h"
+#include "murkel/record_bits.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -42,16 +43,6 @@ struct SuperWeirdWordTraits {
         self->_buffer_has_internal_ligature = 0;
     }
 
-    // Characters that join parts of one word without counting as letters.
-    static bool is_word_joiner(Py_UCS4 cp) noexcept {
-        switch (cp) {
-            case '-': case '<': case '=': case '>': case '_': case '|': case '~':
-                return true;
-            default:
-                return false;
-        }
-    }
-
     static void add_letter(Object* self, const CharInfoObject* info) noexcept {
         if (self->_buffer_last_char_ligature) {
             self->_buffer_has_internal_ligature = 1;
@@ -87,7 +78,8 @@ struct SuperWeirdWordTraits {
         bump(self->_word_count);
         bump(self->_character_count, n);
         if (n >= 4) {
-            if (static_cast<double>(self->_buffer_accent_count) / static_cast<double>(n) >= 0.5) {
+            // accents / n >= 0.5, exactly, without a division (n is positive here)
+            if (2 * static_cast<int64_t>(self->_buffer_accent_count) >= n) {
                 self->_is_current_word_bad = 1;
             } else if (self->_buffer_last_char_accentuated && self->_buffer_last_char_upper &&
                        self->_buffer_upper_count != n) {
@@ -104,7 +96,8 @@ struct SuperWeirdWordTraits {
         }
         if (n >= 24 && self->_foreign_long_watch) {
             const int32_t u = self->_buffer_upper_count;
-            const bool camel_case = u > 0 && static_cast<double>(u) / static_cast<double>(n) <= 0.3;
+            // u / n <= 0.3 in doubles is exactly 10u <= 3n for these magnitudes
+            const bool camel_case = u > 0 && 10 * static_cast<int64_t>(u) <= 3 * static_cast<int64_t>(n);
             if (!camel_case) {
                 bump(self->_foreign_long_count);
                 self->_is_current_word_bad = 1;
@@ -137,7 +130,7 @@ struct SuperWeirdWordTraits {
         }
         if (info->space || info->punct || info->sep) {
             end_word(self);
-        } else if (!is_word_joiner(cp) && !info->digit && info->sym) {
+        } else if (!bits::is_word_joiner(cp) && !info->digit && info->sym) {
             // A symbol inside a word makes it bad and counts in its length.
             self->_is_current_word_bad = 1;
             bump(self->_buffer_length);
@@ -145,6 +138,47 @@ struct SuperWeirdWordTraits {
             self->_buffer_last_char_accentuated = 0;
         }
         return 0;
+    }
+
+    // The same update from the driver's record bits. A letter is plain
+    // selects and adds; only the end of a word branches.
+    static void feed_bits(Object* self, uint32_t word) noexcept {
+        using bits::bit;
+        if ((word & bits::kAlpha) != 0) {
+            const int32_t length = self->_buffer_length;
+            self->_buffer_has_internal_ligature =
+                self->_buffer_last_char_ligature ? 1 : self->_buffer_has_internal_ligature;
+            self->_buffer_last_char_ligature = bit(word, bits::kLigature);
+            self->_buffer_first_lower = length == 0 ? bit(word, bits::kLower) : self->_buffer_first_lower;
+            self->_buffer_length = wrap_add(length, 1);
+            self->_buffer_last_char_upper = bit(word, bits::kUpper);
+            bump(self->_buffer_upper_count, bit(word, bits::kUpper));
+            self->_buffer_has_non_ascii = (word & bits::kNonAscii) != 0 ? 1 : self->_buffer_has_non_ascii;
+            self->_buffer_last_char_accentuated = bit(word, bits::kAccentuated);
+            bump(self->_buffer_accent_count, bit(word, bits::kAccentuated));
+            bump(self->_buffer_glyph_count, bit(word, bits::kGlyph));
+            self->_foreign_long_watch =
+                !self->_foreign_long_watch && (word & bits::kForeignLetter) != 0 ? 1 : self->_foreign_long_watch;
+            return;
+        }
+        if (self->_buffer_length == 0) {
+            return;
+        }
+        if ((word & (bits::kOpensSentence | bits::kSuperscript | bits::kEndsWord | bits::kSymbolInWord)) == 0) {
+            return;  // a digit, a joiner or anything else that neither ends nor marks the word
+        }
+        if ((word & bits::kOpensSentence) != 0 || ((word & bits::kSuperscript) != 0 && self->_buffer_has_internal_ligature)) {
+            self->_is_current_word_bad = 1;
+            self->_is_current_word_invalid = 1;
+        }
+        if ((word & bits::kEndsWord) != 0) {
+            end_word(self);
+        } else if ((word & bits::kSymbolInWord) != 0) {
+            self->_is_current_word_bad = 1;
+            bump(self->_buffer_length);
+            self->_buffer_last_char_upper = 0;
+            self->_buffer_last_char_accentuated = 0;
+        }
     }
 
     static double ratio(const Object* self) noexcept {

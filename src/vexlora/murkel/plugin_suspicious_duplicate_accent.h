@@ -4,6 +4,7 @@
 #pragma once
 
 #include "murkel/plugin_base.h"
+#include "murkel/record_bits.h"
 #include "murkel/state.h"
 #include "shared/errors.h"
 #include "shared/pyref.h"
@@ -50,12 +51,21 @@ struct SuspiciousDuplicateAccentTraits {
     }
 
     static int feed(Object* self, Py_UCS4, CharInfoObject* info) noexcept {
+        return feed_with(self, info, info->accentuated != 0);
+    }
+
+    // The driver's form: `accentuated` comes from the record bits.
+    static int feed_bits(Object* self, uint32_t word, CharInfoObject* info) noexcept {
+        return feed_with(self, info, (word & bits::kAccentuated) != 0);
+    }
+
+    static int feed_with(Object* self, CharInfoObject* info, bool accentuated) noexcept {
         bump(self->_character_count);
         PyObject* last = self->_last_latin_character;
         if (last != nullptr && last != Py_None) {
             // Only a restored state can put anything else here; never read
             // such an object as a record.
-            if (!is_char_info(last)) {
+            if (!Py_IS_TYPE(last, &CharInfoType) && !is_char_info(last)) [[unlikely]] {
                 PyErr_Format(PyExc_TypeError,
                              "_last_latin_character must be a vexlora.murkel.CharInfo or None, got %.200s",
                              Py_TYPE(last)->tp_name);
@@ -63,7 +73,7 @@ struct SuspiciousDuplicateAccentTraits {
                 return -1;
             }
             const auto* prev = reinterpret_cast<const CharInfoObject*>(last);
-            if (info->accentuated && self->_last_was_accentuated) {
+            if (accentuated && self->_last_was_accentuated) {
                 if (info->upper && prev->upper) {
                     bump(self->_successive_count);
                 }
@@ -77,8 +87,10 @@ struct SuspiciousDuplicateAccentTraits {
                 }
             }
         }
-        replace_field(self->_last_latin_character, reinterpret_cast<PyObject*>(info));
-        self->_last_was_accentuated = info->accentuated ? 1 : 0;
+        if (self->_last_latin_character != reinterpret_cast<PyObject*>(info)) {
+            replace_field(self->_last_latin_character, reinterpret_cast<PyObject*>(info));
+        }
+        self->_last_was_accentuated = accentuated ? 1 : 0;
         return 0;
     }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "murkel/plugin_base.h"
+#include "murkel/record_bits.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -35,6 +36,16 @@ struct SuspiciousKatakanaTraits {
             }
         }
         return 0;
+    }
+
+    static void feed_bits(Object* self, uint32_t word) noexcept {
+        if ((word & bits::kKatakana) != 0) {
+            bump(self->_katakana_count);
+            bump(self->_halfwidth_katakana_count, bits::bit(word, bits::kHalfwidthKatakana));
+        } else {
+            bump(self->_cjk_count);
+            bump(self->_uncommon_cjk_count, 1 - bits::bit(word, bits::kCommonCjk));
+        }
     }
 
     static double ratio(const Object* self) noexcept {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "murkel/plugin_base.h"
+#include "murkel/record_bits.h"
 #include "murkel/state.h"
 #include "shared/errors.h"
 #include "shared/pyref.h"
@@ -43,25 +44,30 @@ struct SuspiciousRangeTraits {
 
     // Is the pair suspicious? Calls the module global by name, so rebinding
     // it (or its memo) takes effect. -1 with an exception on failure.
-    static int judge_change(PyObject* prev, PyObject* cur) noexcept {
-        Ref func = Ref::steal(get_global(g.names.n_is_suspiciously_successive_range));
-        if (!func) {
-            return -1;
+    struct JudgeByName {
+        int operator()(PyObject* prev, PyObject* cur) noexcept {
+            Ref func = Ref::steal(get_global(g.names.n_is_suspiciously_successive_range));
+            if (!func) {
+                return -1;
+            }
+            PyObject* args[] = {prev, cur};
+            Ref result = Ref::steal(PyObject_Vectorcall(func.get(), args, 2, nullptr));
+            return result ? PyObject_IsTrue(result.get()) : -1;
         }
-        PyObject* args[] = {prev, cur};
-        Ref result = Ref::steal(PyObject_Vectorcall(func.get(), args, 2, nullptr));
-        return result ? PyObject_IsTrue(result.get()) : -1;
-    }
+    };
 
     // A block change (or an unknown previous block): judge the pair. Both
     // values are held, since the Python code run here may replace the fields
-    // they come from.
-    static int feed_change(Object* self, PyObject* prev_field, PyObject* cur_field) noexcept {
+    // they come from. Two str reach here only when they differ.
+    template <class Judge>
+    static int feed_change(Object* self, PyObject* prev_field, PyObject* cur_field, Judge& judge) noexcept {
         Ref prev = Ref::borrow(prev_field);
         Ref cur = Ref::borrow(cur_field);
-        int changed = prev.get() == Py_None ? 1 : differ(prev.get(), cur.get());
+        int changed = prev.get() == Py_None || (PyUnicode_CheckExact(prev.get()) && PyUnicode_CheckExact(cur.get()))
+                          ? 1
+                          : differ(prev.get(), cur.get());
         if (changed > 0) {
-            changed = judge_change(prev.get(), cur.get());
+            changed = judge(prev.get(), cur.get());
             if (changed > 0) {
                 bump(self->_suspicious_successive_range_count);
             }
@@ -75,14 +81,28 @@ struct SuspiciousRangeTraits {
     }
 
     static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
+        JudgeByName judge;
+        return feed_with(self, info->space || info->punct || info->safe, field_or_none(info->range), judge);
+    }
+
+    // The driver's form: the chain break comes from the record bits, the
+    // block name from the driver's copy of the record's field.
+    template <class Judge>
+    static int feed_bits(Object* self, uint32_t word, PyObject* range, Judge& judge) noexcept {
+        return feed_with(self, (word & bits::kChainBreak) != 0, range, judge);
+    }
+
+    template <class Judge>
+    static int feed_with(Object* self, bool chain_break, PyObject* cur, Judge& judge) noexcept {
         bump(self->_character_count);
-        if (info->space || info->punct || info->safe) {
+        if (chain_break) {
             // Blanks, punctuation and safe characters restart the chain.
             self->_has_last_printable = 0;
-            replace_field(self->_last_printable_range, Py_None);
+            if (self->_last_printable_range != Py_None) {
+                replace_field(self->_last_printable_range, Py_None);
+            }
             return 0;
         }
-        PyObject* cur = field_or_none(info->range);
         if (!self->_has_last_printable) {
             self->_has_last_printable = 1;
             replace_field(self->_last_printable_range, cur);
@@ -91,16 +111,16 @@ struct SuspiciousRangeTraits {
         // Runs within one block are the common case: two equal block names
         // need neither a call nor a Python comparison.
         PyObject* prev = field_or_none(self->_last_printable_range);
+        if (prev == cur && PyUnicode_CheckExact(cur)) {
+            return 0;
+        }
         if (PyUnicode_CheckExact(prev) && PyUnicode_CheckExact(cur)) {
-            if (prev == cur) {
-                return 0;
-            }
             if (PyUnicode_Compare(prev, cur) == 0) {
                 replace_field(self->_last_printable_range, cur);
                 return 0;
             }
         }
-        return feed_change(self, prev, cur);
+        return feed_change(self, prev, cur, judge);
     }
 
     // Thirteen characters or fewer say nothing.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "murkel/plugin_base.h"
+#include "murkel/record_bits.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -25,6 +26,11 @@ struct TooManyAccentuatedTraits {
             bump(self->_accentuated_count);
         }
         return 0;
+    }
+
+    static void feed_bits(Object* self, uint32_t word) noexcept {
+        bump(self->_character_count);
+        bump(self->_accentuated_count, bits::bit(word, bits::kAccentuated));
     }
 
     // Fewer than eight letters say nothing either way.

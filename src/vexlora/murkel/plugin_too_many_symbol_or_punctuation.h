@@ -3,6 +3,7 @@
 #pragma once
 
 #include "murkel/plugin_base.h"
+#include "murkel/record_bits.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -39,6 +40,15 @@ struct TooManySymbolOrPunctuationTraits {
         }
         self->_last_printable_char = cp;
         return 0;
+    }
+
+    // The same update from the driver's record bits, without branches.
+    static void feed_bits(Object* self, Py_UCS4 cp, uint32_t word) noexcept {
+        bump(self->_character_count);
+        const int32_t fresh = cp != self->_last_printable_char ? 1 : 0;
+        bump(self->_punctuation_count, fresh & bits::bit(word, bits::kCountedPunct));
+        bump(self->_symbol_count, 2 * (fresh & bits::bit(word, bits::kCountedSymbol)));
+        self->_last_printable_char = cp;
     }
 
     static double ratio(const Object* self) noexcept {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "murkel/plugin_base.h"
+#include "murkel/record_bits.h"
 #include "murkel/state.h"
 
 namespace vx::murkel {
@@ -42,6 +43,13 @@ struct UnprintableTraits {
         }
         bump(self->_character_count);
         return 0;
+    }
+
+    // The same update from the driver's record bits.
+    static void feed_bits(Object* self, uint32_t word) noexcept {
+        self->_has_escape = (word & bits::kEscape) != 0 ? 1 : self->_has_escape;
+        bump(self->_unprintable_count, bits::bit(word, bits::kUnprintable));
+        bump(self->_character_count);
     }
 
     // No threshold and no clamp: the value may exceed 1.0.

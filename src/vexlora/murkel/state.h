@@ -55,6 +55,11 @@ struct State {
     int32_t SENTENCE_OPEN_PUNCTUATION = 0;
     int32_t GLYPH_MASK = 0;
 
+    // Bumped whenever a CharInfo is created or its fields are rewritten, so
+    // that anything derived from a record's fields (or keyed by its address)
+    // can tell it may be out of date.
+    uint64_t record_writes = 0;
+
     Names names;
 };
 
