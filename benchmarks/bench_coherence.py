@@ -47,6 +47,7 @@ def run(texts: dict[str, str]) -> list[dict]:
             "ratio to lower": f"{ratio:.2f}",
             "within target": "yes" if ratio <= TARGET_RATIO else "NO",
             "split ns/char": f"{split / n * 1e9:.2f}",
+            "split, ratio to lower": f"{split / lower:.2f}",
             "after split, ratio to lower": f"{max(coherence - split, 0.0) / lower:.2f}",
             "best": f"{result[0][0]} {result[0][1]}" if result else "-",
         })

@@ -3,6 +3,7 @@
 // characters are ordered by frequency, candidate languages are chosen by how
 // much of their alphabet the layer shows (or named by the caller), and each
 // candidate is scored by comparing popularity orders.
+#include <algorithm>
 #include <cstring>
 
 #include "shared/args.h"
@@ -98,6 +99,45 @@ int sort_by_count(uint32_t* slots, size_t d, const uint32_t* counts) noexcept {
     return 0;
 }
 
+// popular_codepoints for a layer stored one byte per character: counters
+// indexed by the character need no hashing. Four sets of counters take turns
+// so that a run of one letter does not wait on its own previous increment.
+Py_ssize_t popular_latin1(const Py_UCS1* text, size_t n, uint32_t* out) noexcept {
+    uint32_t lanes[4][256] = {};
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++lanes[0][text[i]];
+        ++lanes[1][text[i + 1]];
+        ++lanes[2][text[i + 2]];
+        ++lanes[3][text[i + 3]];
+    }
+    for (; i < n; ++i) {
+        ++lanes[0][text[i]];
+    }
+    uint32_t counts[256];
+    size_t distinct = 0;
+    for (size_t c = 0; c < 256; ++c) {
+        counts[c] = lanes[0][c] + lanes[1][c] + lanes[2][c] + lanes[3][c];
+        distinct += counts[c] != 0;
+    }
+    // Order of first appearance, then the same stable sort by count.
+    uint32_t order[256];
+    bool seen[256] = {};
+    size_t d = 0;
+    for (size_t k = 0; d < distinct; ++k) {
+        const Py_UCS1 c = text[k];
+        if (!seen[c]) {
+            seen[c] = true;
+            order[d++] = c;
+        }
+    }
+    if (sort_by_count(order, d, counts) < 0) {
+        return -1;
+    }
+    std::copy(order, order + d, out);
+    return static_cast<Py_ssize_t>(d);
+}
+
 // The distinct code points of `layer`, most frequent first (ties in order of
 // first appearance), written to `out` (room for len(layer) code points).
 // Returns their number, or -1 with an exception.
@@ -105,6 +145,9 @@ Py_ssize_t popular_codepoints(PyObject* layer, uint32_t* out) noexcept {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(layer);
     if (n == 0) {
         return 0;
+    }
+    if (PyUnicode_KIND(layer) == PyUnicode_1BYTE_KIND) {
+        return popular_latin1(PyUnicode_1BYTE_DATA(layer), static_cast<size_t>(n), out);
     }
     // The table never needs more room than the string's storage width allows
     // distinct characters, which keeps it small for long layers.

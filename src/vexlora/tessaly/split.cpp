@@ -1,5 +1,23 @@
 // Splitting the letters of a text into layers of Unicode ranges that may
 // plausibly follow one another; each layer comes back as one lowercase str.
+//
+// This walk runs over every candidate decoding of every payload, so the loop
+// over the text touches no Python API for a character it has already seen:
+// records are looked up once per code point and kept in a per-call table, a
+// letter in the same range object as its predecessor goes straight into that
+// layer, and each layer is written at the text's storage width.
+//
+// The per-call table must give the same records as asking murkel for every
+// character would. That holds as long as no Python code runs, since only
+// Python code can rebind or refill _ASCII_CHAR_INFO and murkel's cache. So
+// every table entry carries the epoch in which it was last confirmed, and the
+// epoch moves on whenever Python code may have run: a callback, a comparison
+// that is not between two exact str, a record murkel had to build. A stale
+// entry is confirmed again by one lookup; getting the very object we already
+// hold back from murkel proves the lookup was a plain cache hit.
+#include <algorithm>
+#include <cstddef>
+#include <deque>
 #include <new>
 #include <vector>
 
@@ -13,134 +31,489 @@ namespace vx::tessaly {
 
 namespace {
 
-// One layer: the range that opened it and its characters in text order.
-struct Layer {
-    Ref key;
-    std::vector<Py_UCS4> characters;
+constexpr Py_UCS4 kNoCodepoint = 0xFFFFFFFFu;
+constexpr uint32_t kHashMultiplier = 0x9E3779B1u;
+constexpr Py_UCS4 kDirect = 256;  // code points with an entry by index; the rest are hashed
+
+// What the walk needs from one record.
+// All zero until filled, so that a table of them is cleared in one sweep.
+struct Entry {
+    uint32_t epoch = 0;                // the record is current while the epoch is unchanged
+    Py_UCS4 ch = 0;                    // its character when that is one code point, else kNoCodepoint
+    PyObject* fast = nullptr;          // `range` when the character is one code point of the text's width
+    PyObject* range = nullptr;         // the record's range when it is a letter with one, else nullptr
+    CharInfoObject* record = nullptr;  // owned through Splitter::owned_
 };
 
-// Append the record's character (a str) to a layer.
-int append_character(Layer& layer, const CharInfoObject* info) {
-    PyObject* character = info->character;
-    if (!PyUnicode_Check(character)) {
-        raise_expected("str", character);
-        return -1;
+// A layer's characters in text order, kept at the text's width `Char` until
+// a wider one arrives (only a foreign record can bring one). `narrow` is
+// sized to its capacity; `used` of it holds characters.
+template <class Char>
+struct Layer {
+    PyObject* key;  // the range that opened it (kept alive by its record)
+    std::vector<Char> narrow;
+    size_t used = 0;
+    std::vector<Py_UCS4> wide;
+    bool widened = false;
+
+    void push(Py_UCS4 ch) {
+        if (widened || ch > kMaxChar) {
+            push_wide(ch);
+            return;
+        }
+        if (used == narrow.size()) {
+            narrow.resize(narrow.empty() ? 64 : 2 * narrow.size());
+        }
+        narrow[used++] = static_cast<Char>(ch);
     }
-    Py_ssize_t length = PyUnicode_GET_LENGTH(character);
-    for (Py_ssize_t i = 0; i < length; ++i) {
-        layer.characters.push_back(PyUnicode_READ_CHAR(character, i));
+
+    void push_wide(Py_UCS4 ch) {
+        if (!widened) {
+            wide.assign(narrow.begin(), narrow.begin() + static_cast<std::ptrdiff_t>(used));
+            narrow = std::vector<Char>();
+            used = 0;
+            widened = true;
+        }
+        wide.push_back(ch);
     }
-    return 0;
+
+    static constexpr Py_UCS4 kMaxChar = static_cast<Char>(-1);
+};
+
+// Lowercase of characters below U+0100: A-Z and the Latin-1 capitals
+// (U+00C0 to U+00DE but for the multiplication sign) move up by 0x20; every
+// other character there is its own lowercase, and none of them depends on its
+// neighbours. Byte arithmetic, so that the loop runs on whole vectors.
+template <class T>
+void lower_latin1(const T* chars, size_t count, Py_UCS1* out) noexcept {
+    for (size_t k = 0; k < count; ++k) {
+        const auto c = static_cast<Py_UCS1>(chars[k]);
+        const bool capital = static_cast<Py_UCS1>(c - 'A') < 26 || (static_cast<Py_UCS1>(c - 0xC0) < 31 && c != 0xD7);
+        out[k] = static_cast<Py_UCS1>(c + (capital ? 0x20 : 0));
+    }
 }
 
-// Index of the layer whose key equals `key`, -1 when none, -2 on error.
-Py_ssize_t find_layer(const std::vector<Layer>& layers, PyObject* key) {
-    for (size_t i = 0; i < layers.size(); ++i) {
-        int equal = PyObject_RichCompareBool(layers[i].key.get(), key, Py_EQ);
-        if (equal != 0) {
-            return equal < 0 ? -2 : static_cast<Py_ssize_t>(i);
-        }
+// The layer string, lowercased as a whole as str.lower does (new reference).
+template <class T>
+PyObject* lowered_layer(const T* chars, size_t count) noexcept {
+    const Py_ssize_t n = static_cast<Py_ssize_t>(count);
+    // An OR of the code points falls below 128, 256 or 65536 exactly when
+    // their maximum does, which is all the storage width depends on.
+    T bits = 0;
+    for (size_t k = 0; k < count; ++k) {
+        bits |= chars[k];
     }
-    return -1;
+    if (bits < 256) {
+        // Lowering keeps ASCII within ASCII and the rest of Latin-1 above it.
+        PyObject* result = PyUnicode_New(n, bits < 128 ? 127 : 255);
+        if (result != nullptr) {
+            lower_latin1(chars, count, PyUnicode_1BYTE_DATA(result));
+        }
+        return result;
+    }
+    Ref joined = Ref::steal(PyUnicode_New(n, bits > 0x10FFFF ? 0x10FFFF : static_cast<Py_UCS4>(bits)));
+    if (!joined) {
+        return nullptr;
+    }
+    void* data = PyUnicode_DATA(joined.get());
+    switch (PyUnicode_KIND(joined.get())) {
+        case PyUnicode_1BYTE_KIND:
+            std::copy(chars, chars + count, static_cast<Py_UCS1*>(data));
+            break;
+        case PyUnicode_2BYTE_KIND:
+            std::copy(chars, chars + count, static_cast<Py_UCS2*>(data));
+            break;
+        default:
+            std::copy(chars, chars + count, static_cast<Py_UCS4*>(data));
+            break;
+    }
+    // str.lower of the whole string: final sigma depends on its neighbours.
+    return PyObject_CallMethodNoArgs(joined.get(), g.names.n_lower);
 }
 
-// The key of the layer a character of range `range` joins: the first open
-// layer whose range may precede it, else `range` itself. New reference.
-PyObject* target_key(const std::vector<Layer>& layers, PyObject* range) {
-    for (size_t i = 0; i < layers.size(); ++i) {
-        // Hold the key: the callback may run arbitrary code.
-        Ref key = Ref::borrow(layers[i].key.get());
-        Ref judge = Ref::steal(get_global(g.names.n_is_suspiciously_successive_range));
-        if (!judge) {
-            return nullptr;
-        }
-        Ref verdict = Ref::steal(PyObject_CallFunctionObjArgs(judge.get(), key.get(), range, nullptr));
-        if (!verdict) {
-            return nullptr;
-        }
-        int suspicious = PyObject_IsTrue(verdict.get());
-        if (suspicious < 0) {
-            return nullptr;
-        }
-        if (!suspicious) {
-            return key.release();
-        }
-    }
-    return Py_NewRef(range);
-}
+// Never the range of a record: what the fast path compares with before the
+// first letter.
+char no_range_marker;
 
 template <class Char>
-int split_into(const Char* text, Py_ssize_t length, PyObject* ascii, std::vector<Layer>& layers) {
-    Ref info;                      // record of the previous character
-    Py_UCS4 previous_cp = 0xFFFFFFFFu;
-    Ref previous_range;            // range of the previous letter that had one
-    Py_ssize_t previous_layer = -1;
-    for (Py_ssize_t i = 0; i < length; ++i) {
-        const Py_UCS4 cp = text[i];
-        if (cp != previous_cp || !info) {
-            info = Ref::steal(reinterpret_cast<PyObject*>(record_for(ascii, cp)));
-            if (!info) {
+class Splitter {
+public:
+    explicit Splitter(PyObject* ascii) noexcept : ascii_(ascii) {}
+
+    int walk(const Char* text, Py_ssize_t length) {
+        const Entry* info = nullptr;  // record of the previous character
+        Py_UCS4 previous_cp = kNoCodepoint;
+        Py_ssize_t i = 0;
+        while (i < length) {
+            Hot hot = load_hot();
+            const Py_ssize_t stop = run(text, i, length, hot);
+            store_hot(hot);
+            if (stop > i) {
+                previous_cp = text[stop - 1];
+                info = previous_cp < kDirect ? &direct_[previous_cp] : find(hot, previous_cp);
+            }
+            if (stop == length) {
+                break;
+            }
+            const Py_UCS4 cp = text[stop];
+            if (cp != previous_cp) {
+                info = cp < 128 ? ascii_entry(cp) : other_entry(cp);
+                if (info == nullptr) {
+                    return -1;
+                }
+                previous_cp = cp;
+            }
+            if (info->range != nullptr && place(*info) < 0) {
                 return -1;
             }
-            previous_cp = cp;
+            i = stop + 1;
         }
-        const auto* record = info.as<CharInfoObject>();
-        if (!record->alpha || record->range == Py_None) {
-            continue;
+        return 0;
+    }
+
+    PyObject* result() const noexcept {
+        Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(layers_.size())));
+        if (!list) {
+            return nullptr;
         }
-        Ref range = Ref::borrow(record->range);
-        if (previous_range) {
-            int same = PyObject_RichCompareBool(range.get(), previous_range.get(), Py_EQ);
+        for (size_t i = 0; i < layers_.size(); ++i) {
+            const Layer<Char>& layer = layers_[i];
+            PyObject* text = layer.widened ? lowered_layer(layer.wide.data(), layer.wide.size())
+                                           : lowered_layer(layer.narrow.data(), layer.used);
+            if (text == nullptr) {
+                return nullptr;
+            }
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);
+        }
+        return list.release();
+    }
+
+private:
+    struct Slot {
+        Py_UCS4 cp;
+        Entry* entry;
+    };
+
+    // What the fast path reads and writes, copied out of the members.
+    struct Hot {
+        uint32_t epoch;
+        PyObject* range;  // the previous letter's range (or the marker)
+        Char* out;        // free space of the previous letter's layer
+        Char* end;
+        const Slot* slots;
+        size_t mask;
+        PyObject* const* ascii_items;  // the entries of _ASCII_CHAR_INFO, nullptr when short
+    };
+
+    // Without a narrow layer to extend (no letter yet, or a widened layer),
+    // the fast path still passes over non-letters: it writes them to a
+    // scratch character without advancing, and leaves every letter to the
+    // slow path, as no letter's `fast` equals the marker.
+    Hot load_hot() noexcept {
+        Hot hot{epoch_, reinterpret_cast<PyObject*>(&no_range_marker), scratch_, scratch_ + 1, slots_.data(),
+                slots_.empty() ? 0 : slots_.size() - 1,
+                PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr};
+        if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
+            Layer<Char>& layer = layers_[previous_layer_];
+            hot.range = previous_range_;
+            hot.out = layer.narrow.data() + layer.used;
+            hot.end = layer.narrow.data() + layer.narrow.size();
+        }
+        return hot;
+    }
+
+    void store_hot(const Hot& hot) noexcept {
+        if (hot.end != scratch_ + 1) {
+            Layer<Char>& layer = layers_[previous_layer_];
+            layer.used = static_cast<size_t>(hot.out - layer.narrow.data());
+        }
+    }
+
+    // Handle text[i], text[i + 1], ... as long as each is a non-letter or a
+    // letter for the previous letter's layer, with a record confirmed in the
+    // current epoch. Returns the index of the first character it leaves to
+    // the caller. State lives in `hot`: stores into a narrow layer may alias
+    // anything, so members would be reloaded after each one.
+    Py_ssize_t run(const Char* text, Py_ssize_t i, Py_ssize_t length, Hot& hot) noexcept {
+        Char* out = hot.out;
+        Char* const end = hot.end;
+        const uint32_t epoch = hot.epoch;
+        PyObject* const range = hot.range;
+        PyObject* const* const ascii_items = hot.ascii_items;
+        Entry* const direct = direct_;
+        for (; i < length && out != end; ++i) {
+            const Py_UCS4 cp = text[i];
+            Entry* e = cp < kDirect ? &direct[cp] : find(hot, cp);
+            if (e == nullptr) {
+                break;
+            }
+            if (e->epoch != epoch) {
+                // An ASCII entry whose list slot still holds our record is current.
+                if (cp >= 128 || ascii_items == nullptr ||
+                    ascii_items[cp] != reinterpret_cast<PyObject*>(e->record)) {
+                    break;
+                }
+                e->epoch = epoch;
+            }
+            // A non-letter (range and fast both nullptr), or a letter for the
+            // previous letter's layer; one test for both, as text alternates
+            // the two.
+            const uintptr_t letter = e->range != nullptr;
+            if ((reinterpret_cast<uintptr_t>(range) & (0 - letter)) != reinterpret_cast<uintptr_t>(e->fast)) {
+                break;
+            }
+            *out = static_cast<Char>(e->ch);
+            out += letter;
+        }
+        hot.out = out;
+        return i;
+    }
+
+    // The entry of a code point from kDirect on, nullptr when there is none yet.
+    static Entry* find(const Hot& hot, Py_UCS4 cp) noexcept {
+        if (hot.slots == nullptr) {
+            return nullptr;
+        }
+        size_t i = static_cast<uint32_t>(cp * kHashMultiplier) & hot.mask;
+        while (hot.slots[i].entry != nullptr) {
+            if (hot.slots[i].cp == cp) {
+                return hot.slots[i].entry;
+            }
+            i = (i + 1) & hot.mask;
+        }
+        return nullptr;
+    }
+
+    // Python code may have run: every entry must be confirmed again.
+    void python_ran() noexcept {
+        if (++epoch_ == 0) {
+            // Wrapped: forget every confirmation instead of trusting old epochs.
+            for (Entry& e : direct_) {
+                e.epoch = 0;
+            }
+            for (Entry& e : entries_) {
+                e.epoch = 0;
+            }
+            epoch_ = 1;
+        }
+    }
+
+    // Describe `record` (a new reference, from now on owned for the whole
+    // call) in `e`.
+    void fill(Entry& e, CharInfoObject* record) {
+        owned_.push_back(Ref::steal(reinterpret_cast<PyObject*>(record)));
+        e.record = record;
+        e.range = record->alpha && record->range != Py_None ? record->range : nullptr;
+        PyObject* character = record->character;
+        const bool simple = PyUnicode_CheckExact(character) && PyUnicode_GET_LENGTH(character) == 1;
+        e.ch = simple ? PyUnicode_READ_CHAR(character, 0) : kNoCodepoint;
+        e.fast = simple && e.ch <= Layer<Char>::kMaxChar ? e.range : nullptr;
+        e.epoch = epoch_;
+    }
+
+    const Entry* ascii_entry(Py_UCS4 cp) {
+        Entry& e = direct_[cp];
+        if (e.epoch == epoch_) {
+            return &e;
+        }
+        // The list may have been changed in place since the entry was read.
+        if (PyList_GET_SIZE(ascii_) < 128) {
+            PyErr_Format(PyExc_TypeError, "_ASCII_CHAR_INFO must hold 128 CharInfo records, got %zd entries",
+                         PyList_GET_SIZE(ascii_));
+            return nullptr;
+        }
+        PyObject* item = PyList_GET_ITEM(ascii_, cp);
+        if (item == reinterpret_cast<PyObject*>(e.record)) {
+            e.epoch = epoch_;
+            return &e;
+        }
+        if (!is_char_info(item)) {
+            PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(item)->tp_name,
+                         g.char_info_type->tp_name);
+            return nullptr;
+        }
+        fill(e, reinterpret_cast<CharInfoObject*>(Py_NewRef(item)));
+        return &e;
+    }
+
+    const Entry* other_entry(Py_UCS4 cp) {
+        Entry& e = cp < kDirect ? direct_[cp] : slot_for(cp);
+        if (e.record != nullptr && e.epoch == epoch_) {
+            return &e;
+        }
+        CharInfoObject* record = g.char_info_from_codepoint(cp);
+        if (record == nullptr) {
+            return nullptr;
+        }
+        if (record == e.record) {
+            // The record we hold, so murkel found it in its cache: no Python
+            // code ran.
+            Py_DECREF(record);
+            e.epoch = epoch_;
+            return &e;
+        }
+        // A record we have not seen: murkel may have built it, which runs the
+        // host's Python code.
+        python_ran();
+        fill(e, record);
+        return &e;
+    }
+
+    // The entry of a code point from kDirect on, created empty on first use.
+    Entry& slot_for(Py_UCS4 cp) {
+        if (2 * (entries_.size() + 1) > slots_.size()) {
+            grow();
+        }
+        const size_t mask = slots_.size() - 1;
+        size_t i = static_cast<uint32_t>(cp * kHashMultiplier) & mask;
+        while (slots_[i].entry != nullptr) {
+            if (slots_[i].cp == cp) {
+                return *slots_[i].entry;
+            }
+            i = (i + 1) & mask;
+        }
+        entries_.emplace_back();
+        slots_[i] = Slot{cp, &entries_.back()};
+        return entries_.back();
+    }
+
+    void grow() {
+        std::vector<Slot> bigger(slots_.empty() ? 64 : 2 * slots_.size(), Slot{0, nullptr});
+        const size_t mask = bigger.size() - 1;
+        for (const Slot& s : slots_) {
+            if (s.entry != nullptr) {
+                size_t i = static_cast<uint32_t>(s.cp * kHashMultiplier) & mask;
+                while (bigger[i].entry != nullptr) {
+                    i = (i + 1) & mask;
+                }
+                bigger[i] = s;
+            }
+        }
+        slots_.swap(bigger);
+    }
+
+    // Python equality of two ranges; only a comparison between exact str is
+    // known to run no Python code.
+    int ranges_equal(PyObject* a, PyObject* b) noexcept {
+        if (a == b) {
+            return 1;
+        }
+        const int equal = PyObject_RichCompareBool(a, b, Py_EQ);
+        if (!PyUnicode_CheckExact(a) || !PyUnicode_CheckExact(b)) {
+            python_ran();
+        }
+        return equal;
+    }
+
+    // The key of the layer a letter of range `range` joins: the first open
+    // layer whose range may precede it, else `range` itself. Keys and ranges
+    // belong to records held for the whole call, so no reference is taken.
+    PyObject* target_key(PyObject* range) noexcept {
+        for (const Layer<Char>& layer : layers_) {
+            PyObject* key = layer.key;
+            Ref judge = Ref::steal(get_global(g.names.n_is_suspiciously_successive_range));
+            if (!judge) {
+                return nullptr;
+            }
+            PyObject* args[] = {key, range};
+            Ref verdict = Ref::steal(PyObject_Vectorcall(judge.get(), args, 2, nullptr));
+            python_ran();
+            if (!verdict) {
+                return nullptr;
+            }
+            const int suspicious = PyObject_IsTrue(verdict.get());
+            if (suspicious < 0) {
+                return nullptr;
+            }
+            if (!suspicious) {
+                return key;
+            }
+        }
+        return range;
+    }
+
+    // Index of the layer whose key equals `key`, -1 when none, -2 on error.
+    Py_ssize_t find_layer(PyObject* key) noexcept {
+        for (size_t i = 0; i < layers_.size(); ++i) {
+            const int equal = ranges_equal(layers_[i].key, key);
+            if (equal != 0) {
+                return equal < 0 ? -2 : static_cast<Py_ssize_t>(i);
+            }
+        }
+        return -1;
+    }
+
+    // Append the record's character (any str) to a layer.
+    int append(Layer<Char>& layer, const Entry& e) {
+        if (e.ch != kNoCodepoint) {
+            layer.push(e.ch);
+            return 0;
+        }
+        PyObject* character = e.record->character;
+        if (!PyUnicode_Check(character)) {
+            raise_expected("str", character);
+            return -1;
+        }
+        const Py_ssize_t length = PyUnicode_GET_LENGTH(character);
+        for (Py_ssize_t k = 0; k < length; ++k) {
+            layer.push(PyUnicode_READ_CHAR(character, k));
+        }
+        return 0;
+    }
+
+    // A letter the fast path could not place: its range is not the previous
+    // letter's range object, or its character is not one code point of the
+    // text's width, or the layer is full.
+    int place(const Entry& e) {
+        PyObject* range = e.range;
+        if (previous_range_ != nullptr) {
+            const int same = ranges_equal(range, previous_range_);
             if (same < 0) {
                 return -1;
             }
             if (same) {
-                if (append_character(layers[previous_layer], record) < 0) {
-                    return -1;
-                }
-                continue;
+                return append(layers_[previous_layer_], e);
             }
         }
-        Ref key = Ref::steal(target_key(layers, range.get()));
-        if (!key) {
+        PyObject* key = target_key(range);
+        if (key == nullptr) {
             return -1;
         }
-        Py_ssize_t target = find_layer(layers, key.get());
+        Py_ssize_t target = find_layer(key);
         if (target == -2) {
             return -1;
         }
         if (target == -1) {
-            layers.push_back(Layer{std::move(key), {}});
-            target = static_cast<Py_ssize_t>(layers.size()) - 1;
+            layers_.push_back(Layer<Char>{key});
+            target = static_cast<Py_ssize_t>(layers_.size()) - 1;
         }
-        if (append_character(layers[target], record) < 0) {
+        if (append(layers_[target], e) < 0) {
             return -1;
         }
-        previous_range = std::move(range);
-        previous_layer = target;
+        previous_range_ = range;
+        previous_layer_ = static_cast<size_t>(target);
+        return 0;
     }
-    return 0;
-}
 
-PyObject* layers_to_list(const std::vector<Layer>& layers) noexcept {
-    Ref result = Ref::steal(PyList_New(static_cast<Py_ssize_t>(layers.size())));
-    if (!result) {
+    PyObject* ascii_;  // the validated _ASCII_CHAR_INFO list, held by the caller
+    Char scratch_[1] = {};
+    uint32_t epoch_ = 1;
+    Entry direct_[kDirect];      // entries of the code points below kDirect
+    std::deque<Entry> entries_;  // the other entries; a deque keeps their addresses
+    std::vector<Slot> slots_;    // open addressing over entries_ by code point
+    std::vector<Ref> owned_;     // every record used, so nothing read from one is freed mid-call
+    std::vector<Layer<Char>> layers_;
+    PyObject* previous_range_ = nullptr;  // range of the previous letter that had one
+    size_t previous_layer_ = 0;
+};
+
+template <class Char>
+PyObject* split_text(const void* data, Py_ssize_t length, PyObject* ascii) {
+    Splitter<Char> splitter(ascii);
+    if (splitter.walk(static_cast<const Char*>(data), length) < 0) {
         return nullptr;
     }
-    for (size_t i = 0; i < layers.size(); ++i) {
-        const std::vector<Py_UCS4>& chars = layers[i].characters;
-        Ref joined = Ref::steal(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, chars.data(),
-                                                          static_cast<Py_ssize_t>(chars.size())));
-        if (!joined) {
-            return nullptr;
-        }
-        PyObject* lowered = PyObject_CallMethodNoArgs(joined.get(), g.names.n_lower);
-        if (lowered == nullptr) {
-            return nullptr;
-        }
-        PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), lowered);
-    }
-    return result.release();
+    return splitter.result();
 }
 
 PyObject* split(PyObject* decoded_sequence) noexcept {
@@ -157,22 +530,16 @@ PyObject* split(PyObject* decoded_sequence) noexcept {
         return nullptr;
     }
     try {
-        std::vector<Layer> layers;
         const Py_ssize_t length = PyUnicode_GET_LENGTH(decoded_sequence);
         const void* data = PyUnicode_DATA(decoded_sequence);
-        int rc = 0;
         switch (PyUnicode_KIND(decoded_sequence)) {
             case PyUnicode_1BYTE_KIND:
-                rc = split_into(static_cast<const Py_UCS1*>(data), length, ascii.get(), layers);
-                break;
+                return split_text<Py_UCS1>(data, length, ascii.get());
             case PyUnicode_2BYTE_KIND:
-                rc = split_into(static_cast<const Py_UCS2*>(data), length, ascii.get(), layers);
-                break;
+                return split_text<Py_UCS2>(data, length, ascii.get());
             default:
-                rc = split_into(static_cast<const Py_UCS4*>(data), length, ascii.get(), layers);
-                break;
+                return split_text<Py_UCS4>(data, length, ascii.get());
         }
-        return rc < 0 ? nullptr : layers_to_list(layers);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
