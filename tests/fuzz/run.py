@@ -104,11 +104,11 @@ def supervise(cases: int, seed: int, jobs: int) -> int:
     return 1 if crashes or faults else 0
 
 
-def run_one(spec: str) -> int:
+def run_one(case: str) -> int:
     import harness
 
     faulthandler.enable()
-    seed, index = (int(x) for x in spec.split(":"))
+    seed, index = (int(x) for x in case.split(":"))
     harness.run_case(harness.case_source(seed, index))
     print("case passed")
     return 0
