@@ -11,23 +11,11 @@ call, which also fills the character record cache as a first call would.
 
 from __future__ import annotations
 
-import statistics
-import time
-
 from vexlora.tessaly import alpha_unicode_split, coherence_ratio
 
-RUNS = 7
+from timing import median_time  # benchmarks/timing.py
+
 TARGET_RATIO = 3.0
-
-
-def median_time(fn, runs: int = RUNS) -> float:
-    fn()
-    samples = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        fn()
-        samples.append(time.perf_counter() - start)
-    return statistics.median(samples)
 
 
 def run(texts: dict[str, str]) -> list[dict]:

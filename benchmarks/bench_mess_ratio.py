@@ -6,28 +6,16 @@ threshold (what a call costs in practice, with early stop on noisy text).
 str.isprintable() stops at the first character that is not printable, so it
 runs on a copy of the text in which those characters are replaced by "?"
 (same storage width as long as other wide characters remain): it then reads
-every character, as mess_ratio does. Times are medians of several runs after one warm-up call, which also fills
-the record cache as the host's first call on a script would.
+every character, as mess_ratio does. Times are medians of several runs
+after one warm-up call, which also fills the record cache as the host's first call on a script would.
 """
 
 from __future__ import annotations
 
-import statistics
-import time
-
 from vexlora.murkel import mess_ratio
 
-RUNS = 7
+from timing import median_time  # benchmarks/timing.py
 
-
-def median_time(fn, runs: int = RUNS) -> float:
-    fn()
-    samples = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        fn()
-        samples.append(time.perf_counter() - start)
-    return statistics.median(samples)
 
 
 def run(texts: dict[str, str]) -> list[dict]:

@@ -174,23 +174,8 @@ int run_start_up(PyObject* module) noexcept {
 
 PyObject* murkel_create(PyObject* spec, PyModuleDef*) { return create_module(record, spec); }
 
-// Namespace and builtins first: every later step looks names up there.
-int bind_namespace(PyObject* module) noexcept {
-    g.module = module;
-    g.dict = PyModule_GetDict(module);
-    if (g.builtins == nullptr && (g.builtins = builtins_namespace()) == nullptr) {
-        return -1;
-    }
-    return run_start_up(module);
-}
-
-void forget_namespace() {
-    g.module = nullptr;
-    g.dict = nullptr;
-}
-
 int murkel_exec(PyObject* module) {
-    return exec_module_once(record, module, "murkel", kModuleName, bind_namespace, forget_namespace);
+    return exec_module_once(record, module, "murkel", kModuleName, {&g.module, &g.dict, &g.builtins}, run_start_up);
 }
 
 PyModuleDef_Slot murkel_slots[] = {

@@ -59,7 +59,7 @@ PyObject* create_module(ModuleRecord& record, PyObject* spec) noexcept {
 }
 
 int exec_module_once(ModuleRecord& record, PyObject* module, const char* short_name, const char* full_name,
-                     int (*start_up)(PyObject* module), void (*forget)()) noexcept {
+                     NamespaceSlots slots, int (*start_up)(PyObject* module)) noexcept {
     if (record.module != nullptr) {
         if (record.module == module) {
             return 0;
@@ -69,7 +69,12 @@ int exec_module_once(ModuleRecord& record, PyObject* module, const char* short_n
         return -1;
     }
     record.module = Py_NewRef(module);
-    if (start_up(module) == 0) {
+    *slots.module = module;
+    *slots.dict = PyModule_GetDict(module);
+    if (*slots.builtins == nullptr) {
+        *slots.builtins = builtins_namespace();
+    }
+    if (*slots.builtins != nullptr && start_up(module) == 0) {
         return 0;
     }
     Ref where = Ref::steal(PyUnicode_FromFormat("init %s", full_name));
@@ -77,7 +82,8 @@ int exec_module_once(ModuleRecord& record, PyObject* module, const char* short_n
         VX_TRACEBACK(PyUnicode_AsUTF8(where.get()));
     }
     Py_CLEAR(record.module);
-    forget();
+    *slots.module = nullptr;
+    *slots.dict = nullptr;
     if (!PyErr_Occurred()) {
         PyErr_Format(PyExc_ImportError, "init %s", full_name);
     }

@@ -20,13 +20,21 @@ struct ModuleRecord {
 // otherwise create a module named after the spec and copy its attributes.
 PyObject* create_module(ModuleRecord& record, PyObject* spec) noexcept;
 
-// Execute step: run `start_up` once, on the module object the create step
-// made. The same module again succeeds at once; another module object is
-// refused. On failure the record is forgotten (so a later import starts
-// afresh), `forget` drops the module's own references, and an ImportError
-// "init <full_name>" is raised if nothing else was.
+// Where a module keeps its namespace: the module object (borrowed), its
+// dict (borrowed) and the builtins namespace (strong, looked up once).
+struct NamespaceSlots {
+    PyObject** module;
+    PyObject** dict;
+    PyObject** builtins;
+};
+
+// Execute step: bind the namespace slots, then run `start_up` once, on the
+// module object the create step made. The same module again succeeds at
+// once; another module object is refused. On failure the record and the
+// namespace slots are forgotten (so a later import starts afresh), and an
+// ImportError "init <full_name>" is raised if nothing else was.
 int exec_module_once(ModuleRecord& record, PyObject* module, const char* short_name, const char* full_name,
-                     int (*start_up)(PyObject* module), void (*forget)()) noexcept;
+                     NamespaceSlots slots, int (*start_up)(PyObject* module)) noexcept;
 
 // The namespace dict of the builtins module (new reference).
 PyObject* builtins_namespace() noexcept;
