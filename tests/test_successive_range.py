@@ -82,6 +82,17 @@ def test_missing_table_is_a_name_error(monkeypatch, tables):
         judge("Cyrillic", "Greek")
 
 
+def test_family_table_is_looked_up_for_each_block(monkeypatch, tables):
+    # The first subscription rebinds the table; the second must read the new one.
+    class Rebinding(dict):
+        def __getitem__(self, key):
+            monkeypatch.setattr(m, "_RANGE_FAMILIES", {"Greek": "Greek"})
+            return "Cyrillic"
+
+    monkeypatch.setattr(m, "_RANGE_FAMILIES", Rebinding())
+    assert judge("Cyrillic", "Greek") is True   # the old table would give "Cyrillic" twice: False
+
+
 def test_arguments(tables):
     assert judge(unicode_range_b="Basic Latin", unicode_range_a="Cyrillic") is True
     with pytest.raises(TypeError, match=r"^is_suspiciously_successive_range\(\) takes exactly 2 positional arguments \(1 given\)$"):

@@ -19,9 +19,13 @@ constexpr const char kWhere[] = "vexlora.murkel.is_suspiciously_successive_range
 
 PyObject* basic_latin = nullptr;  // "Basic Latin", kept for the life of the process
 
-// _RANGE_FAMILIES[range], which must be a str or None. New reference.
-PyObject* family_of(PyObject* families, PyObject* range) noexcept {
-    Ref family = Ref::steal(PyObject_GetItem(families, range));
+// <table global>[range], which must be a str or None. New reference.
+PyObject* family_of(PyObject* table_name, PyObject* range) noexcept {
+    Ref families = Ref::steal(get_global(table_name));
+    if (!families) {
+        return nullptr;
+    }
+    Ref family = Ref::steal(PyObject_GetItem(families.get(), range));
     if (family && family.get() != Py_None && !PyUnicode_CheckExact(family.get())) {
         raise_expected("str", family.get());
         return nullptr;
@@ -51,15 +55,13 @@ int judge(PyObject* a, PyObject* b) noexcept {
     if (a == Py_None || b == Py_None) {
         return 1;  // a character without a known block never fits
     }
-    Ref families = Ref::steal(get_global(g.names.n__RANGE_FAMILIES));
-    if (!families) {
-        return -1;
-    }
-    Ref family_a = Ref::steal(family_of(families.get(), a));
+    // The table is looked up for each subscription, as for every other use
+    // of a host name: the first one may run code that rebinds it.
+    Ref family_a = Ref::steal(family_of(g.names.n__RANGE_FAMILIES, a));
     if (!family_a) {
         return -1;
     }
-    Ref family_b = Ref::steal(family_of(families.get(), b));
+    Ref family_b = Ref::steal(family_of(g.names.n__RANGE_FAMILIES, b));
     if (!family_b) {
         return -1;
     }
