@@ -157,62 +157,6 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// Record bits of other code points, remembered per (code point, record).
-//
-// A direct-mapped table indexed by code point; a slot answers only for the
-// same record at the same code point, so whatever the page cache returns is
-// still what is fed. Records are only created or rewritten through
-// CharInfo's own methods, which bump g.record_writes; the walk then forgets
-// every word, since an address may now belong to another record.
-
-class RecordWords {
-public:
-    RecordWords() = default;
-    RecordWords(const RecordWords&) = delete;
-    RecordWords& operator=(const RecordWords&) = delete;
-    ~RecordWords() { PyMem_Free(slots_); }
-
-    // Room for a text of `length` characters: CJK texts use thousands of
-    // distinct code points, short texts need few slots.
-    int allocate(Py_ssize_t length) noexcept {
-        mask_ = kMinSlots - 1;
-        while (mask_ + 1 < kMaxSlots && static_cast<Py_ssize_t>(mask_ + 1) < length) {
-            mask_ = mask_ * 2 + 1;
-        }
-        slots_ = static_cast<Slot*>(PyMem_Calloc(mask_ + 1, sizeof(Slot)));
-        if (slots_ == nullptr) {
-            PyErr_NoMemory();
-            return -1;
-        }
-        return 0;
-    }
-
-    uint32_t get(Py_UCS4 cp, const CharInfoObject* info) noexcept {
-        Slot& slot = slots_[cp & mask_];
-        if (slot.info == info && slot.cp == cp) [[likely]] {
-            return slot.word;
-        }
-        slot.info = info;
-        slot.cp = cp;
-        slot.word = bits::of(cp, info);
-        return slot.word;
-    }
-
-    void forget() noexcept { std::memset(slots_, 0, (mask_ + 1) * sizeof(Slot)); }
-
-private:
-    static constexpr size_t kMinSlots = 64;
-    static constexpr size_t kMaxSlots = 4096;
-    struct Slot {
-        const CharInfoObject* info;
-        Py_UCS4 cp;
-        uint32_t word;
-    };
-    Slot* slots_ = nullptr;
-    size_t mask_ = 0;
-};
-
-// ---------------------------------------------------------------------------
 // Reading records of other code points from the page cache.
 //
 // A hit reads the page table as the cache itself would (two list indexings)
@@ -223,7 +167,9 @@ private:
 class PageReader {
 public:
     // A new reference to the record of `cp`, or nullptr with an exception.
-    CharInfoObject* get(Py_UCS4 cp) noexcept {
+    // `*built` tells whether the record had to be built (running Python code).
+    CharInfoObject* get(Py_UCS4 cp, bool* built) noexcept {
+        *built = false;
         if (stale_ || epoch_ != namespace_epoch) [[unlikely]] {
             refresh();
         }
@@ -240,6 +186,7 @@ public:
             }
         }
         // Building a record runs the host's Python code.
+        *built = true;
         CharInfoObject* info = char_info_from_codepoint(cp);
         code_ran();
         return info;
@@ -270,6 +217,121 @@ private:
     Ref table_;
     uint64_t epoch_ = 0;
     bool stale_ = true;
+};
+
+// ---------------------------------------------------------------------------
+// Records of other code points seen during the call, with their bits.
+//
+// A direct-mapped table indexed by code point. A slot holds a strong
+// reference to the record the page cache gave for its code point and the
+// record's bits. While no Python code has run since the slot was filled, the
+// page table still holds that record (only Python code or a record build
+// changes it), so the slot answers without reading the table. Every step of
+// the walk that may run Python code calls distrust(); slots filled before it
+// are then read again from the page table, and their bits are kept only if
+// the same record comes back and no record has been written since.
+//
+// The cache never drops the last reference to a record during the walk:
+// such records wait in a list until the walk ends, so no finalizer runs
+// behind the walk's back and no address is reused while a slot may compare
+// against it.
+
+class RecordCache {
+public:
+    RecordCache() = default;
+    RecordCache(const RecordCache&) = delete;
+    RecordCache& operator=(const RecordCache&) = delete;
+    ~RecordCache() {
+        if (slots_ != nullptr) {
+            for (size_t i = 0; i <= mask_; ++i) {
+                Py_XDECREF(slots_[i].info);
+            }
+            PyMem_Free(slots_);
+        }
+    }
+
+    // Room for a text of `length` characters: CJK texts use thousands of
+    // distinct code points, short texts need few slots.
+    int allocate(Py_ssize_t length) noexcept {
+        mask_ = kMinSlots - 1;
+        while (mask_ + 1 < kMaxSlots && static_cast<Py_ssize_t>(mask_ + 1) < length) {
+            mask_ = mask_ * 2 + 1;
+        }
+        slots_ = static_cast<Slot*>(PyMem_Calloc(mask_ + 1, sizeof(Slot)));
+        retired_ = Ref::steal(PyList_New(0));
+        if (slots_ == nullptr || !retired_) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        return 0;
+    }
+
+    // Python code may have run: no slot filled so far is trusted any more.
+    void distrust() noexcept { ++epoch_; }
+
+    // The record of `cp` (borrowed: the cache keeps it alive until the walk
+    // ends) and its bits in `*word`; nullptr with an exception on failure.
+    CharInfoObject* get(Py_UCS4 cp, PageReader& pages, uint32_t* word) noexcept {
+        Slot& slot = slots_[cp & mask_];
+        if (slot.cp == cp && slot.epoch == epoch_ && slot.info != nullptr) [[likely]] {
+            *word = slot.word;
+            return slot.info;
+        }
+        return fill(slot, cp, pages, word);
+    }
+
+private:
+    static constexpr size_t kMinSlots = 64;
+    static constexpr size_t kMaxSlots = 4096;
+    struct Slot {
+        CharInfoObject* info;  // strong
+        Py_UCS4 cp;
+        uint32_t word;
+        uint64_t epoch;   // epoch_ when the record was read from the page table
+        uint64_t writes;  // g.record_writes when the word was computed
+    };
+
+    CharInfoObject* fill(Slot& slot, Py_UCS4 cp, PageReader& pages, uint32_t* word) noexcept {
+        bool built = false;
+        CharInfoObject* info = pages.get(cp, &built);
+        if (info == nullptr) {
+            return nullptr;
+        }
+        if (built) {
+            distrust();
+        }
+        const bool same = slot.info == info && slot.cp == cp && slot.writes == g.record_writes;
+        if (slot.info != nullptr && release(slot.info) < 0) {
+            Py_DECREF(info);
+            return nullptr;
+        }
+        slot.info = info;
+        slot.cp = cp;
+        slot.epoch = epoch_;
+        if (!same) {
+            slot.word = bits::of(cp, info);
+            slot.writes = g.record_writes;
+        }
+        *word = slot.word;
+        return info;
+    }
+
+    // Drop our reference, or keep it until the walk ends if it is the last.
+    int release(CharInfoObject* info) noexcept {
+        PyObject* op = reinterpret_cast<PyObject*>(info);
+        if (Py_REFCNT(op) > 1) {
+            Py_DECREF(op);
+            return 0;
+        }
+        int rc = PyList_Append(retired_.get(), op);
+        Py_DECREF(op);
+        return rc;
+    }
+
+    Slot* slots_ = nullptr;
+    size_t mask_ = 0;
+    uint64_t epoch_ = 1;  // slots start at epoch 0, never trusted
+    Ref retired_;
 };
 
 // ---------------------------------------------------------------------------
@@ -430,6 +492,21 @@ struct Local {
 // ---------------------------------------------------------------------------
 // The walk.
 
+// Will feeding `info` to the duplicate-accent plugin compare two accent-free
+// forms other than two str (a comparison that may run Python code)?
+bool compares_foreign_bases(const DuplicateTraits::Object* plugin, uint32_t word, const CharInfoObject* info) noexcept {
+    PyObject* last = plugin->_last_latin_character;
+    if ((word & bits::kAccentuated) == 0 || !plugin->_last_was_accentuated || last == nullptr || last == Py_None) {
+        return false;
+    }
+    if (!Py_IS_TYPE(last, &CharInfoType)) {
+        return true;
+    }
+    PyObject* mine = field_or_none(info->unaccented);
+    PyObject* theirs = field_or_none(reinterpret_cast<const CharInfoObject*>(last)->unaccented);
+    return mine != theirs && !(PyUnicode_CheckExact(mine) && PyUnicode_CheckExact(theirs));
+}
+
 struct Walk {
     AsciiTable* ascii;
     const Plugins* plugins;
@@ -454,9 +531,9 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     Local<ArabicTraits> arabic(p.at<ArabicTraits>(9));
     PageReader pages;
     Judge judge;
-    RecordWords words;
+    RecordCache records;
     if constexpr (!kAsciiOnly) {
-        if (words.allocate(length) < 0) {
+        if (records.allocate(length) < 0) {
             return -1;
         }
     }
@@ -466,10 +543,16 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     auto check_records = [&]() noexcept {
         if (writes_seen != g.record_writes) [[unlikely]] {
             ascii.forget_words();
-            if constexpr (!kAsciiOnly) {
-                words.forget();
-            }
             writes_seen = g.record_writes;
+        }
+    };
+
+    // Python code may have run: the namespace and the page table may have
+    // changed, and records may have been rewritten.
+    auto code_ran = [&]() noexcept {
+        pages.code_ran();
+        if constexpr (!kAsciiOnly) {
+            records.distrust();
         }
     };
 
@@ -502,9 +585,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Py_ssize_t stop = std::min(length, start + w.interval);
         for (Py_ssize_t i = start; i < stop; ++i) {
             const Py_UCS4 cp = text[i];
-            CharInfoObject* info;
+            CharInfoObject* info;  // kept alive by the ASCII table or the record cache
             uint32_t word;
-            Ref held;  // keeps a cached record alive while plugins may run Python code
             check_records();
             if (kAsciiOnly || cp < kAsciiRecords) [[likely]] {
                 word = ascii.word(cp);
@@ -513,12 +595,10 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 }
                 info = ascii.record(cp);
             } else {
-                info = pages.get(cp);
+                info = records.get(cp, pages, &word);
                 if (info == nullptr) [[unlikely]] {
                     return -1;
                 }
-                held = Ref::steal(reinterpret_cast<PyObject*>(info));
-                word = words.get(cp, info);
             }
             UnprintableTraits::feed_bits(&unprintable.state, word);
             WeirdTraits::feed_bits(&weird.state, word);
@@ -530,17 +610,24 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 ArchaicTraits::feed_bits(&archaic.state, word);
                 if (word & bits::kPrintable) {
                     SymbolTraits::feed_bits(&symbol.state, cp, word);
-                    bool ok = RangeTraits::feed_bits(range, word, field_or_none(info->range), judge) >= 0;
-                    pages.code_ran();
-                    if (!ok) {
-                        return -1;
+                    PyObject* block = field_or_none(info->range);
+                    if (!RangeTraits::feed_quick(range, (word & bits::kChainBreak) != 0, block)) [[unlikely]] {
+                        // Comparing or judging the blocks may run Python code.
+                        bool ok = RangeTraits::feed_bits(range, word, block, judge) >= 0;
+                        code_ran();
+                        if (!ok) {
+                            return -1;
+                        }
                     }
                 }
                 if (word & bits::kAlpha) {
                     AccentTraits::feed_bits(&accent.state, word);
                     if (word & bits::kLatin) {
+                        const bool foreign = compares_foreign_bases(duplicate, word, info);
                         bool ok = DuplicateTraits::feed_bits(duplicate, word, info) >= 0;
-                        pages.code_ran();
+                        if (foreign) [[unlikely]] {
+                            code_ran();
+                        }
                         if (!ok) {
                             return -1;
                         }
