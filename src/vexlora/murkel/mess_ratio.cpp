@@ -166,27 +166,40 @@ private:
 
 class PageReader {
 public:
-    // A new reference to the record of `cp`, or nullptr with an exception.
-    // `*built` tells whether the record had to be built (running Python code).
-    CharInfoObject* get(Py_UCS4 cp, bool* built) noexcept {
-        *built = false;
+    // What the page table holds for `cp` (borrowed and not checked), or
+    // nullptr when the table or the page is missing or not of the expected
+    // shape. Runs no Python code.
+    PyObject* peek(Py_UCS4 cp) noexcept {
         if (stale_ || epoch_ != namespace_epoch) [[unlikely]] {
             refresh();
         }
-        if (PyObject* table = table_.get()) [[likely]] {
-            Py_ssize_t index = static_cast<Py_ssize_t>(cp >> 8);
-            if (index < PyList_GET_SIZE(table)) {
-                PyObject* page = PyList_GET_ITEM(table, index);
-                if (PyList_CheckExact(page) && PyList_GET_SIZE(page) == kPageSize) {
-                    PyObject* info = PyList_GET_ITEM(page, static_cast<Py_ssize_t>(cp & 0xFF));
-                    if (Py_IS_TYPE(info, &CharInfoType) || (info != Py_None && is_char_info(info))) [[likely]] {
-                        return reinterpret_cast<CharInfoObject*>(Py_NewRef(info));
-                    }
-                }
-            }
+        PyObject* table = table_.get();
+        if (table == nullptr) [[unlikely]] {
+            return nullptr;
         }
-        // Building a record runs the host's Python code.
-        *built = true;
+        Py_ssize_t index = static_cast<Py_ssize_t>(cp >> 8);
+        if (index >= PyList_GET_SIZE(table)) {
+            return nullptr;
+        }
+        PyObject* page = PyList_GET_ITEM(table, index);
+        if (!PyList_CheckExact(page) || PyList_GET_SIZE(page) != kPageSize) {
+            return nullptr;
+        }
+        return PyList_GET_ITEM(page, static_cast<Py_ssize_t>(cp & 0xFF));
+    }
+
+    // A new reference to the record of `cp` found by peek(), or nullptr.
+    static CharInfoObject* checked(PyObject* found) noexcept {
+        if (found != nullptr && (Py_IS_TYPE(found, &CharInfoType) || (found != Py_None && is_char_info(found)))) {
+            return reinterpret_cast<CharInfoObject*>(Py_NewRef(found));
+        }
+        return nullptr;
+    }
+
+    // The record of a code point peek() had no record for: built (running
+    // the host's Python code), or whatever the full lookup raises. A new
+    // reference, or nullptr with an exception.
+    CharInfoObject* build(Py_UCS4 cp) noexcept {
         CharInfoObject* info = char_info_from_codepoint(cp);
         code_ran();
         return info;
@@ -292,12 +305,24 @@ private:
     };
 
     CharInfoObject* fill(Slot& slot, Py_UCS4 cp, PageReader& pages, uint32_t* word) noexcept {
-        bool built = false;
-        CharInfoObject* info = pages.get(cp, &built);
-        if (info == nullptr) {
-            return nullptr;
+        PyObject* found = pages.peek(cp);
+        if (found == reinterpret_cast<PyObject*>(slot.info) && found != nullptr && slot.cp == cp) {
+            // Still the record we hold: trust it again without touching it,
+            // unless records have been written since its word was computed.
+            slot.epoch = epoch_;
+            if (slot.writes != g.record_writes) [[unlikely]] {
+                slot.word = bits::of(cp, slot.info);
+                slot.writes = g.record_writes;
+            }
+            *word = slot.word;
+            return slot.info;
         }
-        if (built) {
+        CharInfoObject* info = PageReader::checked(found);
+        if (info == nullptr) {
+            info = pages.build(cp);
+            if (info == nullptr) {
+                return nullptr;
+            }
             distrust();
         }
         const bool same = slot.info == info && slot.cp == cp && slot.writes == g.record_writes;

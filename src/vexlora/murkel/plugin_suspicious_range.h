@@ -173,7 +173,7 @@ struct SuspiciousRangeTraits {
             return 0;
         }
         if (PyUnicode_CheckExact(prev) && PyUnicode_CheckExact(cur)) {
-            if (PyUnicode_Compare(prev, cur) == 0) {
+            if (same_text(prev, cur)) {
                 replace_field(self->_last_printable_range, cur);
                 return 0;
             }
