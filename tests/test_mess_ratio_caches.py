@@ -158,3 +158,47 @@ def test_camel_case_share_threshold(caplog, n, uppers):
     text = "ж" + "A" * uppers + "a" * (n - uppers - 1) + " "
     expected = 0.0 if uppers / n <= 0.3 else 1.0
     assert plugin_ratio(text) == traced_weird_word_ratio(caplog, text) == expected
+
+
+# Records of code points above ASCII are kept per call and trusted only until
+# Python code may have run; each case below changes the page table from
+# Python code inside the walk, and later occurrences must see the change.
+
+@pytest.fixture
+def page_slot():
+    """(page, index) of a character's record; the entry is restored afterwards."""
+    saved = []
+
+    def find(ch):
+        murkel._char_info(ch)  # make sure the page exists
+        page, index = murkel._CHAR_INFO_PAGES[ord(ch) >> 8], ord(ch) & 0xFF
+        saved.append((page, index, page[index]))
+        return page, index
+
+    yield find
+    for page, index, record in reversed(saved):
+        page[index] = record
+
+
+@pytest.mark.parametrize("replacement, changes_result", [
+    (lambda: murkel.CharInfo("\x00"), True),   # another record, unprintable
+    (lambda: None, False),                     # dropped: built again
+    (lambda: murkel.CharInfo("é"), False),     # a fresh copy each time: the old one loses its last holder
+])
+def test_page_entry_replaced_by_the_judge_is_read_afresh(monkeypatch, page_slot, replacement, changes_result):
+    text = ("ж" + "é" * 3 + " ") * 20
+    monkeypatch.setattr(murkel, "is_suspiciously_successive_range", lambda a, b: False)
+    clean = mess_ratio(text, math.inf)
+    page, index = page_slot("é")
+    original = page[index]
+
+    def judge(a, b):
+        page[index] = replacement()
+        return False
+
+    monkeypatch.setattr(murkel, "is_suspiciously_successive_range", judge)
+    expected = reference(text, math.inf)
+    page[index] = original
+    assert mess_ratio(text, math.inf) == expected
+    assert (expected != clean) == changes_result
+
