@@ -35,6 +35,9 @@ namespace {
 constexpr Py_UCS4 kNoCodepoint = 0xFFFFFFFFu;
 constexpr uint32_t kHashMultiplier = 0x9E3779B1u;
 constexpr Py_UCS4 kDirect = 256;  // code points with an entry by index; the rest are hashed
+// Reading all 128 ASCII records costs about as much as walking a few dozen
+// characters; shorter texts take the general walk.
+constexpr Py_ssize_t kAsciiShortcutMinLength = 32;
 
 // What the walk needs from one record.
 // All zero until filled, so that a table of them is cleared in one sweep.
@@ -621,7 +624,7 @@ PyObject* split(PyObject* decoded_sequence) noexcept {
     }
     const Py_ssize_t length = PyUnicode_GET_LENGTH(decoded_sequence);
     const void* data = PyUnicode_DATA(decoded_sequence);
-    if (PyUnicode_IS_ASCII(decoded_sequence)) {
+    if (PyUnicode_IS_ASCII(decoded_sequence) && length >= kAsciiShortcutMinLength) {
         AsciiLetters letters;
         if (letters.read(ascii.get())) {
             return letters.split(static_cast<const Py_UCS1*>(data), length);
