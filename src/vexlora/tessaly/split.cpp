@@ -5,7 +5,8 @@
 // over the text touches no Python API for a character it has already seen:
 // records are looked up once per code point and kept in a per-call table, a
 // letter in the same range object as its predecessor goes straight into that
-// layer, and each layer is written at the text's storage width.
+// layer, and each layer is written at the text's storage width. ASCII text
+// whose letters all share one range takes a single table-driven pass.
 //
 // The per-call table must give the same records as asking murkel for every
 // character would. That holds as long as no Python code runs, since only
@@ -543,11 +544,12 @@ public:
                 return false;
             }
             PyObject* character = record->character;
-            if (!PyUnicode_CheckExact(character) || PyUnicode_GET_LENGTH(character) != 1 ||
-                PyUnicode_READ_CHAR(character, 0) > 127) {
+            const Py_UCS4 ch = PyUnicode_CheckExact(character) && PyUnicode_GET_LENGTH(character) == 1
+                                   ? PyUnicode_READ_CHAR(character, 0)
+                                   : kNoCodepoint;
+            if (ch > 127) {
                 return false;
             }
-            const Py_UCS4 ch = PyUnicode_READ_CHAR(character, 0);
             lowered_[cp] = static_cast<Py_UCS1>(ch - 'A' < 26 ? ch + 0x20 : ch);
         }
         return true;
@@ -577,7 +579,8 @@ public:
         if (letters < length) {
             *out = 0;
             if (PyUnicode_Resize(&layer, letters) < 0) {
-                return nullptr;  // `layer` was released
+                Py_DECREF(layer);  // a failed resize leaves the string as it was
+                return nullptr;
             }
         }
         PyObject* list = PyList_New(1);
