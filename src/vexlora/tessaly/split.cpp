@@ -5,7 +5,8 @@
 // over the text touches no Python API for a character it has already seen:
 // records are looked up once per code point and kept in a per-call table, a
 // letter in the same range object as its predecessor goes straight into that
-// layer, and each layer is written at the text's storage width.
+// layer, and each layer is written at the text's storage width. ASCII text
+// whose letters all share one range takes a single table-driven pass.
 //
 // The per-call table must give the same records as asking murkel for every
 // character would. That holds as long as no Python code runs, since only
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <deque>
+#include <iterator>
 #include <new>
 #include <vector>
 
@@ -34,6 +36,9 @@ namespace {
 constexpr Py_UCS4 kNoCodepoint = 0xFFFFFFFFu;
 constexpr uint32_t kHashMultiplier = 0x9E3779B1u;
 constexpr Py_UCS4 kDirect = 256;  // code points with an entry by index; the rest are hashed
+// Reading all 128 ASCII records costs about as much as walking a few dozen
+// characters; shorter texts take the general walk.
+constexpr Py_ssize_t kAsciiShortcutMinLength = 32;
 
 // What the walk needs from one record.
 // All zero until filled, so that a table of them is cleared in one sweep.
@@ -507,6 +512,97 @@ private:
     size_t previous_layer_ = 0;
 };
 
+// An ASCII text takes its every record from _ASCII_CHAR_INFO. When those
+// records give all their letters one range and one ASCII character each, the
+// text has at most one layer: the first letter opens it without consulting
+// the judge, and every later letter is in the same range, so no Python code
+// can run during the walk. The layer is then the text with the non-letters
+// dropped and each letter replaced by its record's character, lowercased;
+// ASCII lowercasing does not depend on neighbours, so one lookup table does
+// all of it.
+class AsciiLetters {
+public:
+    // Read the 128 records of `ascii` (a list of at least 128 entries).
+    // False when they do not allow the shortcut; nothing is raised then, as
+    // the general walk reports any fault at the character that meets it.
+    bool read(PyObject* ascii) noexcept {
+        std::fill(std::begin(lowered_), std::end(lowered_), kDropped);
+        PyObject* range = nullptr;
+        for (Py_ssize_t cp = 0; cp < 128; ++cp) {
+            PyObject* item = PyList_GET_ITEM(ascii, cp);
+            if (!is_char_info(item)) {
+                return false;
+            }
+            const auto* record = reinterpret_cast<const CharInfoObject*>(item);
+            if (!record->alpha || record->range == Py_None) {
+                continue;
+            }
+            if (range == nullptr) {
+                range = record->range;
+            }
+            if (!same_str(record->range, range)) {
+                return false;
+            }
+            PyObject* character = record->character;
+            const Py_UCS4 ch = PyUnicode_CheckExact(character) && PyUnicode_GET_LENGTH(character) == 1
+                                   ? PyUnicode_READ_CHAR(character, 0)
+                                   : kNoCodepoint;
+            if (ch > 127) {
+                return false;
+            }
+            lowered_[cp] = static_cast<Py_UCS1>(ch - 'A' < 26 ? ch + 0x20 : ch);
+        }
+        return true;
+    }
+
+    // The layers of an ASCII text of `length` characters: [] or [layer].
+    PyObject* split(const Py_UCS1* text, Py_ssize_t length) const noexcept {
+        // The layer is at most as long as the text: write it in place, then
+        // trim. A dropped character is written too, and overwritten by the
+        // next letter, which keeps the loop free of branches.
+        PyObject* layer = PyUnicode_New(length, 127);
+        if (layer == nullptr) {
+            return nullptr;
+        }
+        Py_UCS1* const start = PyUnicode_1BYTE_DATA(layer);
+        Py_UCS1* out = start;
+        for (Py_ssize_t i = 0; i < length; ++i) {
+            const Py_UCS1 ch = lowered_[text[i]];
+            *out = ch;
+            out += ch != kDropped;
+        }
+        const Py_ssize_t letters = out - start;
+        if (letters == 0) {
+            Py_DECREF(layer);
+            return PyList_New(0);
+        }
+        if (letters < length) {
+            *out = 0;
+            if (PyUnicode_Resize(&layer, letters) < 0) {
+                Py_DECREF(layer);  // a failed resize leaves the string as it was
+                return nullptr;
+            }
+        }
+        PyObject* list = PyList_New(1);
+        if (list == nullptr) {
+            Py_DECREF(layer);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, 0, layer);
+        return list;
+    }
+
+private:
+    // Identity first; two exact str compare without running Python code.
+    static bool same_str(PyObject* a, PyObject* b) noexcept {
+        return a == b ||
+               (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b) && PyUnicode_Compare(a, b) == 0);
+    }
+
+    static constexpr Py_UCS1 kDropped = 0x80;  // never an ASCII character
+    Py_UCS1 lowered_[256];                     // by byte; the upper half stays kDropped
+};
+
 template <class Char>
 PyObject* split_text(const void* data, Py_ssize_t length, PyObject* ascii) {
     Splitter<Char> splitter(ascii);
@@ -529,9 +625,15 @@ PyObject* split(PyObject* decoded_sequence) noexcept {
     if (!ascii) {
         return nullptr;
     }
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(decoded_sequence);
+    const void* data = PyUnicode_DATA(decoded_sequence);
+    if (PyUnicode_IS_ASCII(decoded_sequence) && length >= kAsciiShortcutMinLength) {
+        AsciiLetters letters;
+        if (letters.read(ascii.get())) {
+            return letters.split(static_cast<const Py_UCS1*>(data), length);
+        }
+    }
     try {
-        const Py_ssize_t length = PyUnicode_GET_LENGTH(decoded_sequence);
-        const void* data = PyUnicode_DATA(decoded_sequence);
         switch (PyUnicode_KIND(decoded_sequence)) {
             case PyUnicode_1BYTE_KIND:
                 return split_text<Py_UCS1>(data, length, ascii.get());
