@@ -1,0 +1,340 @@
+// The records mess_ratio reads during its walk: the ASCII table taken once
+// per call, the page cache, and a per-call cache of records seen, with the
+// rules that say when each may be trusted without asking Python again.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "murkel/record_bits.h"
+#include "murkel/registry.h"
+#include "murkel/state.h"
+#include "shared/errors.h"
+#include "shared/pyref.h"
+
+namespace vx::murkel::driver {
+
+inline constexpr Py_ssize_t kAsciiRecords = 128;
+inline constexpr Py_ssize_t kPageSize = 256;
+
+// ---------------------------------------------------------------------------
+// Watching the module namespace.
+//
+// The page table is looked up by name for every record. Looking it up per
+// character would cost more than the rest of the walk, so the walk keeps the
+// list it found and looks again only after the namespace has changed. A
+// dictionary watcher bumps this counter on every change of the namespace;
+// without a watcher (all slots taken) the walk looks again after every step
+// that may have run Python code.
+
+inline int namespace_watcher = -1;
+inline uint64_t namespace_epoch = 0;
+
+inline int on_namespace_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
+    ++namespace_epoch;
+    return 0;
+}
+
+inline int watch_namespace(PyObject* dict) noexcept {
+    if (namespace_watcher < 0) {
+        namespace_watcher = PyDict_AddWatcher(on_namespace_change);
+        if (namespace_watcher < 0) {
+            // No free watcher slot: fall back to looking up the table again.
+            PyErr_Clear();
+            return 0;
+        }
+    }
+    return PyDict_Watch(namespace_watcher, dict);
+}
+
+// ---------------------------------------------------------------------------
+// The ASCII records, taken once per call from _ASCII_CHAR_INFO.
+//
+// The table is copied (with strong references) so that Python code running
+// during the walk cannot shrink it or free a record under us. A list that is
+// too short or holds other objects is refused up front; None is accepted here
+// and fails at the first character that needs it, as indexing None would.
+
+class AsciiTable {
+public:
+    AsciiTable() = default;
+    AsciiTable(const AsciiTable&) = delete;
+    AsciiTable& operator=(const AsciiTable&) = delete;
+    ~AsciiTable() {
+        if (present_) {
+            for (CharInfoObject* info : records_) {
+                Py_DECREF(info);
+            }
+        }
+    }
+
+    int load() noexcept {
+        Ref table = Ref::steal(get_global(g.names.n__ASCII_CHAR_INFO));
+        if (!table) {
+            return -1;
+        }
+        if (table.get() == Py_None) {
+            return 0;
+        }
+        if (!PyList_CheckExact(table.get())) {
+            raise_expected("list", table.get());
+            return -1;
+        }
+        Py_ssize_t size = PyList_GET_SIZE(table.get());
+        if (size < kAsciiRecords) {
+            PyErr_Format(PyExc_ValueError, "_ASCII_CHAR_INFO must hold %zd CharInfo records, got a list of %zd",
+                         kAsciiRecords, size);
+            return -1;
+        }
+        PyObject** items = PySequence_Fast_ITEMS(table.get());
+        for (Py_ssize_t i = 0; i < kAsciiRecords; ++i) {
+            if (!is_char_info(items[i])) {
+                PyErr_Format(PyExc_TypeError, "_ASCII_CHAR_INFO[%zd] must be a CharInfo, got %.200s", i,
+                             Py_TYPE(items[i])->tp_name);
+                return -1;
+            }
+        }
+        for (Py_ssize_t i = 0; i < kAsciiRecords; ++i) {
+            records_[i] = reinterpret_cast<CharInfoObject*>(Py_NewRef(items[i]));
+        }
+        present_ = true;
+        return 0;
+    }
+
+    // Borrowed record of an ASCII code point, or nullptr with TypeError.
+    CharInfoObject* get(Py_UCS4 cp) const noexcept {
+        if (!present_) [[unlikely]] {
+            PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+            return nullptr;
+        }
+        return records_[cp];
+    }
+
+    // The record bits of an ASCII code point (its record is then records_[cp]),
+    // or 0 with TypeError. Words are computed on first use.
+    uint32_t word(Py_UCS4 cp) noexcept {
+        uint32_t word = words_[cp];
+        if (word == 0) [[unlikely]] {
+            CharInfoObject* info = get(cp);
+            if (info == nullptr) {
+                return 0;
+            }
+            word = words_[cp] = bits::of(cp, info);
+        }
+        return word;
+    }
+
+    CharInfoObject* record(Py_UCS4 cp) const noexcept { return records_[cp]; }
+
+    void forget_words() noexcept { std::memset(words_, 0, sizeof words_); }
+
+private:
+    CharInfoObject* records_[kAsciiRecords];
+    uint32_t words_[kAsciiRecords] = {};
+    bool present_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Reading records of other code points from the page cache.
+//
+// A hit reads the page table as the cache itself would (two list indexings)
+// and runs no Python code; anything unexpected (a missing page, an empty
+// slot, a foreign object) is left to char_info_from_codepoint, which builds
+// the record or raises.
+
+class PageReader {
+public:
+    // What the page table holds for `cp` (borrowed and not checked), or
+    // nullptr when the table or the page is missing or not of the expected
+    // shape. Runs no Python code.
+    PyObject* peek(Py_UCS4 cp) noexcept {
+        if (stale_ || epoch_ != namespace_epoch) [[unlikely]] {
+            refresh();
+        }
+        PyObject* table = table_.get();
+        if (table == nullptr) [[unlikely]] {
+            return nullptr;
+        }
+        Py_ssize_t index = static_cast<Py_ssize_t>(cp >> 8);
+        if (index >= PyList_GET_SIZE(table)) {
+            return nullptr;
+        }
+        PyObject* page = PyList_GET_ITEM(table, index);
+        if (!PyList_CheckExact(page) || PyList_GET_SIZE(page) != kPageSize) {
+            return nullptr;
+        }
+        return PyList_GET_ITEM(page, static_cast<Py_ssize_t>(cp & 0xFF));
+    }
+
+    // A new reference to the record of `cp` found by peek(), or nullptr.
+    static CharInfoObject* checked(PyObject* found) noexcept {
+        if (found != nullptr && (Py_IS_TYPE(found, &CharInfoType) || (found != Py_None && is_char_info(found)))) {
+            return reinterpret_cast<CharInfoObject*>(Py_NewRef(found));
+        }
+        return nullptr;
+    }
+
+    // The record of a code point peek() had no record for: built (running
+    // the host's Python code), or whatever the full lookup raises. A new
+    // reference, or nullptr with an exception.
+    CharInfoObject* build(Py_UCS4 cp) noexcept {
+        CharInfoObject* info = char_info_from_codepoint(cp);
+        code_ran();
+        return info;
+    }
+
+    // Python code may have run and rebound the table. With a watcher the
+    // epoch says so; without one, look again before the next record.
+    void code_ran() noexcept {
+        if (namespace_watcher < 0) {
+            stale_ = true;
+        }
+    }
+
+private:
+    void refresh() noexcept {
+        stale_ = false;
+        epoch_ = namespace_epoch;
+        // Only a list bound in the module namespace itself is kept; anything
+        // else (a builtins fallback, a foreign object) goes the slow way,
+        // which looks the name up in full and raises what it must.
+        PyObject* table = PyDict_GetItemWithError(g.dict, g.names.n__CHAR_INFO_PAGES);
+        if (table == nullptr) {
+            PyErr_Clear();
+        }
+        table_.reset(table != nullptr && PyList_CheckExact(table) ? Py_NewRef(table) : nullptr);
+    }
+
+    Ref table_;
+    uint64_t epoch_ = 0;
+    bool stale_ = true;
+};
+
+// ---------------------------------------------------------------------------
+// Records of other code points seen during the call, with their bits.
+//
+// A direct-mapped table indexed by code point. A slot holds a strong
+// reference to the record the page cache gave for its code point and the
+// record's bits. While no Python code has run since the slot was filled, the
+// page table still holds that record (only Python code or a record build
+// changes it), so the slot answers without reading the table. Every step of
+// the walk that may run Python code calls distrust(); slots filled before it
+// are then read again from the page table, and their bits are kept only if
+// the same record comes back and no record has been written since.
+//
+// The cache never drops the last reference to a record during the walk:
+// such records wait in a list until the walk ends, so no finalizer runs
+// behind the walk's back and no address is reused while a slot may compare
+// against it.
+
+class RecordCache {
+public:
+    RecordCache() = default;
+    RecordCache(const RecordCache&) = delete;
+    RecordCache& operator=(const RecordCache&) = delete;
+    ~RecordCache() {
+        if (slots_ != nullptr) {
+            for (size_t i = 0; i <= mask_; ++i) {
+                Py_XDECREF(slots_[i].info);
+            }
+            PyMem_Free(slots_);
+        }
+    }
+
+    // Room for a text of `length` characters: CJK texts use thousands of
+    // distinct code points, short texts need few slots.
+    int allocate(Py_ssize_t length) noexcept {
+        mask_ = kMinSlots - 1;
+        while (mask_ + 1 < kMaxSlots && static_cast<Py_ssize_t>(mask_ + 1) < length) {
+            mask_ = mask_ * 2 + 1;
+        }
+        slots_ = static_cast<Slot*>(PyMem_Calloc(mask_ + 1, sizeof(Slot)));
+        retired_ = Ref::steal(PyList_New(0));
+        if (slots_ == nullptr || !retired_) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        return 0;
+    }
+
+    // Python code may have run: no slot filled so far is trusted any more.
+    void distrust() noexcept { ++epoch_; }
+
+    // The record of `cp` (borrowed: the cache keeps it alive until the walk
+    // ends) and its bits in `*word`; nullptr with an exception on failure.
+    CharInfoObject* get(Py_UCS4 cp, PageReader& pages, uint32_t* word) noexcept {
+        Slot& slot = slots_[cp & mask_];
+        if (slot.cp == cp && slot.epoch == epoch_ && slot.info != nullptr) [[likely]] {
+            *word = slot.word;
+            return slot.info;
+        }
+        return fill(slot, cp, pages, word);
+    }
+
+private:
+    static constexpr size_t kMinSlots = 64;
+    static constexpr size_t kMaxSlots = 4096;
+    struct Slot {
+        CharInfoObject* info;  // strong
+        Py_UCS4 cp;
+        uint32_t word;
+        uint64_t epoch;   // epoch_ when the record was read from the page table
+        uint64_t writes;  // g.record_writes when the word was computed
+    };
+
+    CharInfoObject* fill(Slot& slot, Py_UCS4 cp, PageReader& pages, uint32_t* word) noexcept {
+        PyObject* found = pages.peek(cp);
+        if (found == reinterpret_cast<PyObject*>(slot.info) && found != nullptr && slot.cp == cp) {
+            // Still the record we hold: trust it again without touching it,
+            // unless records have been written since its word was computed.
+            slot.epoch = epoch_;
+            if (slot.writes != g.record_writes) [[unlikely]] {
+                slot.word = bits::of(cp, slot.info);
+                slot.writes = g.record_writes;
+            }
+            *word = slot.word;
+            return slot.info;
+        }
+        CharInfoObject* info = PageReader::checked(found);
+        if (info == nullptr) {
+            info = pages.build(cp);
+            if (info == nullptr) {
+                return nullptr;
+            }
+            distrust();
+        }
+        const bool same = slot.info == info && slot.cp == cp && slot.writes == g.record_writes;
+        if (slot.info != nullptr && release(slot.info) < 0) {
+            Py_DECREF(info);
+            return nullptr;
+        }
+        slot.info = info;
+        slot.cp = cp;
+        slot.epoch = epoch_;
+        if (!same) {
+            slot.word = bits::of(cp, info);
+            slot.writes = g.record_writes;
+        }
+        *word = slot.word;
+        return info;
+    }
+
+    // Drop our reference, or keep it until the walk ends if it is the last.
+    int release(CharInfoObject* info) noexcept {
+        PyObject* op = reinterpret_cast<PyObject*>(info);
+        if (Py_REFCNT(op) > 1) {
+            Py_DECREF(op);
+            return 0;
+        }
+        int rc = PyList_Append(retired_.get(), op);
+        Py_DECREF(op);
+        return rc;
+    }
+
+    Slot* slots_ = nullptr;
+    size_t mask_ = 0;
+    uint64_t epoch_ = 1;  // slots start at epoch 0, never trusted
+    Ref retired_;
+};
+
+}  // namespace vx::murkel::driver
