@@ -8,7 +8,7 @@ import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 from vexlora.murkel import CharInfo
 from vexlora.tessaly import alpha_unicode_split
-from test_split import Judge
+from test_split import Judge, reference as split_reference
 
 FIELDS = sorted(name for name in dir(CharInfo) if not name.startswith("_"))
 TEXT = "The quick brown fox jumps over the lazy dog, 42 times!\n" * 5
@@ -29,20 +29,7 @@ class Range(str):
 
 
 def reference(text, table, judge):
-    layers = {}
-    previous_range = previous_layer = None
-    for ch in text:
-        info = table[ord(ch)]
-        if not info.alpha or info.range is None:
-            continue
-        if previous_layer is not None and info.range == previous_range:
-            previous_layer.append(info.character)
-            continue
-        key = next((k for k in layers if not judge(k, info.range)), info.range)
-        previous_layer = layers.setdefault(key, [])
-        previous_layer.append(info.character)
-        previous_range = info.range
-    return ["".join(layer).lower() for layer in layers.values()]
+    return split_reference(text, judge, lookup=lambda ch: table[ord(ch)])
 
 
 REPLACEMENTS = {
