@@ -48,3 +48,18 @@ def check_python(code: str, **kwargs) -> str:
     result = run_python(code, **kwargs)
     assert result.returncode == 0, f"exit {result.returncode}\nstdout:\n{result.stdout}\nstderr:\n{result.stderr}"
     return result.stdout
+
+
+def import_outcome(module: str, code: str = "", **kwargs) -> str:
+    """Import `module` in a fresh interpreter (after `code` and the host
+    adjustments); return "imported" or "<ExceptionName>: <message>"."""
+    result = run_python(code + f"""
+try:
+    import {module}
+except BaseException as e:
+    print(type(e).__name__ + ": " + str(e))
+else:
+    print("imported")
+""", **kwargs)
+    assert result.returncode == 0, result.stderr
+    return result.stdout.strip()

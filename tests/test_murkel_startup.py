@@ -7,7 +7,7 @@ import sys
 import pytest
 
 import vexlora.murkel as murkel
-from support import run_python
+from support import import_outcome, run_python
 
 CONSTANT_NAMES = [
     "COMMON_CJK_CHARACTERS", "COMMON_SAFE_ASCII_CHARACTERS", "TRACE", "CompatibleFamillyRange", "_ACCENTUATED",
@@ -53,16 +53,7 @@ def test_second_import_reuses_the_module():
 
 
 def failing_import(**host):
-    result = run_python("""
-        try:
-            import vexlora.murkel
-        except BaseException as e:
-            print(type(e).__name__ + ": " + str(e))
-        else:
-            print("imported")
-    """, **host)
-    assert result.returncode == 0, result.stderr
-    return result.stdout.strip()
+    return import_outcome("vexlora.murkel", **host)
 
 
 @pytest.mark.parametrize("host, expected", [

@@ -9,7 +9,7 @@ import vexlora.constant as constant
 import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 import vexlora.utils as utils
-from support import check_python, run_python
+from support import check_python, import_outcome, run_python
 
 BOUND_IN_ORDER = [
     "importlib", "lru_cache", "itemgetter", "FREQUENCIES", "KO_NAMES", "LANGUAGE_SUPPORTED_COUNT",
@@ -118,16 +118,7 @@ def test_second_interpreter_is_refused():
 
 
 def failing_import(code="", **host):
-    result = run_python(code + """
-try:
-    import vexlora.tessaly
-except BaseException as e:
-    print(type(e).__name__ + ": " + str(e))
-else:
-    print("imported")
-""", **host)
-    assert result.returncode == 0, result.stderr
-    return result.stdout.strip()
+    return import_outcome("vexlora.tessaly", code, **host)
 
 
 SIZE_MESSAGE = ("ValueError: vexlora.murkel.CharInfo size changed, may indicate binary incompatibility. "
