@@ -1,4 +1,4 @@
-"""Timing helper shared by the benchmark modules."""
+"""Timing helpers shared by the benchmark modules."""
 
 import statistics
 import time
@@ -14,4 +14,16 @@ def median_time(fn, runs: int = RUNS) -> float:
         start = time.perf_counter()
         fn()
         samples.append(time.perf_counter() - start)
+    return statistics.median(samples)
+
+
+def per_call(fn, calls: int = 2000, runs: int = RUNS) -> float:
+    """Median time of one call of a fast fn, from `runs` batches of `calls` calls."""
+    fn()
+    samples = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        for _ in range(calls):
+            fn()
+        samples.append((time.perf_counter() - start) / calls)
     return statistics.median(samples)
