@@ -32,6 +32,7 @@
 #include "shared/errors.h"
 #include "shared/function.h"
 #include "shared/pyref.h"
+#include "shared/rounding.h"
 
 namespace vx::murkel {
 
@@ -67,14 +68,24 @@ struct Plugins {
             &CjkUncommonPluginType,                &SuspiciousKatakanaPluginType, &ArchaicUpperLowerPluginType,
             &ArabicIsolatedFormPluginType,
         };
+        // What calling each class with no arguments does, without the
+        // generic call machinery: the classes are static and immutable, so
+        // their construction slots are the ones a call would reach.
+        Ref no_args = Ref::steal(PyTuple_New(0));
+        if (!no_args) {
+            return -1;
+        }
         for (int i = 0; i < kCount; ++i) {
-            objects[i] = Ref::steal(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(types[i])));
+            objects[i] = Ref::steal(types[i]->tp_new(types[i], no_args.get(), nullptr));
             if (!objects[i]) {
                 return -1;
             }
             if (!Py_IS_TYPE(objects[i].get(), types[i])) {
                 PyErr_Format(PyExc_TypeError, "%.200s() returned %.200s", types[i]->tp_name,
                              Py_TYPE(objects[i].get())->tp_name);
+                return -1;
+            }
+            if (types[i]->tp_init(objects[i].get(), no_args.get(), nullptr) < 0) {
                 return -1;
             }
         }
@@ -146,12 +157,23 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     Local<ArabicTraits> arabic(p.at<ArabicTraits>(9));
     PageReader pages;
     Judge judge;
-    RecordCache records;
+    RecordCache own_records;
+    RecordCache* kept_records = nullptr;
     if constexpr (!kAsciiOnly) {
-        if (records.allocate(length) < 0) {
+        kept_records = RecordCache::take_kept();
+        if (kept_records == nullptr && own_records.allocate(length) < 0) {
             return -1;
         }
     }
+    RecordCache& records = kept_records != nullptr ? *kept_records : own_records;
+    struct GiveBack {
+        RecordCache* kept;
+        ~GiveBack() {
+            if (kept != nullptr) {
+                kept->give_back();
+            }
+        }
+    } give_back{kept_records};
     uint64_t writes_seen = g.record_writes;
     // Python code run by a plugin or a record build may have created or
     // rewritten records: drop the words derived from them.
@@ -326,20 +348,8 @@ double run(PyObject* text, double maximum_threshold, bool debug) noexcept {
     if (status < 0 || (debug && trace_mess_ratio(text, w.interval, w.mean, w.maximum_threshold, plugins.objects, Plugins::kCount) < 0)) {
         return -1.0;
     }
-    Ref mean = Ref::steal(PyFloat_FromDouble(w.mean));
-    if (!mean) {
-        return -1.0;
-    }
-    PyObject* args[] = {mean.get(), g.int_3};
-    Ref rounded = Ref::steal(PyObject_Vectorcall(g.builtin_round, args, 2, nullptr));
-    if (!rounded) {
-        return -1.0;
-    }
-    double result = PyFloat_AsDouble(rounded.get());
-    if (result == -1.0 && PyErr_Occurred()) {
-        return -1.0;
-    }
-    return result;
+    double result;
+    return round_digits(g.builtin_round, w.mean, 3, &result) < 0 ? -1.0 : result;
 }
 
 PyObject* py_mess_ratio(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "murkel/record_bits.h"
 #include "murkel/registry.h"
@@ -50,10 +51,33 @@ inline int watch_namespace(PyObject* dict) noexcept {
 // ---------------------------------------------------------------------------
 // The ASCII records, taken once per call from _ASCII_CHAR_INFO.
 //
-// The table is copied (with strong references) so that Python code running
-// during the walk cannot shrink it or free a record under us. A list that is
-// too short or holds other objects is refused up front; None is accepted here
-// and fails at the first character that needs it, as indexing None would.
+// The walk reads a copy of the table (with strong references) so that Python
+// code running during the walk cannot shrink it or free a record under us. A
+// list that is too short or holds other objects is refused up front; None is
+// accepted here and fails at the first character that needs it, as indexing
+// None would.
+//
+// The copy and the words computed from its records are kept between calls:
+// a call whose table still holds the same 128 records (compared by identity)
+// reuses them, and their words too unless records have been written since.
+// While a walk reads the kept copy (a walk may call Python code, which may
+// call mess_ratio again), a call that finds other records makes a copy of
+// its own instead of replacing the kept one.
+
+struct AsciiRecords {
+    CharInfoObject* records[kAsciiRecords] = {};  // strong references once filled
+    uint32_t words[kAsciiRecords] = {};           // 0: not computed yet
+    uint64_t writes = 0;                          // g.record_writes the words belong to
+    int readers = 0;                              // walks using this copy now
+    bool filled = false;
+
+    void forget_words() noexcept {
+        std::memset(words, 0, sizeof words);
+        writes = g.record_writes;
+    }
+};
+
+inline AsciiRecords kept_ascii_records;
 
 class AsciiTable {
 public:
@@ -61,8 +85,12 @@ public:
     AsciiTable(const AsciiTable&) = delete;
     AsciiTable& operator=(const AsciiTable&) = delete;
     ~AsciiTable() {
-        if (present_) {
-            for (CharInfoObject* info : records_) {
+        if (in_use_ == nullptr) {
+            return;
+        }
+        --in_use_->readers;
+        if (in_use_ == &own_) {
+            for (CharInfoObject* info : own_.records) {
                 Py_DECREF(info);
             }
         }
@@ -87,6 +115,11 @@ public:
             return -1;
         }
         PyObject** items = PySequence_Fast_ITEMS(table.get());
+        AsciiRecords& kept = kept_ascii_records;
+        if (kept.filled && std::memcmp(kept.records, items, sizeof kept.records) == 0) [[likely]] {
+            use(kept);
+            return 0;
+        }
         for (Py_ssize_t i = 0; i < kAsciiRecords; ++i) {
             if (!is_char_info(items[i])) {
                 PyErr_Format(PyExc_TypeError, "_ASCII_CHAR_INFO[%zd] must be a CharInfo, got %.200s", i,
@@ -94,23 +127,43 @@ public:
                 return -1;
             }
         }
-        for (Py_ssize_t i = 0; i < kAsciiRecords; ++i) {
-            records_[i] = reinterpret_cast<CharInfoObject*>(Py_NewRef(items[i]));
+        if (kept.readers > 0) {
+            for (Py_ssize_t i = 0; i < kAsciiRecords; ++i) {
+                own_.records[i] = reinterpret_cast<CharInfoObject*>(Py_NewRef(items[i]));
+            }
+            own_.filled = true;
+            use(own_);
+            return 0;
         }
-        present_ = true;
+        // Replace the kept copy. Dropping the old records may run Python
+        // code, so this walk is counted as a reader before they go.
+        CharInfoObject* old[kAsciiRecords];
+        const bool had_old = kept.filled;
+        std::memcpy(old, kept.records, sizeof old);
+        for (Py_ssize_t i = 0; i < kAsciiRecords; ++i) {
+            kept.records[i] = reinterpret_cast<CharInfoObject*>(Py_NewRef(items[i]));
+        }
+        kept.filled = true;
+        kept.forget_words();
+        use(kept);
+        if (had_old) {
+            for (CharInfoObject* info : old) {
+                Py_DECREF(info);
+            }
+        }
         return 0;
     }
 
     // Borrowed record of an ASCII code point, or nullptr with TypeError.
     CharInfoObject* get(Py_UCS4 cp) const noexcept {
-        if (!present_) [[unlikely]] {
+        if (in_use_ == nullptr) [[unlikely]] {
             PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
             return nullptr;
         }
-        return records_[cp];
+        return in_use_->records[cp];
     }
 
-    // The record bits of an ASCII code point (its record is then records_[cp]),
+    // The record bits of an ASCII code point (its record is then record(cp)),
     // or 0 with TypeError. Words are computed on first use.
     uint32_t word(Py_UCS4 cp) noexcept {
         uint32_t word = words_[cp];
@@ -124,14 +177,29 @@ public:
         return word;
     }
 
-    CharInfoObject* record(Py_UCS4 cp) const noexcept { return records_[cp]; }
+    CharInfoObject* record(Py_UCS4 cp) const noexcept { return in_use_->records[cp]; }
 
-    void forget_words() noexcept { std::memset(words_, 0, sizeof words_); }
+    // Records have been written: words computed before may be wrong.
+    void forget_words() noexcept {
+        if (in_use_ != nullptr) {
+            in_use_->forget_words();
+        }
+    }
 
 private:
-    CharInfoObject* records_[kAsciiRecords];
-    uint32_t words_[kAsciiRecords] = {};
-    bool present_ = false;
+    void use(AsciiRecords& records) noexcept {
+        in_use_ = &records;
+        ++records.readers;
+        words_ = records.words;
+        if (records.writes != g.record_writes) {
+            records.forget_words();
+        }
+    }
+
+    static inline uint32_t no_words_[kAsciiRecords] = {};
+    AsciiRecords* in_use_ = nullptr;
+    uint32_t* words_ = no_words_;  // in_use_->words; all 0 without a table
+    AsciiRecords own_;
 };
 
 // ---------------------------------------------------------------------------
@@ -226,6 +294,13 @@ private:
 // such records wait in a list until the walk ends, so no finalizer runs
 // behind the walk's back and no address is reused while a slot may compare
 // against it.
+//
+// One cache of the largest size is kept between calls (kept_record_cache()),
+// so that a call finds the words of the records earlier calls have seen:
+// each call starts a new epoch, so a slot is trusted again only once the page
+// table is seen to hold the same record, and its word only if no record has
+// been written since. A call made while another walk uses the kept cache
+// (Python code run by a walk may call mess_ratio) gets a cache of its own.
 
 class RecordCache {
 public:
@@ -255,6 +330,47 @@ public:
             return -1;
         }
         return 0;
+    }
+
+    // The kept cache for one walk, or nullptr when another walk is using it
+    // (or it cannot be allocated; the caller then makes its own).
+    static RecordCache* take_kept() noexcept {
+        static RecordCache* kept = nullptr;
+        if (kept == nullptr) {
+            kept = new (std::nothrow) RecordCache;
+            if (kept == nullptr || kept->allocate(static_cast<Py_ssize_t>(kMaxSlots)) < 0) {
+                PyErr_Clear();
+                delete kept;
+                kept = nullptr;
+                return nullptr;
+            }
+        }
+        if (kept->busy_) {
+            return nullptr;
+        }
+        kept->busy_ = true;
+        kept->distrust();
+        return kept;
+    }
+
+    // End of a walk on the kept cache: records retired during it are dropped
+    // (which may run Python code, so the cache is free again first, and an
+    // exception the walk raised is set aside meanwhile).
+    void give_back() noexcept {
+        busy_ = false;
+        if (PyList_GET_SIZE(retired_.get()) == 0) {
+            return;
+        }
+        PyObject* raised = PyErr_GetRaisedException();
+        {
+            Ref old = std::move(retired_);
+            retired_ = Ref::steal(PyList_New(0));
+            if (!retired_) {
+                PyErr_Clear();
+                retired_ = std::move(old);  // dropped after a later walk
+            }
+        }
+        PyErr_SetRaisedException(raised);
     }
 
     // Python code may have run: no slot filled so far is trusted any more.
@@ -335,6 +451,7 @@ private:
     size_t mask_ = 0;
     uint64_t epoch_ = 1;  // slots start at epoch 0, never trusted
     Ref retired_;
+    bool busy_ = false;  // the kept cache only: a walk is using it
 };
 
 }  // namespace vx::murkel::driver

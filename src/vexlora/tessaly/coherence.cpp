@@ -9,6 +9,7 @@
 #include "shared/args.h"
 #include "shared/errors.h"
 #include "shared/pyref.h"
+#include "shared/rounding.h"
 #include "tessaly/functions.h"
 #include "tessaly/records.h"
 #include "tessaly/results.h"
@@ -305,13 +306,7 @@ Py_ssize_t requested_languages(PyObject* lg_inclusion, Scratch<uint8_t, kLanguag
 // Append (name, round(ratio, 4)) to `results`.
 int append_result(PyObject* results, int language, double ratio) noexcept {
     PyObject* name = language_name(language);
-    Ref value = Ref::steal(name ? PyFloat_FromDouble(ratio) : nullptr);
-    Ref digits = Ref::steal(value ? PyLong_FromLong(4) : nullptr);
-    if (!digits) {
-        return -1;
-    }
-    PyObject* round_args[] = {value.get(), digits.get()};
-    Ref rounded = Ref::steal(PyObject_Vectorcall(g.builtin_round, round_args, 2, nullptr));
+    Ref rounded = Ref::steal(name ? round_digits_object(g.builtin_round, ratio, 4) : nullptr);
     Ref pair = Ref::steal(rounded ? PyTuple_Pack(2, name, rounded.get()) : nullptr);
     return pair ? PyList_Append(results, pair.get()) : -1;
 }

@@ -3,6 +3,7 @@
 #include "shared/args.h"
 #include "shared/errors.h"
 #include "shared/pyref.h"
+#include "shared/rounding.h"
 #include "tessaly/functions.h"
 #include "tessaly/state.h"
 #include "tessaly/unpack.h"
@@ -124,6 +125,9 @@ PyObject* rounded_average(PyObject* ratios) noexcept {
     Ref average = Ref::steal(PyNumber_TrueDivide(total.get(), count.get()));
     if (!average) {
         return nullptr;
+    }
+    if (PyFloat_CheckExact(average.get())) {
+        return round_digits_object(g.builtin_round, PyFloat_AS_DOUBLE(average.get()), 4);
     }
     PyObject* args[] = {average.get(), four};
     return PyObject_Vectorcall(g.builtin_round, args, 2, nullptr);
