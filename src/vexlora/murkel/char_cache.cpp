@@ -2,6 +2,7 @@
 // records covering every code point, and the Python entry point _char_info.
 #include "murkel/registry.h"
 #include "murkel/state.h"
+#include "murkel/walk_records.h"
 #include "shared/args.h"
 #include "shared/errors.h"
 #include "shared/function.h"
@@ -17,11 +18,30 @@ constexpr Py_ssize_t kPageSize = 256;
 
 // The page table as a list, refusing anything that could make us read out of
 // bounds (the table is rebindable from Python).
+//
+// The name is looked up at every use, as the table may be rebound. A list
+// found in the module namespace itself is remembered until the namespace
+// changes (the dictionary watcher's epoch), which is what a lookup would
+// find meanwhile; without a watcher, or when the name comes from builtins,
+// every use looks it up.
 PyObject* page_table() noexcept {
+    static PyObject* kept = nullptr;  // strong
+    static uint64_t kept_epoch = 0;
+    if (kept != nullptr && driver::namespace_watcher >= 0 && kept_epoch == driver::namespace_epoch) [[likely]] {
+        return Py_NewRef(kept);
+    }
     PyObject* pages = get_global(g.names.n__CHAR_INFO_PAGES);
     if (pages != nullptr && !PyList_CheckExact(pages)) {
         PyErr_Format(PyExc_TypeError, "_CHAR_INFO_PAGES must be a list, got %.200s", Py_TYPE(pages)->tp_name);
         Py_CLEAR(pages);
+    }
+    if (pages != nullptr && driver::namespace_watcher >= 0) {
+        const bool own = PyDict_GetItemWithError(g.dict, g.names.n__CHAR_INFO_PAGES) == pages;
+        PyErr_Clear();
+        PyObject* old = kept;
+        kept = own ? Py_NewRef(pages) : nullptr;
+        kept_epoch = driver::namespace_epoch;
+        Py_XDECREF(old);
     }
     return pages;
 }

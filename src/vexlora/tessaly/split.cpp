@@ -143,7 +143,33 @@ char no_range_marker;
 template <class Char>
 class Splitter {
 public:
-    explicit Splitter(PyObject* ascii) noexcept : ascii_(ascii) {}
+    Splitter() noexcept = default;
+
+    // Start a call on `ascii` (the validated _ASCII_CHAR_INFO list). Entries
+    // kept from an earlier call are confirmed again before use, as after any
+    // Python code.
+    void begin(PyObject* ascii) noexcept {
+        ascii_ = ascii;
+        layers_.clear();
+        previous_range_ = nullptr;
+        previous_layer_ = 0;
+        python_ran();
+    }
+
+    // End of a call on a kept splitter: a table grown past its bound is
+    // dropped (the records it holds may run Python code when freed).
+    void finish() noexcept {
+        layers_.clear();
+        if (entries_.size() > kKeptEntries || owned_.size() > 2 * kKeptEntries) {
+            for (Entry& e : direct_) {
+                e = Entry{};
+            }
+            entries_.clear();
+            slots_.clear();
+            std::vector<Ref> owned;
+            owned.swap(owned_);
+        }
+    }
 
     int walk(const Char* text, Py_ssize_t length) {
         const Entry* info = nullptr;  // record of the previous character
@@ -258,7 +284,7 @@ private:
                     ascii_items[cp] != reinterpret_cast<PyObject*>(e->record)) {
                     break;
                 }
-                e->epoch = epoch;
+                describe(*e, e->record, epoch);
             }
             // A non-letter (range and fast both nullptr), or a letter for the
             // previous letter's layer; one test for both, as text alternates
@@ -307,13 +333,20 @@ private:
     // call) in `e`.
     void fill(Entry& e, CharInfoObject* record) {
         owned_.push_back(Ref::steal(reinterpret_cast<PyObject*>(record)));
+        describe(e, record, epoch_);
+    }
+
+    // (Re)read what the walk needs from `record`, current in `epoch`. Done
+    // at each confirmation, so an entry never outlives a change of its
+    // record's fields made while Python code ran.
+    static void describe(Entry& e, CharInfoObject* record, uint32_t epoch) noexcept {
         e.record = record;
         e.range = record->alpha && record->range != Py_None ? record->range : nullptr;
         PyObject* character = record->character;
         const bool simple = PyUnicode_CheckExact(character) && PyUnicode_GET_LENGTH(character) == 1;
         e.ch = simple ? PyUnicode_READ_CHAR(character, 0) : kNoCodepoint;
         e.fast = simple && e.ch <= Layer<Char>::kMaxChar ? e.range : nullptr;
-        e.epoch = epoch_;
+        e.epoch = epoch;
     }
 
     const Entry* ascii_entry(Py_UCS4 cp) {
@@ -329,7 +362,7 @@ private:
         }
         PyObject* item = PyList_GET_ITEM(ascii_, cp);
         if (item == reinterpret_cast<PyObject*>(e.record)) {
-            e.epoch = epoch_;
+            describe(e, e.record, epoch_);
             return &e;
         }
         if (!is_char_info(item)) {
@@ -354,7 +387,7 @@ private:
             // The record we hold, so murkel found it in its cache: no Python
             // code ran.
             Py_DECREF(record);
-            e.epoch = epoch_;
+            describe(e, e.record, epoch_);
             return &e;
         }
         // A record we have not seen: murkel may have built it, which runs the
@@ -500,7 +533,10 @@ private:
         return 0;
     }
 
-    PyObject* ascii_;  // the validated _ASCII_CHAR_INFO list, held by the caller
+    // Entries kept between calls, beyond which a kept table is dropped.
+    static constexpr size_t kKeptEntries = 8192;
+
+    PyObject* ascii_ = nullptr;  // the validated _ASCII_CHAR_INFO list, held by the caller
     Char scratch_[1] = {};
     uint32_t epoch_ = 1;
     Entry direct_[kDirect];      // entries of the code points below kDirect
@@ -604,12 +640,43 @@ private:
 };
 
 template <class Char>
-PyObject* split_text(const void* data, Py_ssize_t length, PyObject* ascii) {
-    Splitter<Char> splitter(ascii);
+PyObject* walk_with(Splitter<Char>& splitter, const void* data, Py_ssize_t length, PyObject* ascii) {
+    splitter.begin(ascii);
     if (splitter.walk(static_cast<const Char*>(data), length) < 0) {
         return nullptr;
     }
     return splitter.result();
+}
+
+// One splitter per text width is kept between calls with its table of
+// records, so that a call finds the code points earlier calls have seen.
+// A walk may run Python code that splits another text: that call, finding
+// the kept splitter busy, uses one of its own.
+template <class Char>
+PyObject* split_text(const void* data, Py_ssize_t length, PyObject* ascii) {
+    static Splitter<Char>* kept = nullptr;
+    static bool busy = false;
+    if (busy) {
+        Splitter<Char> own;
+        return walk_with(own, data, length, ascii);
+    }
+    if (kept == nullptr) {
+        kept = new Splitter<Char>();
+    }
+    struct Release {
+        Splitter<Char>* splitter;
+        ~Release() {
+            // Dropping records may run Python code: an exception the walk
+            // raised is set aside meanwhile.
+            PyObject* raised = PyErr_GetRaisedException();
+            splitter->finish();
+            busy = false;
+            PyErr_SetRaisedException(raised);
+        }
+    };
+    busy = true;
+    Release release{kept};
+    return walk_with(*kept, data, length, ascii);
 }
 
 PyObject* split(PyObject* decoded_sequence) noexcept {
