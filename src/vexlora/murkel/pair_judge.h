@@ -2,6 +2,7 @@
 #pragma once
 
 #include "murkel/walk_records.h"
+#include "shared/pair_call.h"
 
 namespace vx::murkel::driver {
 
@@ -11,11 +12,8 @@ namespace vx::murkel::driver {
 // and the dictionary lookup skipped; the call itself goes through whatever
 // is bound, as every caller's would.
 //
-// The memoizing wrapper takes its arguments as a tuple (and uses that tuple
-// as its key), so a call through it would build and free one tuple per
-// block change. The walk keeps one argument tuple and refills it in place
-// whenever nobody else holds it, which is the case after every memo hit;
-// after a miss the memo keeps it as a key and a new one is made.
+// The call goes through a PairCaller, which spares the memoizing wrapper
+// one argument tuple per block change.
 
 class Judge {
 public:
@@ -29,17 +27,7 @@ public:
             return -1;
         }
         Ref held = Ref::borrow(func);  // the call may rebind the global
-        Ref result;
-        if (PyVectorcall_Function(func) != nullptr) {
-            PyObject* args[] = {prev, cur};
-            result = Ref::steal(PyObject_Vectorcall(func, args, 2, nullptr));
-        } else {
-            PyObject* args = arguments(prev, cur);
-            if (args == nullptr) {
-                return -1;
-            }
-            result = Ref::steal(PyObject_Call(func, args, nullptr));
-        }
+        Ref result = Ref::steal(call_(func, prev, cur));
         if (!result) {
             return -1;
         }
@@ -53,22 +41,6 @@ public:
     }
 
 private:
-    // The tuple (prev, cur), borrowed from args_.
-    PyObject* arguments(PyObject* prev, PyObject* cur) noexcept {
-        PyObject* args = args_.get();
-        if (args == nullptr || Py_REFCNT(args) != 1) {
-            args_ = Ref::steal(PyTuple_Pack(2, prev, cur));
-            return args_.get();
-        }
-        // Ours alone: no dictionary holds it, so refilling it is invisible.
-        Py_SETREF(PyTuple_GET_ITEM(args, 0), Py_NewRef(prev));
-        Py_SETREF(PyTuple_GET_ITEM(args, 1), Py_NewRef(cur));
-        if (!PyObject_GC_IsTracked(args)) {
-            PyObject_GC_Track(args);  // the collector may have untracked it as atomic
-        }
-        return args;
-    }
-
     // Borrowed; kept alive by func_.
     PyObject* resolve() noexcept {
         if (func_ && namespace_watcher >= 0 && epoch_ == namespace_epoch) [[likely]] {
@@ -91,7 +63,7 @@ private:
 
     Ref func_;
     Ref fallback_;
-    Ref args_;
+    PairCaller call_;
     uint64_t epoch_ = 0;
 };
 

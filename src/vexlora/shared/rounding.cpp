@@ -1,38 +1,17 @@
 #include "shared/rounding.h"
 
 #include <cmath>
-#include <cstring>
 
+#include "shared/builtin_function.h"
 #include "shared/pyref.h"
 
 namespace vx {
 
 namespace {
 
-// The C function behind the interpreter's built-in round(), found in the
-// builtins module's own method table (a rebound builtins.round is a
-// different function), or nullptr when it cannot be found.
-PyCFunction builtin_round_impl() noexcept {
-    static bool searched = false;
-    static PyCFunction impl = nullptr;
-    if (!searched) {
-        searched = true;
-        PyObject* builtins = PyImport_AddModule("builtins");  // borrowed
-        PyModuleDef* def = builtins != nullptr ? PyModule_GetDef(builtins) : nullptr;
-        for (PyMethodDef* m = def != nullptr ? def->m_methods : nullptr; m != nullptr && m->ml_name != nullptr; ++m) {
-            if (std::strcmp(m->ml_name, "round") == 0) {
-                impl = m->ml_meth;
-                break;
-            }
-        }
-        PyErr_Clear();
-    }
-    return impl;
-}
-
 bool is_builtin_round(PyObject* fn) noexcept {
-    PyCFunction impl = builtin_round_impl();
-    return impl != nullptr && PyCFunction_Check(fn) && PyCFunction_GetFunction(fn) == impl;
+    static BuiltinFunction round("round");
+    return round.is(fn);
 }
 
 // round(value, digits) for 0 <= digits <= 6 when the answer is certain

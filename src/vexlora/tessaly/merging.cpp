@@ -40,6 +40,36 @@ PyObject* raise_not_iterable() noexcept {
     return nullptr;
 }
 
+// The common case decided without Python calls: every element an exact
+// pair whose name is an exact str without an em dash (so `replace` would
+// give the name back unchanged), no two names equal. The list then comes back
+// as it is. False when the general walk must decide.
+bool plainly_distinct(PyObject* results) noexcept {
+    constexpr Py_ssize_t kMostPairs = 64;
+    const Py_ssize_t n = PyList_GET_SIZE(results);
+    if (n > kMostPairs) {
+        return false;
+    }
+    PyObject* names[kMostPairs];
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PyList_GET_ITEM(results, i);
+        if (!PyTuple_CheckExact(item) || PyTuple_GET_SIZE(item) != 2) {
+            return false;
+        }
+        PyObject* name = PyTuple_GET_ITEM(item, 0);
+        if (!PyUnicode_CheckExact(name) || PyUnicode_FindChar(name, 0x2014, 0, PyUnicode_GET_LENGTH(name), 1) != -1) {
+            return false;
+        }
+        for (Py_ssize_t j = 0; j < i; ++j) {
+            if (names[j] == name || PyUnicode_Compare(names[j], name) == 0) {
+                return false;
+            }
+        }
+        names[i] = name;
+    }
+    return true;
+}
+
 PyObject* filter(PyObject* results) noexcept {
     if (results == Py_None) {
         return raise_not_iterable();
@@ -47,6 +77,9 @@ PyObject* filter(PyObject* results) noexcept {
     if (!PyList_CheckExact(results)) {
         raise_arg_type("results", "list", results);
         return nullptr;
+    }
+    if (plainly_distinct(results)) {
+        return Py_NewRef(results);
     }
     static PyObject* em_dash = nullptr;
     static PyObject* empty = nullptr;

@@ -2,6 +2,10 @@
 // the final ordering, highest ratio first.
 #pragma once
 
+#include <cmath>
+#include <cstring>
+
+#include "shared/builtin_function.h"
 #include "shared/pyref.h"
 #include "tessaly/state.h"
 
@@ -18,13 +22,72 @@ inline PyObject* language_name(int language) noexcept {
     return PyList_GET_ITEM(names, language);
 }
 
+// Is `obj` the itemgetter class of the operator module (an immutable type
+// of that name, which Python code cannot make)?
+inline bool is_operator_itemgetter(PyObject* obj) noexcept {
+    if (!PyType_Check(obj)) {
+        return false;
+    }
+    const auto* type = reinterpret_cast<PyTypeObject*>(obj);
+    return (type->tp_flags & Py_TPFLAGS_IMMUTABLETYPE) != 0 && std::strcmp(type->tp_name, "operator.itemgetter") == 0;
+}
+
+// What sorted(pairs, key=itemgetter(1), reverse=True) returns, computed
+// here when every element is an exact pair whose second item is an exact
+// float other than NaN (the driver's own results): a new list, stable, by
+// ratio descending. nullptr, with nothing raised, when the call must do it.
+inline PyObject* sorted_pairs_by_float(PyObject* pairs) noexcept {
+    constexpr Py_ssize_t kMostPairs = 256;
+    const Py_ssize_t n = PyList_GET_SIZE(pairs);
+    if (n > kMostPairs) {
+        return nullptr;
+    }
+    PyObject* items[kMostPairs];
+    double keys[kMostPairs];
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PyList_GET_ITEM(pairs, i);
+        if (!PyTuple_CheckExact(item) || PyTuple_GET_SIZE(item) != 2 || !PyFloat_CheckExact(PyTuple_GET_ITEM(item, 1))) {
+            return nullptr;
+        }
+        const double key = PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(item, 1));
+        if (std::isnan(key)) {
+            return nullptr;
+        }
+        // Insertion sort: a stable descending order; result lists are short.
+        Py_ssize_t j = i;
+        while (j > 0 && keys[j - 1] < key) {
+            keys[j] = keys[j - 1];
+            items[j] = items[j - 1];
+            --j;
+        }
+        keys[j] = key;
+        items[j] = item;
+    }
+    PyObject* sorted = PyList_New(n);
+    if (sorted == nullptr) {
+        return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyList_SET_ITEM(sorted, i, Py_NewRef(items[i]));
+    }
+    return sorted;
+}
+
 // sorted(pairs, key=itemgetter(1), reverse=True): new list or nullptr. The
 // key comes from the module's `itemgetter`, looked up at each call; the sort
-// is stable, so equal ratios keep their order.
+// is stable, so equal ratios keep their order. With the built-in sorted and
+// the operator module's itemgetter, the driver's results are sorted here.
 inline PyObject* sorted_by_ratio(PyObject* pairs) noexcept {
+    static BuiltinFunction builtin_sorted("sorted");
     Ref itemgetter = Ref::steal(get_global(g.names.n_itemgetter));
     if (!itemgetter) {
         return nullptr;
+    }
+    if (PyList_CheckExact(pairs) && is_operator_itemgetter(itemgetter.get()) && builtin_sorted.is(g.builtin_sorted)) {
+        PyObject* sorted = sorted_pairs_by_float(pairs);
+        if (sorted != nullptr || PyErr_Occurred()) {
+            return sorted;
+        }
     }
     Ref one = Ref::steal(PyLong_FromLong(1));
     if (!one) {

@@ -25,6 +25,7 @@
 
 #include "shared/args.h"
 #include "shared/errors.h"
+#include "shared/pair_call.h"
 #include "shared/pyref.h"
 #include "tessaly/functions.h"
 #include "tessaly/records.h"
@@ -453,8 +454,7 @@ private:
             if (!judge) {
                 return nullptr;
             }
-            PyObject* args[] = {key, range};
-            Ref verdict = Ref::steal(PyObject_Vectorcall(judge.get(), args, 2, nullptr));
+            Ref verdict = Ref::steal(call_judge_(judge.get(), key, range));
             python_ran();
             if (!verdict) {
                 return nullptr;
@@ -537,6 +537,7 @@ private:
     static constexpr size_t kKeptEntries = 8192;
 
     PyObject* ascii_ = nullptr;  // the validated _ASCII_CHAR_INFO list, held by the caller
+    PairCaller call_judge_;
     Char scratch_[1] = {};
     uint32_t epoch_ = 1;
     Entry direct_[kDirect];      // entries of the code points below kDirect

@@ -1,0 +1,55 @@
+// Calling a two-argument function, such as the memoized block-pair judge,
+// many times in a row.
+//
+// A callable without vectorcall (the memoizing wrapper is one) takes its
+// arguments as a tuple, which the wrapper also uses as its memo key; calling
+// it through the generic path would build and free one tuple per call. The
+// caller keeps one argument tuple and refills it in place whenever nobody
+// else holds it, which is the case after every memo hit; after a miss the
+// memo keeps it as a key and a new one is made.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "shared/pyref.h"
+
+namespace vx {
+
+class PairCaller {
+public:
+    PairCaller() = default;
+    PairCaller(const PairCaller&) = delete;
+    PairCaller& operator=(const PairCaller&) = delete;
+
+    // func(first, second): a new reference, or nullptr with an exception.
+    PyObject* operator()(PyObject* func, PyObject* first, PyObject* second) noexcept {
+        if (PyVectorcall_Function(func) != nullptr) {
+            PyObject* args[] = {first, second};
+            return PyObject_Vectorcall(func, args, 2, nullptr);
+        }
+        PyObject* args = arguments(first, second);
+        return args != nullptr ? PyObject_Call(func, args, nullptr) : nullptr;
+    }
+
+private:
+    // The tuple (first, second), borrowed from args_.
+    PyObject* arguments(PyObject* first, PyObject* second) noexcept {
+        PyObject* args = args_.get();
+        if (args == nullptr || Py_REFCNT(args) != 1) {
+            args_ = Ref::steal(PyTuple_Pack(2, first, second));
+            return args_.get();
+        }
+        // Ours alone: no dictionary holds it, so refilling it is invisible.
+        Py_SETREF(PyTuple_GET_ITEM(args, 0), Py_NewRef(first));
+        Py_SETREF(PyTuple_GET_ITEM(args, 1), Py_NewRef(second));
+        if (!PyObject_GC_IsTracked(args)) {
+            PyObject_GC_Track(args);  // the collector may have untracked it as atomic
+        }
+        return args;
+    }
+
+    Ref args_;
+};
+
+}  // namespace vx
