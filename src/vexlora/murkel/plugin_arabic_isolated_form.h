@@ -21,13 +21,6 @@ struct ArabicIsolatedFormTraits {
     }
 
     // The isolated-form bit has no field of its own in the record.
-    static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
-        bump(self->_character_count);
-        if ((info->flags & g.ARABIC_ISOLATED_FORM) != 0) {
-            bump(self->_isolated_form_count);
-        }
-        return 0;
-    }
 
     static void feed_bits(Object* self, uint32_t word) noexcept {
         bump(self->_character_count);

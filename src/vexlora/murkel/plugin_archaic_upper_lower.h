@@ -28,45 +28,8 @@ struct ArchaicUpperLowerTraits {
         self->_current_ascii_only = 1;
     }
 
-    static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
-        const bool separator = !info->alpha || !info->case_variable;
-        if (separator && self->_character_count_since_last_sep > 0) {
-            // Close the run. Long runs, runs ending in a digit and pure ASCII
-            // runs keep nothing.
-            if (self->_character_count_since_last_sep <= kLongestRun && !info->digit && !self->_current_ascii_only) {
-                bump(self->_successive_upper_lower_count_final, self->_successive_upper_lower_count);
-            }
-            self->_successive_upper_lower_count = 0;
-            self->_buf = 0;
-            self->_character_count_since_last_sep = 0;
-            bump(self->_character_count);
-            self->_current_ascii_only = 1;
-            return 0;
-        }
-        if (self->_current_ascii_only && !info->is_ascii) {
-            self->_current_ascii_only = 0;
-        }
-        if (self->_character_count_since_last_sep > 0) {
-            const bool flip = (info->upper && self->_last_alpha_seen_lower) || (info->lower && self->_last_alpha_seen_upper);
-            if (!flip) {
-                self->_buf = 0;
-            } else if (self->_buf) {
-                // Two flips in a row count; a lone flip stays pending.
-                bump(self->_successive_upper_lower_count, 2);
-                self->_buf = 0;
-            } else {
-                self->_buf = 1;
-            }
-        }
-        bump(self->_character_count);
-        bump(self->_character_count_since_last_sep);
-        self->_last_alpha_seen_upper = info->upper;
-        self->_last_alpha_seen_lower = info->lower;
-        return 0;
-    }
-
-    // The same update from the driver's record bits; the flip bookkeeping
-    // inside a run is plain selects.
+    // The rule, over the record bits; the flip bookkeeping inside a run is
+    // plain selects.
     static void feed_bits(Object* self, uint32_t word) noexcept {
         const int32_t run = self->_character_count_since_last_sep;
         if ((word & bits::kCaseSeparator) != 0 && run > 0) {

@@ -21,14 +21,6 @@ struct CjkUncommonTraits {
         self->_uncommon_count = 0;
     }
 
-    static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
-        bump(self->_character_count);
-        if (!info->common_cjk) {
-            bump(self->_uncommon_count);
-        }
-        return 0;
-    }
-
     static void feed_bits(Object* self, uint32_t word) noexcept {
         bump(self->_character_count);
         bump(self->_uncommon_count, 1 - bits::bit(word, bits::kCommonCjk));

@@ -116,32 +116,8 @@ struct SuperWeirdWordTraits {
         clear_word(self);
     }
 
-    static int feed(Object* self, Py_UCS4 cp, const CharInfoObject* info) noexcept {
-        if (info->alpha) {
-            add_letter(self, info);
-            return 0;
-        }
-        if (self->_buffer_length == 0) {
-            return 0;
-        }
-        if (info->is_sentence_open_punctuation || (info->is_superscript && self->_buffer_has_internal_ligature)) {
-            self->_is_current_word_bad = 1;
-            self->_is_current_word_invalid = 1;
-        }
-        if (info->space || info->punct || info->sep) {
-            end_word(self);
-        } else if (!bits::is_word_joiner(cp) && !info->digit && info->sym) {
-            // A symbol inside a word makes it bad and counts in its length.
-            self->_is_current_word_bad = 1;
-            bump(self->_buffer_length);
-            self->_buffer_last_char_upper = 0;
-            self->_buffer_last_char_accentuated = 0;
-        }
-        return 0;
-    }
-
-    // The same update from the driver's record bits. A letter is plain
-    // selects and adds; only the end of a word branches.
+    // The rule, over the record bits. A letter is plain selects and adds;
+    // only the end of a word branches.
     static void feed_bits(Object* self, uint32_t word) noexcept {
         using bits::bit;
         if ((word & bits::kAlpha) != 0) {

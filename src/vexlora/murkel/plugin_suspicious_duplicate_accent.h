@@ -50,11 +50,7 @@ struct SuspiciousDuplicateAccentTraits {
         return PyObject_RichCompareBool(left.get(), right.get(), Py_EQ);
     }
 
-    static int feed(Object* self, Py_UCS4, CharInfoObject* info) noexcept {
-        return feed_with(self, info, info->accentuated != 0);
-    }
-
-    // The driver's form: `accentuated` comes from the record bits.
+    // `accentuated` comes from the record bits.
     static int feed_bits(Object* self, uint32_t word, CharInfoObject* info) noexcept {
         return feed_with(self, info, (word & bits::kAccentuated) != 0);
     }

@@ -23,21 +23,6 @@ struct SuspiciousKatakanaTraits {
         self->_uncommon_cjk_count = 0;
     }
 
-    static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
-        if (info->is_katakana) {
-            bump(self->_katakana_count);
-            if (info->is_halfwidth_katakana) {
-                bump(self->_halfwidth_katakana_count);
-            }
-        } else {
-            bump(self->_cjk_count);
-            if (!info->common_cjk) {
-                bump(self->_uncommon_cjk_count);
-            }
-        }
-        return 0;
-    }
-
     static void feed_bits(Object* self, uint32_t word) noexcept {
         if ((word & bits::kKatakana) != 0) {
             bump(self->_katakana_count);

@@ -10,6 +10,7 @@
 #include "murkel/state.h"
 #include "shared/errors.h"
 #include "shared/pyref.h"
+#include "shared/str_equal.h"
 
 namespace vx::murkel {
 
@@ -82,32 +83,17 @@ struct SuspiciousRangeTraits {
         return 0;
     }
 
-    static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
+    // feed_info's form: the judge is looked up by name at each block change.
+    static int feed(Object* self, Py_UCS4 cp, const CharInfoObject* info) noexcept {
         JudgeByName judge;
-        return feed_with(self, info->space || info->punct || info->safe, field_or_none(info->range), judge);
+        return feed_bits(self, bits::of(cp, info), field_or_none(info->range), judge);
     }
 
-    // The driver's form: the chain break comes from the record bits, the
-    // block name from the driver's copy of the record's field.
+    // The chain break comes from the record bits, the block name from the
+    // record's field.
     template <class Judge>
     static int feed_bits(Object* self, uint32_t word, PyObject* range, Judge& judge) noexcept {
         return feed_with(self, (word & bits::kChainBreak) != 0, range, judge);
-    }
-
-    // Two exact str hold the same text. Cheaper than an ordering comparison
-    // for the common unequal pair, whose lengths or hashes usually differ.
-    static bool same_text(PyObject* a, PyObject* b) noexcept {
-        const Py_ssize_t length = PyUnicode_GET_LENGTH(a);
-        if (length != PyUnicode_GET_LENGTH(b) || PyUnicode_KIND(a) != PyUnicode_KIND(b)) {
-            return false;
-        }
-        const Py_hash_t ha = reinterpret_cast<PyASCIIObject*>(a)->hash;
-        const Py_hash_t hb = reinterpret_cast<PyASCIIObject*>(b)->hash;
-        if (ha != -1 && hb != -1 && ha != hb) {
-            return false;
-        }
-        return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b),
-                           static_cast<size_t>(length) * PyUnicode_KIND(a)) == 0;
     }
 
     // The update for the cases that need neither the judge nor a Python

@@ -20,14 +20,6 @@ struct TooManyAccentuatedTraits {
         self->_accentuated_count = 0;
     }
 
-    static int feed(Object* self, Py_UCS4, const CharInfoObject* info) noexcept {
-        bump(self->_character_count);
-        if (info->accentuated) {
-            bump(self->_accentuated_count);
-        }
-        return 0;
-    }
-
     static void feed_bits(Object* self, uint32_t word) noexcept {
         bump(self->_character_count);
         bump(self->_accentuated_count, bits::bit(word, bits::kAccentuated));

@@ -29,20 +29,7 @@ struct TooManySymbolOrPunctuationTraits {
         self->_character_count = 0;
     }
 
-    static int feed(Object* self, Py_UCS4 cp, const CharInfoObject* info) noexcept {
-        bump(self->_character_count);
-        if (cp != self->_last_printable_char && !info->safe) {
-            if (info->punct) {
-                bump(self->_punctuation_count);
-            } else if (!info->digit && info->sym && !info->emoticon) {
-                bump(self->_symbol_count, 2);
-            }
-        }
-        self->_last_printable_char = cp;
-        return 0;
-    }
-
-    // The same update from the driver's record bits, without branches.
+    // The rule, over the record bits, without branches.
     static void feed_bits(Object* self, Py_UCS4 cp, uint32_t word) noexcept {
         bump(self->_character_count);
         const int32_t fresh = cp != self->_last_printable_char ? 1 : 0;

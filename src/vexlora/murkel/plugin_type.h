@@ -12,8 +12,15 @@
 //       static constexpr bool kHasReference = false;    // true: takes part in GC
 //       static void construct(Object*);   // __init__: construction values
 //       static void reset(Object*);       // reset(): what it clears
+//       // The plugin's rule, written once over the record bits (record_bits.h);
+//       // the driver feeds it the bits it keeps, feed_info the bits of the
+//       // record it is given. One of:
+//       static void feed_bits(Object*, uint32_t word);
+//       static void feed_bits(Object*, Py_UCS4 cp, uint32_t word);
+//       static int feed_bits(Object*, uint32_t word, CharInfoObject*);  // 0, or -1 with exception
+//       // or, when the rule needs more than the bits and the record:
 //       static int feed(Object*, Py_UCS4, CharInfoObject*);  // 0, or -1 with exception
-//                                                              // and its own "._feed" traceback entry
+//       // (a failing update adds its own "._feed" traceback entry)
 //       static double ratio(const Object*);
 //       // kHasReference only: set the reference fields to None at
 //       // allocation, visit them, and clear them (back to None)
@@ -28,6 +35,7 @@
 #include <string_view>
 
 #include "murkel/plugin_base.h"
+#include "murkel/record_bits.h"
 #include "murkel/registry.h"
 #include "murkel/state.h"
 #include "shared/args.h"
@@ -64,13 +72,29 @@ struct ConcretePlugin {
         return false;
     }
 
+    // The update feed_info and _feed perform: the plugin's rule, fed the
+    // bits of the record.
+    static int update(Object* self, Py_UCS4 cp, CharInfoObject* info) noexcept {
+        if constexpr (requires(Object* o, Py_UCS4 c, CharInfoObject* i) { Traits::feed(o, c, i); }) {
+            return Traits::feed(self, cp, info);
+        } else if constexpr (requires(Object* o, uint32_t w, CharInfoObject* i) { Traits::feed_bits(o, w, i); }) {
+            return Traits::feed_bits(self, bits::of(cp, info), info);
+        } else if constexpr (requires(Object* o, Py_UCS4 c, uint32_t w) { Traits::feed_bits(o, c, w); }) {
+            Traits::feed_bits(self, cp, bits::of(cp, info));
+            return 0;
+        } else {
+            Traits::feed_bits(self, bits::of(cp, info));
+            return 0;
+        }
+    }
+
     // Slot 1: convert the character, then perform the update.
     static int slot_feed_info(MessDetectorPluginObject* self, PyObject* character, CharInfoObject* info, int) noexcept {
         Py_UCS4 cp = 0;
         if (!check_info(info) || !public_codepoint(character, &cp)) {
             return -1;
         }
-        return Traits::feed(cast(self), cp, info);
+        return update(cast(self), cp, info);
     }
     static int slot_reset(MessDetectorPluginObject* self, int) noexcept {
         Traits::reset(cast(self));
@@ -83,7 +107,7 @@ struct ConcretePlugin {
             VX_TRACEBACK(where("_feed").c_str());
             return -1;
         }
-        return Traits::feed(cast(self), cp, info);
+        return update(cast(self), cp, info);
     }
     static double slot_ratio(MessDetectorPluginObject* self) noexcept { return Traits::ratio(cast(self)); }
 

@@ -13,9 +13,6 @@ struct UnprintableTraits {
     static constexpr const char* kName = "UnprintablePlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = false;
-    static constexpr Py_UCS4 kEscape = 0x1B;
-    static constexpr Py_UCS4 kSubstitute = 0x1A;
-    static constexpr Py_UCS4 kByteOrderMark = 0xFEFF;
 
     static void construct(Object* self) noexcept {
         self->_unprintable_count = 0;
@@ -29,23 +26,6 @@ struct UnprintableTraits {
         self->_has_escape = 0;
     }
 
-    // SUB and BOM are common harmless leftovers of conversions, never noise.
-    static bool is_unprintable(Py_UCS4 cp, const CharInfoObject* info) noexcept {
-        return !info->printable && !info->space && cp != kSubstitute && cp != kByteOrderMark;
-    }
-
-    static int feed(Object* self, Py_UCS4 cp, const CharInfoObject* info) noexcept {
-        if (cp == kEscape) {
-            self->_has_escape = 1;
-        }
-        if (is_unprintable(cp, info)) {
-            bump(self->_unprintable_count);
-        }
-        bump(self->_character_count);
-        return 0;
-    }
-
-    // The same update from the driver's record bits.
     static void feed_bits(Object* self, uint32_t word) noexcept {
         self->_has_escape = (word & bits::kEscape) != 0 ? 1 : self->_has_escape;
         bump(self->_unprintable_count, bits::bit(word, bits::kUnprintable));

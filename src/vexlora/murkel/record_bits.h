@@ -19,7 +19,8 @@ namespace vx::murkel::bits {
 enum : uint32_t {
     kKnown = 1u << 0,           // the word has been computed
     kPrintable = 1u << 1,
-    kUnprintable = 1u << 2,     // neither printable nor space, and not SUB or BOM
+    kUnprintable = 1u << 2,     // neither printable nor space, and not SUB or BOM (harmless
+                                //   leftovers of conversions, never noise)
     kEscape = 1u << 3,          // the code point is ESC
     kCountedPunct = 1u << 4,    // punct and not safe
     kCountedSymbol = 1u << 5,   // sym, not safe, punct, digit nor emoticon

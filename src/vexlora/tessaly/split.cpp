@@ -27,6 +27,7 @@
 #include "shared/errors.h"
 #include "shared/pair_call.h"
 #include "shared/pyref.h"
+#include "shared/str_equal.h"
 #include "tessaly/functions.h"
 #include "tessaly/records.h"
 
@@ -436,6 +437,9 @@ private:
     int ranges_equal(PyObject* a, PyObject* b) noexcept {
         if (a == b) {
             return 1;
+        }
+        if (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b)) {
+            return same_text(a, b) ? 1 : 0;
         }
         const int equal = PyObject_RichCompareBool(a, b, Py_EQ);
         if (!PyUnicode_CheckExact(a) || !PyUnicode_CheckExact(b)) {
