@@ -2,7 +2,8 @@
 
 Each module exposes run(texts) -> list of dicts (one per row, same keys in
 every row). Usage: ./dev bench [name ...] to run only modules whose name
-contains one of the given words.
+contains one of the given words; --size N builds texts of N characters
+instead of about one million (quicker, for a loaded machine).
 """
 
 from __future__ import annotations
@@ -40,10 +41,15 @@ def print_table(title: str, rows: list[dict]) -> None:
 
 def main(argv: list[str]) -> int:
     wanted = argv[1:]
+    size = text_builder.TARGET_CHARACTERS
+    if "--size" in wanted:
+        at = wanted.index("--size")
+        size = int(wanted[at + 1])
+        del wanted[at:at + 2]
     paths = sorted(HERE.glob("bench_*.py"))
     if wanted:
         paths = [p for p in paths if any(w in p.stem for w in wanted)]
-    texts = text_builder.build()
+    texts = text_builder.build(size)
     for path in paths:
         module = load(path)
         print_table(path.stem, module.run(texts))

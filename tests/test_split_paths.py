@@ -109,3 +109,16 @@ def test_record_built_mid_call_can_change_the_ascii_table():
             return _real(ch)
     """)
     assert out.strip() == "['aaq']"
+
+
+def test_calls_after_a_text_of_very_many_distinct_letters():
+    # The split keeps its table of records between calls and drops it once it
+    # has grown past its bound; the calls after that start from an empty table.
+    check_python("""
+        from vexlora.tessaly import alpha_unicode_split
+        short = ["Привет, мир", "日本語の文章", "Ünïcödé ÀÉÎ", "ab\\u4e00cd"]
+        expected = [alpha_unicode_split(text) for text in short]
+        alpha_unicode_split("".join(chr(cp) for cp in range(0x4E00, 0x4E00 + 9000)))
+        for _ in range(3):
+            assert [alpha_unicode_split(text) for text in short] == expected
+    """)

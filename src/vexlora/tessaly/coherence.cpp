@@ -241,14 +241,7 @@ int alphabet_language_ids(const uint32_t* cps, Py_ssize_t d, bool ignore_non_lat
         if (kAlphabetShare > ratio) {
             continue;
         }
-        int pos = count;
-        while (pos > 0 && ratios[pos - 1] < ratio) {
-            ratios[pos] = ratios[pos - 1];
-            out[pos] = out[pos - 1];
-            --pos;
-        }
-        ratios[pos] = ratio;
-        out[pos] = static_cast<uint8_t>(language);
+        insert_descending(ratios, out, count, ratio, static_cast<uint8_t>(language));
         ++count;
     }
     return count;

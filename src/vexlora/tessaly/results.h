@@ -22,6 +22,21 @@ inline PyObject* language_name(int language) noexcept {
     return PyList_GET_ITEM(names, language);
 }
 
+// Insert (key, value) into the first `count` entries of two parallel arrays
+// kept in descending key order, after every entry whose key is greater or
+// equal: entries with equal keys keep their order of insertion.
+template <class Key, class Value>
+inline void insert_descending(Key* keys, Value* values, Py_ssize_t count, Key key, Value value) noexcept {
+    Py_ssize_t j = count;
+    while (j > 0 && keys[j - 1] < key) {
+        keys[j] = keys[j - 1];
+        values[j] = values[j - 1];
+        --j;
+    }
+    keys[j] = key;
+    values[j] = value;
+}
+
 // Is `obj` the itemgetter class of the operator module (an immutable type
 // of that name, which Python code cannot make)?
 inline bool is_operator_itemgetter(PyObject* obj) noexcept {
@@ -53,15 +68,8 @@ inline PyObject* sorted_pairs_by_float(PyObject* pairs) noexcept {
         if (std::isnan(key)) {
             return nullptr;
         }
-        // Insertion sort: a stable descending order; result lists are short.
-        Py_ssize_t j = i;
-        while (j > 0 && keys[j - 1] < key) {
-            keys[j] = keys[j - 1];
-            items[j] = items[j - 1];
-            --j;
-        }
-        keys[j] = key;
-        items[j] = item;
+        // Insertion sort: result lists are short.
+        insert_descending(keys, items, i, key, item);
     }
     PyObject* sorted = PyList_New(n);
     if (sorted == nullptr) {

@@ -167,7 +167,7 @@ public:
                 e = Entry{};
             }
             entries_.clear();
-            slots_.clear();
+            std::vector<Slot>().swap(slots_);
             std::vector<Ref> owned;
             owned.swap(owned_);
         }
@@ -243,8 +243,8 @@ private:
     // scratch character without advancing, and leaves every letter to the
     // slow path, as no letter's `fast` equals the marker.
     Hot load_hot() noexcept {
-        Hot hot{epoch_, reinterpret_cast<PyObject*>(&no_range_marker), scratch_, scratch_ + 1, slots_.data(),
-                slots_.empty() ? 0 : slots_.size() - 1,
+        Hot hot{epoch_, reinterpret_cast<PyObject*>(&no_range_marker), scratch_, scratch_ + 1,
+                slots_.empty() ? nullptr : slots_.data(), slots_.empty() ? 0 : slots_.size() - 1,
                 PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr};
         if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
             Layer<Char>& layer = layers_[previous_layer_];
