@@ -405,7 +405,7 @@ class Chaos:
                 referrers = gc.get_referrers(obj)
                 self.scratch.append(referrers)
                 for r in referrers:
-                    if id(r) in seen or type(r) not in (dict, list) or any(r is s for s in self.scratch):
+                    if id(r) in seen or type(r) not in (dict, list) or self.is_scratch(r):
                         continue
                     seen.add(id(r))
                     step.append(r)
@@ -420,20 +420,39 @@ class Chaos:
             victim = self.pick(candidates)
             trace(f"{'  ' * self.depth}  clear {type(victim).__name__} of {len(victim)}")
             victim.clear()
+        # Fill the interpreter's free lists of lists and dicts, so that a
+        # container freed from now on goes back to the allocator (where the
+        # sanitizer watches it) instead of waiting there for reuse.
+        spare = [[] for _ in range(100)]
+        spare += [{} for _ in range(100)]
+        del spare
+
+    # No generator expressions or lambdas in the walk: their closure cells
+    # would show up among the referrers.
+    def is_scratch(self, obj) -> bool:
+        for s in self.scratch:
+            if s is obj:
+                return True
+        return False
 
     def holders(self, container):
         """What holds the container (as far as the collector sees), or None
         when it is held by a module, a class, a function, a frame or the chaos."""
         referrers = gc.get_referrers(container)
         self.scratch.append(referrers)
+        held = []
+        self.scratch.append(held)
         try:
-            held = [r for r in referrers if not any(r is s for s in self.scratch)]
-            if any(isinstance(r, (types.ModuleType, type, types.FunctionType, types.FrameType, types.CellType,
-                                  types.GeneratorType, Chaos)) or r is self.records or r is self.texts for r in held):
-                return None
+            for r in referrers:
+                if self.is_scratch(r):
+                    continue
+                if (isinstance(r, (types.ModuleType, type, types.FunctionType, types.FrameType, types.CellType,
+                                   types.GeneratorType, Chaos)) or r is self.records or r is self.texts):
+                    return None
+                held.append(r)
             return held
         finally:
-            del self.scratch[-1]
+            del self.scratch[-2:]
 
     def do_raise(self, where, objs):
         raise Boom(where)

@@ -24,6 +24,7 @@ from __future__ import annotations
 import argparse
 import faulthandler
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -77,6 +78,17 @@ def read_progress(path: str) -> int:
     with open(path, "rb") as f:
         data = f.read(8)
     return struct.unpack("<q", data)[0] if len(data) == 8 else -1
+
+
+def native_site(report: str) -> str:
+    """The sanitizer's first frame in our sources, and the kind of error."""
+    kind = re.search(r"AddressSanitizer: ([\w-]+)|runtime error: ([^\n]+)", report)
+    frame = re.search(r"#\d+ 0x[0-9a-f]+ in (.+?) /\S*?/src/vexlora/(\S+)", report)
+    if not kind and not frame:
+        return ""
+    what = (kind.group(1) or kind.group(2)) if kind else "?"
+    where = f"{frame.group(1)[:80]} {frame.group(2)}" if frame else "?"
+    return f"; {what} at {where}"
 
 
 def reproduce(seed: int, index: int, hostile: bool) -> str:
@@ -140,7 +152,7 @@ def supervise(cases: int, seed: int, jobs: int, hostile: bool = False) -> int:
                 known_seen[label] = known_seen.get(label, 0) + 1
             flag = " --hostile" if hostile else ""
             print(f"CRASH [{label or 'NEW'}] in case {s}:{at} (exit {proc.returncode}); "
-                  f"reproduce with --case {s}:{at}{flag} --trace", flush=True)
+                  f"reproduce with --case {s}:{at}{flag} --trace{native_site(again)}", flush=True)
             print("\n".join(output.splitlines()[-25:]), flush=True)
             lines = again.splitlines()
             steps = [line for line in lines if not line.startswith(("  File", "Current thread", "Fatal Python"))]
