@@ -16,6 +16,10 @@ garbage collector. A hostile case wraps those in hooks that, at random:
   `gc.get_referrers` up from the hook's arguments),
 - raise, or re-enter an entry point (once in a while without limit, until
   `RecursionError`),
+- leave garbage cycles whose `__del__` and weakref callbacks run the chaos
+  (with a low collector threshold, any allocation in native code may run
+  them), or raise a signal from C so that its handler (more chaos) runs at
+  the next check inside native code,
 
 and then calls one entry point. The oracle: the process survives (the
 runner reports a crash with its case number), no sanitizer report, no
@@ -32,12 +36,15 @@ from __future__ import annotations
 
 import collections
 import contextlib
+import ctypes
+import functools
 import gc
-import math
+import signal
 import subprocess
 import sys
 import types
 import warnings
+import weakref
 
 import harness
 from harness import Boom, Fault, code_point, text
@@ -250,7 +257,34 @@ def fresh_ascii_table() -> list:
 
 REAL_PAGE_COUNT = len(murkel._CHAR_INFO_PAGES)
 
-ACTIONS = ["collect", "reinit", "setstate", "rebind", "clear", "raise", "reenter"]
+ACTIONS = ["collect", "reinit", "setstate", "rebind", "clear", "raise", "reenter", "plant"]
+
+# libc raise() called through ctypes (which runs no Python code after it):
+# the signal's Python handler then runs at the next check for signals, which
+# may be inside native code. `partial(RAISE, SIGUSR1)` stands in for a host
+# predicate: it answers 0 (false) whatever it is asked.
+RAISE = ctypes.CDLL(None)["raise"]
+RAISE.restype = ctypes.c_int
+SIGNALLING = functools.partial(RAISE, int(signal.SIGUSR1))
+PREDICATES = [(murkel, "is_punctuation"), (murkel, "is_symbol"), (murkel, "is_separator"), (murkel, "is_emoticon"),
+              (murkel, "is_suspiciously_successive_range"), (tessaly, "is_suspiciously_successive_range"),
+              (tessaly, "is_unicode_range_secondary"), (tessaly, "is_multi_byte_encoding")]
+
+
+class Finalizer:
+    """Garbage in a cycle: when the collector frees it, the chaos runs."""
+
+    def __init__(self, chaos, payload):
+        self.chaos, self.payload, self.cycle = chaos, payload, self
+
+    def __del__(self):
+        self.chaos.maybe("__del__", *self.payload)
+
+
+def weakref_callback(chaos, payload):
+    def callback(ref):
+        chaos.maybe("weakref callback", *payload)
+    return callback
 
 
 class Chaos:
@@ -457,6 +491,22 @@ class Chaos:
     def do_raise(self, where, objs):
         raise Boom(where)
 
+    def do_plant(self, where, objs):
+        """Cycles that run the chaos when collected, or a signal for later."""
+        k = self.src.below(4)
+        payload = tuple(o for o in objs if o is not None)[:4]
+        if k < 2:
+            for _ in range(1 + self.src.below(4)):
+                Finalizer(self, payload)
+        elif k == 2:
+            for _ in range(1 + self.src.below(4)):
+                anchor = Finalizer(self, ())
+                anchor.ref = weakref.ref(anchor, weakref_callback(self, payload))
+        else:
+            module, name = self.pick(PREDICATES)
+            setattr(module, name, SIGNALLING)
+        trace(f"{'  ' * self.depth}  plant {k}")
+
     def do_reenter(self, where, objs):
         entry = self.pick(REENTRIES)
         trace(f"{'  ' * self.depth}  reenter {entry.__name__}")
@@ -537,8 +587,10 @@ def install(src, chaos) -> None:
 # Entry points, each with the checks that hold whatever the host does.
 
 
-def case_text(src, chaos, limit=0) -> str:
+def case_text(src, chaos, limit=0, long=False) -> str:
     t = text(src, limit or src.pick([2, 8, 16, 40, 64]))
+    if long and src.chance(4):  # past the native checks for signals (every 64K characters)
+        t = (t or "a\u00e9") * (70_000 // max(len(t), 2) + 1)
     if src.chance(30):  # letters of two scripts, so that the layer judge runs
         t += src.pick(["a\u00e9b\u0430\u03b1c", "\u00e9t\u00e9 \u0436\u0438\u0437\u043d\u044c", "x\u4e00y\u3042"])
     chaos.texts.append(t)
@@ -546,7 +598,7 @@ def case_text(src, chaos, limit=0) -> str:
 
 
 def h_mess_ratio(src, chaos):
-    result = murkel.mess_ratio(case_text(src, chaos), *src.pick([(), (0.2,), (1.0,), (0.2, True)]))
+    result = murkel.mess_ratio(case_text(src, chaos, long=True), *src.pick([(), (0.2,), (1.0,), (0.2, True)]))
     if type(result) is not float or not result >= 0.0:
         raise Fault(f"mess_ratio returned {result!r}")
 
@@ -566,7 +618,7 @@ def check_layers(result):
 
 
 def h_split(src, chaos):
-    check_layers(tessaly.alpha_unicode_split(case_text(src, chaos)))
+    check_layers(tessaly.alpha_unicode_split(case_text(src, chaos, long=True)))
 
 
 def check_ranked(result, what):
@@ -580,7 +632,7 @@ def check_ranked(result, what):
 
 
 def h_coherence(src, chaos):
-    args = [case_text(src, chaos, src.pick([16, 40, 64, 120]))]
+    args = [case_text(src, chaos, src.pick([16, 40, 64, 120]), long=True)]
     if src.chance(50):
         args.append(src.pick([0.0, 0.1, 0.5]))
         if src.chance(30):
@@ -833,6 +885,17 @@ def prepare_process() -> None:
     collections, and no chaos on the interpreter's own tables)."""
     gc.collect()
     gc.freeze()
+    # A finalizer that raises is reported, not propagated: keep it in the trace.
+    sys.unraisablehook = lambda u: trace(f"unraisable in {u.object!r}: {u.exc_value!r}")
+
+
+def fill_free_lists() -> None:
+    """The same free-list state at the start of every case (the collector's
+    counts, and so where it runs, depend on it)."""
+    spare = [[] for _ in range(100)]
+    spare += [{} for _ in range(100)]
+    spare += [float(i) for i in range(200)]
+    del spare
 
 
 def run_case(src) -> None:
@@ -840,7 +903,13 @@ def run_case(src) -> None:
     SystemError and Fault are not (a crash ends the process)."""
     clear_memos()
     gc.collect()
+    fill_free_lists()
     chaos = Chaos(src)
+
+    def on_signal(signum, frame):
+        chaos.maybe("signal handler")
+
+    old_handler = signal.signal(signal.SIGUSR1, on_signal)
     entry = None
     roll = src.below(10_000)
     for rare, chances in RARE_ENTRIES:
@@ -868,6 +937,8 @@ def run_case(src) -> None:
     finally:
         chaos.closed = True
         gc.set_threshold(*_DEFAULT_THRESHOLDS)
+        signal.signal(signal.SIGUSR1, old_handler)
+        gc.collect()  # the planted cycles, while the chaos is closed
         harness._text_cap.pop()
         restore_modules()
         clear_memos()
