@@ -809,6 +809,7 @@ def h_deep_reentry(src, chaos):
 STARTUP_SNIPPET = r"""
 import gc, sys
 import vexlora.utils as u, vexlora.constant as c
+SAVED_U, SAVED_C = dict(u.__dict__), dict(c.__dict__)
 {patch}
 try:
     import vexlora.murkel as m
@@ -838,6 +839,23 @@ if t is not None:
             call()
         except Exception:
             pass
+# The host put right, and the modules imported again: what the first attempt
+# left behind must still fail cleanly, the new modules must work.
+u.__dict__.update(SAVED_U); c.__dict__.update(SAVED_C)
+old = [cls for cls in object.__subclasses__() if cls.__module__ == "vexlora.murkel"]
+for name in ("vexlora.tessaly", "vexlora.murkel"):
+    sys.modules.pop(name, None)
+try:
+    import vexlora.murkel as m2, vexlora.tessaly as t2
+    m2.mess_ratio("abc \u00e9t\u00e9"); t2.coherence_ratio("abc \u00e9t\u00e9 " * 4)
+except Exception as e:
+    print("second import:", type(e).__name__, e)
+for cls in old:
+    try:
+        cls("a") if cls.__name__ == "CharInfo" else cls().feed_info("a", m2.CharInfo("a"))
+    except Exception:
+        pass
+gc.collect()
 print("survived")
 """
 
@@ -877,6 +895,16 @@ RARE_ENTRIES = [(h_deep_chain, 2), (h_startup, 5), (h_deep_reentry, 100)]
 # Running cases.
 
 _DEFAULT_THRESHOLDS = gc.get_threshold()
+_DEFAULT_RECURSION_LIMIT = sys.getrecursionlimit()
+
+
+def traceback_frames() -> list:
+    frames = []
+    frame = sys._getframe(1)
+    while frame is not None:
+        frames.append(frame)
+        frame = frame.f_back
+    return frames
 STATS = collections.Counter()  # (entry, outcome): how often each case ended how
 
 
@@ -926,6 +954,8 @@ def run_case(src) -> None:
         threshold = src.pick([0, 1, 10, 700])
         if threshold:
             gc.set_threshold(threshold, 10, 10)
+        if src.chance(8):  # RecursionError wherever native code checks the depth
+            sys.setrecursionlimit(len(traceback_frames()) + src.pick([3, 8, 20, 60]))
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")
             entry(src, chaos)
@@ -936,6 +966,7 @@ def run_case(src) -> None:
         STATS[entry.__name__, type(exc).__name__] += 1
     finally:
         chaos.closed = True
+        sys.setrecursionlimit(_DEFAULT_RECURSION_LIMIT)
         gc.set_threshold(*_DEFAULT_THRESHOLDS)
         signal.signal(signal.SIGUSR1, old_handler)
         gc.collect()  # the planted cycles, while the chaos is closed
