@@ -113,6 +113,7 @@ def supervise(cases: int, seed: int, jobs: int, hostile: bool = False) -> int:
     faults = 0
     new_faults = 0
     known_seen = {}
+    completed = 0  # cases that ran to their end (or crashed)
     tmp = tempfile.mkdtemp(prefix="vexlora-fuzz-")
 
     def launch(task):
@@ -139,8 +140,19 @@ def supervise(cases: int, seed: int, jobs: int, hostile: bool = False) -> int:
             else:
                 known_seen[label] = known_seen.get(label, 0) + 1
             print(f"FAULT [{label or 'NEW'}] {block.strip()[:400]}", flush=True)
+        if proc.returncode == 1 and "FAULT " not in output:
+            # Exit 1 without a fault: the worker itself failed (it could not
+            # import the modules, say); its cases did not run.
+            new_faults += 1
+            crashes.append(f"{s}:{read_progress(path)}")
+            completed += max(0, read_progress(path) - start)
+            print(f"WORKER FAILED for cases {s}:{start}..{stop - 1}:\n" + "\n".join(output.splitlines()[-25:]),
+                  flush=True)
+        elif proc.returncode in (0, 1):
+            completed += stop - start
         if proc.returncode not in (0, 1):
             at = read_progress(path)
+            completed += at - start + 1
             crashes.append(f"{s}:{at}")
             again = reproduce(s, at, hostile)
             # The case run alone (its trace, and the crash report): what the
@@ -164,8 +176,8 @@ def supervise(cases: int, seed: int, jobs: int, hostile: bool = False) -> int:
             launch(pending.pop(0))
     shutil.rmtree(tmp, ignore_errors=True)
     elapsed = time.monotonic() - started
-    print(f"cases run: {cases}  crashes: {len(crashes)}  faults: {faults}  "
-          f"time: {elapsed:.0f} s  ({cases / max(elapsed, 1e-9):.0f} cases/s)", flush=True)
+    print(f"cases run: {completed} of {cases}  crashes: {len(crashes)}  faults: {faults}  "
+          f"time: {elapsed:.0f} s  ({completed / max(elapsed, 1e-9):.0f} cases/s)", flush=True)
     print(f"new: {new_faults}  known: " + (", ".join(f"{k} x{v}" for k, v in sorted(known_seen.items())) or "none"),
           flush=True)
     return 1 if crashes or faults else 0
