@@ -246,6 +246,75 @@ class HostileContainer:
         self.chaos.maybe("container.__contains__", item)
         return item in self.inner
 
+    def __iter__(self):
+        self.chaos.maybe("container.__iter__")
+        return iter(self.inner)
+
+    def __len__(self):
+        self.chaos.maybe("container.__len__")
+        return len(self.inner)
+
+
+class HostileMapping(HostileContainer):
+    """A table global read by subscription; lookups run the chaos."""
+
+    def __getitem__(self, key):
+        self.chaos.maybe("mapping.__getitem__", key)
+        return self.inner[key]
+
+    def get(self, key, default=None):
+        self.chaos.maybe("mapping.get", key)
+        return self.inner.get(key, default)
+
+    def keys(self):
+        return self.inner.keys()
+
+    def items(self):
+        return self.inner.items()
+
+    def values(self):
+        return self.inner.values()
+
+
+class HostileIndex:
+    """An integer global (flags, sizes) whose conversion runs the chaos."""
+
+    def __init__(self, chaos, value: int):
+        self.chaos, self.value = chaos, value
+
+    def __index__(self):
+        self.chaos.maybe("int.__index__", self)
+        return self.value
+
+    __int__ = __index__
+
+    def __lt__(self, other):
+        self.chaos.maybe("int.__lt__", self, other)
+        return self.value < other
+
+    def __gt__(self, other):
+        self.chaos.maybe("int.__gt__", self, other)
+        return self.value > other
+
+    def __le__(self, other):
+        return not self > other
+
+    def __ge__(self, other):
+        return not self < other
+
+
+class HostileImporter:
+    """Stands in for the `importlib` global: imports run the chaos."""
+
+    def __init__(self, chaos, inner):
+        self.chaos, self.inner = chaos, inner
+
+    def import_module(self, name, package=None):
+        self.chaos.maybe("import_module", name)
+        module = self.inner.import_module(name, package)
+        self.chaos.maybe("import_module (after)", module)
+        return module
+
 
 # ---------------------------------------------------------------------------
 # The chaos: one per case, drawing every choice from the case's source.
@@ -376,6 +445,10 @@ class Chaos:
             return
         record = self.pick(targets)
         state = list(record.__reduce__()[2])
+        if self.src.chance(25):  # truth values that run the chaos while the state is read
+            for i, v in enumerate(state):
+                if type(v) is bool and self.src.chance(30):
+                    state[i] = HostileBool(self, v)
         if isinstance(record, murkel.CharInfo):
             k = self.src.below(5)
             if k < 3:
@@ -560,10 +633,19 @@ class Chaos:
 
 
 MURKEL_FUNCTIONS = ["_character_flags", "is_emoticon", "remove_accent", "is_punctuation", "is_symbol",
-                    "unicode_range", "is_separator", "is_suspiciously_successive_range"]
-MURKEL_CONTAINERS = ["COMMON_SAFE_ASCII_CHARACTERS", "COMMON_CJK_CHARACTERS"]
+                    "unicode_range", "is_separator", "is_suspiciously_successive_range", "CompatibleFamillyRange",
+                    "getLogger"]
+MURKEL_CONTAINERS = ["COMMON_SAFE_ASCII_CHARACTERS", "COMMON_CJK_CHARACTERS", "_COMPATIBLE_RANGE_FAMILIES",
+                     "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES", "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES"]
 TESSALY_FUNCTIONS = ["_char_info", "is_suspiciously_successive_range", "is_multi_byte_encoding",
                      "is_unicode_range_secondary", "itemgetter"]
+# (module, name, stand-in maker): the other globals read during a call.
+OTHER_GLOBALS = [
+    (murkel, "_RANGE_FAMILIES", HostileMapping), (murkel, "_LATIN", HostileIndex),
+    (murkel, "TRACE", HostileIndex), (tessaly, "FREQUENCIES", HostileMapping),
+    (tessaly, "TOO_SMALL_SEQUENCE", HostileIndex), (tessaly, "KO_NAMES", HostileContainer),
+    (tessaly, "ZH_NAMES", HostileContainer), (tessaly, "importlib", HostileImporter),
+]
 
 
 def install(src, chaos) -> None:
@@ -581,6 +663,9 @@ def install(src, chaos) -> None:
     for name in MURKEL_CONTAINERS:
         if src.chance(share // 2):
             setattr(murkel, name, HostileContainer(chaos, murkel.__dict__[name]))
+    for module, name, make in OTHER_GLOBALS:
+        if src.chance(share // 4):
+            setattr(module, name, make(chaos, module.__dict__[name]))
 
 
 # ---------------------------------------------------------------------------
@@ -653,6 +738,20 @@ def h_range_languages(src, chaos):
     result = tessaly.unicode_range_languages(arg)
     if type(result) is not list or not all(type(x) is str and x in FREQUENCIES for x in result):
         raise Fault(f"unicode_range_languages returned {result!r}")
+
+
+def h_popularity(src, chaos):
+    language = src.pick(LANGUAGES)
+    chars = list(FREQUENCIES[language])
+    for _ in range(src.below(5)):
+        i, j = src.below(len(chars)), src.below(len(chars))
+        chars[i], chars[j] = chars[j], chars[i]
+    chars = chars[: 1 + src.below(len(chars))] + list(case_text(src, chaos, 8))
+    if src.chance(50):
+        chars = [hostile_str(chaos, c) if src.chance(40) else c for c in chars]
+    result = tessaly.characters_popularity_compare(hostile_str(chaos, language) if src.chance(20) else language, chars)
+    if type(result) is not float or not 0.0 <= result <= 1.0:
+        raise Fault(f"characters_popularity_compare returned {result!r}")
 
 
 def h_alphabet(src, chaos):
@@ -886,7 +985,8 @@ def h_startup(src, chaos):
 
 
 REENTRIES = [h_mess_ratio, h_char_info, h_split, h_coherence, h_range_languages, h_filter, h_merge, h_successive]
-ENTRIES = REENTRIES * 3 + [h_alphabet, h_encoding, h_plugin, h_plugin, h_filter, h_merge, h_coherence, h_split]
+ENTRIES = REENTRIES * 3 + [h_alphabet, h_encoding, h_plugin, h_plugin, h_filter, h_merge, h_coherence, h_split,
+                           h_popularity, h_alphabet, h_encoding]
 # (entry, chances in 10,000): the deep chain and the start-up take seconds.
 RARE_ENTRIES = [(h_deep_chain, 2), (h_startup, 5), (h_deep_reentry, 100)]
 
