@@ -676,6 +676,12 @@ def case_text(src, chaos, limit=0, long=False) -> str:
     t = text(src, limit or src.pick([2, 8, 16, 40, 64]))
     if long and src.chance(4):  # past the native checks for signals (every 64K characters)
         t = (t or "a\u00e9") * (70_000 // max(len(t), 2) + 1)
+        # Something for those checks to run: a pending signal, or garbage
+        # for a collection that the walk's own allocations make due.
+        for _ in range(src.below(3)):
+            chaos.do_plant("long text", tuple(chaos.record_targets(())[:2]))
+        if src.chance(50):
+            gc.set_threshold(1, 10, 10)
     if src.chance(30):  # letters of two scripts, so that the layer judge runs
         t += src.pick(["a\u00e9b\u0430\u03b1c", "\u00e9t\u00e9 \u0436\u0438\u0437\u043d\u044c", "x\u4e00y\u3042"])
     chaos.texts.append(t)
