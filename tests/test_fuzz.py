@@ -88,3 +88,29 @@ def test_short_hostile_run():
     seen = {label for label in re.findall(r"(\S+) x\d+", summary)}
     assert seen <= known.UNFIXED, run.stdout[-6000:]
     assert run.returncode == (1 if seen else 0), run.stdout[-6000:]
+
+
+def test_hostile_case_is_reproducible():
+    # A hostile case must make the same moves whatever ran before it in the
+    # process: its number is the reproducer of a crash.
+    import gc
+    import io
+
+    import hostile
+
+    def moves(index):
+        log = io.StringIO()
+        hostile.TRACE = log
+        try:
+            hostile.run_case(hostile.case_source(3, index))
+        finally:
+            hostile.TRACE = None
+        return log.getvalue()
+
+    try:
+        first = [moves(i) for i in range(60, 90)]
+        again = [moves(i) for i in reversed(range(60, 90))][::-1]
+    finally:
+        gc.unfreeze()  # hostile cases freeze what exists before them
+    assert first == again
+    assert sum(line.lstrip().startswith("act ") for case in first for line in case.splitlines()) > 20

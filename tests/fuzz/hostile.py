@@ -1019,8 +1019,6 @@ def prepare_process() -> None:
     collections, and no chaos on the interpreter's own tables)."""
     gc.collect()
     gc.freeze()
-    # A finalizer that raises is reported, not propagated: keep it in the trace.
-    sys.unraisablehook = lambda u: trace(f"unraisable in {u.object!r}: {u.exc_value!r}")
 
 
 def fill_free_lists() -> None:
@@ -1037,6 +1035,10 @@ def run_case(src) -> None:
     SystemError and Fault are not (a crash ends the process)."""
     clear_memos()
     gc.collect()
+    # Out of the collector's sight from here on: what earlier cases left
+    # alive. The referrer walks then see only this case's objects, in the
+    # order this case made them.
+    gc.freeze()
     fill_free_lists()
     chaos = Chaos(src)
 
@@ -1044,6 +1046,9 @@ def run_case(src) -> None:
         chaos.maybe("signal handler")
 
     old_handler = signal.signal(signal.SIGUSR1, on_signal)
+    # A finalizer that raises is reported, not propagated: keep it in the trace.
+    old_unraisable = sys.unraisablehook
+    sys.unraisablehook = lambda u: trace(f"unraisable in {type(u.object).__name__}: {u.exc_value!r}")
     entry = None
     roll = src.below(10_000)
     for rare, chances in RARE_ENTRIES:
@@ -1076,6 +1081,7 @@ def run_case(src) -> None:
         gc.set_threshold(*_DEFAULT_THRESHOLDS)
         signal.signal(signal.SIGUSR1, old_handler)
         gc.collect()  # the planted cycles, while the chaos is closed
+        sys.unraisablehook = old_unraisable
         harness._text_cap.pop()
         restore_modules()
         clear_memos()
