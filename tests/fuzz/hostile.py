@@ -357,6 +357,10 @@ def weakref_callback(chaos, payload):
 
 
 class Chaos:
+    """The hostile acts of one case. `maybe` is called from every hook and
+    stand-in; it draws whether to act and what to do from the case's source,
+    within a budget of acts and a depth of acts inside acts."""
+
     __slots__ = ("src", "rate", "budget", "depth", "max_depth", "weights", "closed", "records", "texts", "scratch",
                  "fresh")
 
@@ -399,7 +403,7 @@ class Chaos:
         if self.src.chance(50):
             for o in objs:
                 if gc.is_tracked(o) or isinstance(o, (str, HostileRange)):
-                    found += [r for r in gc.get_referrers(o) if isinstance(r, (murkel.CharInfo, murkel.SuspiciousRange))]
+                    found += gc.get_referrers(o)
         found += self.records[-8:]
         table = murkel.__dict__.get("_ASCII_CHAR_INFO")
         if type(table) is list and table:

@@ -49,8 +49,8 @@ UNFIXED = {label for label, _ in KNOWN}
 
 def first_site(output: str) -> str:
     """The sanitizer report's error line and first frame in our sources."""
-    report = re.search(r"(ERROR: AddressSanitizer: [\w-]+|runtime error:).*?(#\d+ 0x[0-9a-f]+ in \S+ /\S*src/vexlora/\S+)",
-                       output, re.S)
+    report = re.search(r"(ERROR: AddressSanitizer: [\w-]+|runtime error:)"
+                       r".*?(#\d+ 0x[0-9a-f]+ in \S+ /\S*src/vexlora/\S+)", output, re.S)
     return f"{report.group(1)} {report.group(2)}" if report else ""
 
 
