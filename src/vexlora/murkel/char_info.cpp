@@ -268,13 +268,19 @@ int char_info_clear(PyObject* op) {
     return 0;
 }
 
+// `range` may hold another record (restored state), so records can form
+// chains of any length: the trashcan defers freeing past a fixed nesting
+// depth instead of recursing once per link. Nothing may return between
+// BEGIN and END.
 void char_info_dealloc(PyObject* op) {
     auto* self = reinterpret_cast<CharInfoObject*>(op);
     PyObject_GC_UnTrack(op);
+    Py_TRASHCAN_BEGIN(op, char_info_dealloc)
     Py_CLEAR(self->character);
     Py_CLEAR(self->range);
     Py_CLEAR(self->unaccented);
     Py_TYPE(op)->tp_free(op);
+    Py_TRASHCAN_END
 }
 
 PyObject* get_field(PyObject* op, void* closure) {

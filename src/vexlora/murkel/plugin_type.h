@@ -113,10 +113,16 @@ struct ConcretePlugin {
 
     static void tp_dealloc(PyObject* op) {
         if constexpr (Traits::kHasReference) {
+            // A restored state can chain plugins (and records) to any
+            // length: the trashcan bounds the nesting of deallocations.
             PyObject_GC_UnTrack(op);
+            Py_TRASHCAN_BEGIN(op, tp_dealloc)
             Traits::clear(cast(op));
+            Py_TYPE(op)->tp_free(op);
+            Py_TRASHCAN_END
+        } else {
+            Py_TYPE(op)->tp_free(op);
         }
-        Py_TYPE(op)->tp_free(op);
     }
 
     static int tp_traverse(PyObject* op, visitproc visit, void* arg) {

@@ -65,8 +65,22 @@ struct State {
 
 extern State g;
 
+// Raised by everything that needs the module namespace while there is none:
+// a start-up that failed forgets the namespace, but the classes it had
+// readied (and objects made from them) stay reachable from Python.
+[[gnu::cold]] inline PyObject* raise_not_initialised() noexcept {
+    PyErr_SetString(PyExc_ImportError,
+                    "vexlora.murkel failed to initialise; import it again (successfully) before using it");
+    return nullptr;
+}
+
 // A module global by name (namespace, then builtins): new reference or NameError.
-inline PyObject* get_global(PyObject* name) noexcept { return lookup_global(g.dict, g.builtins, name); }
+inline PyObject* get_global(PyObject* name) noexcept {
+    if (g.dict == nullptr) [[unlikely]] {
+        return raise_not_initialised();
+    }
+    return lookup_global(g.dict, g.builtins, name);
+}
 
 // The twelve classes.
 extern PyTypeObject CharInfoType;

@@ -198,7 +198,9 @@ private:
         // Only a list bound in the module namespace itself is kept; anything
         // else (a builtins fallback, a foreign object) goes the slow way,
         // which looks the name up in full and raises what it must.
-        PyObject* table = PyDict_GetItemWithError(g.dict, g.names.n__CHAR_INFO_PAGES);
+        // (No namespace after a failed start-up: the slow way raises.)
+        PyObject* table =
+            g.dict != nullptr ? PyDict_GetItemWithError(g.dict, g.names.n__CHAR_INFO_PAGES) : nullptr;
         if (table == nullptr) {
             PyErr_Clear();
         }
