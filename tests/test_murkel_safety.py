@@ -166,3 +166,111 @@ def test_objects_left_by_a_failed_start_up_raise_until_a_retry_succeeds(case):
         assert "_char_info refused" in lines
     if case == "lru_cache raising":
         assert "SuspiciousRange.feed_info refused" in lines
+
+
+# ---------------------------------------------------------------------------
+# 32-bit counters on huge texts and restored states.
+
+INT32_MAX = 2**31 - 1
+
+
+def restored(cls, **fields):
+    """A plugin whose state is a fresh one's with `fields` replaced."""
+    plugin = cls()
+    names = sorted(FIELD_NAMES[cls.__name__])  # the state lists fields alphabetically
+    reduced = plugin.__reduce__()
+    state = list(reduced[2] if len(reduced) == 3 else reduced[1][2])
+    for name, value in fields.items():
+        state[names.index(name)] = value
+    plugin.__setstate__(tuple(state))
+    return plugin
+
+
+FIELD_NAMES = {
+    "UnprintablePlugin": ["_unprintable_count", "_character_count", "_has_escape"],
+    "TooManySymbolOrPunctuationPlugin": ["_punctuation_count", "_symbol_count", "_character_count",
+                                         "_last_printable_char"],
+    "SuperWeirdWordPlugin": [
+        "_word_count", "_bad_word_count", "_foreign_long_count", "_is_current_word_bad", "_foreign_long_watch",
+        "_character_count", "_bad_character_count", "_buffer_length", "_buffer_last_char_upper",
+        "_buffer_last_char_accentuated", "_buffer_accent_count", "_buffer_glyph_count", "_buffer_upper_count",
+        "_buffer_first_lower", "_buffer_has_non_ascii", "_buffer_last_char_ligature",
+        "_buffer_has_internal_ligature", "_is_current_word_invalid", "_invalid_word_count"],
+    "SuspiciousRange": ["_suspicious_successive_range_count", "_character_count", "_has_last_printable",
+                        "_last_printable_range"],
+}
+
+
+@pytest.mark.parametrize("cls, fields, ch", [
+    ("UnprintablePlugin", dict(_character_count=INT32_MAX - 1), "\x01"),
+    ("UnprintablePlugin", dict(_character_count=-INT32_MAX), "\x01"),
+    ("TooManySymbolOrPunctuationPlugin", dict(_symbol_count=INT32_MAX - 1), "+"),
+    # A space ends the word and adds its 10 letters to both character counts.
+    ("SuperWeirdWordPlugin", dict(_character_count=INT32_MAX - 11, _buffer_length=10), " "),
+    ("SuspiciousRange", dict(_character_count=INT32_MAX), "a"),
+])
+def test_feeding_a_counter_at_the_end_of_its_range_raises_overflow(cls, fields, ch):
+    plugin = restored(getattr(murkel, cls), **fields)
+    before = plugin.__reduce__()
+    with pytest.raises(OverflowError, match=f"{cls}\\._"):
+        plugin.feed_info(ch, murkel._ASCII_CHAR_INFO[ord(ch)])
+    assert plugin.__reduce__() == before
+
+
+def test_counters_just_inside_the_range_still_count():
+    plugin = restored(murkel.UnprintablePlugin, _character_count=INT32_MAX - 2, _unprintable_count=2**30)
+    plugin.feed_info("\x01", murkel._ASCII_CHAR_INFO[1])
+    # 8 x unprintable is taken beyond 32 bits: no wrapped (negative) ratio.
+    assert plugin.ratio == pytest.approx(8 * (2**30 + 1) / INT32_MAX)
+
+
+@pytest.mark.parametrize("cls, fields, expected", [
+    ("UnprintablePlugin", dict(_character_count=INT32_MAX, _unprintable_count=2**29), 8 * 2**29 / INT32_MAX),
+    ("TooManySymbolOrPunctuationPlugin", dict(_character_count=INT32_MAX, _punctuation_count=2**30,
+                                              _symbol_count=2**30 + 5), (2**31 + 5) / INT32_MAX),
+    ("SuspiciousRange", dict(_character_count=INT32_MAX, _suspicious_successive_range_count=2**30 + 1),
+     2 * (2**30 + 1) / INT32_MAX),
+])
+def test_ratios_of_large_counters_do_not_wrap(cls, fields, expected):
+    assert restored(getattr(murkel, cls), **fields).ratio == pytest.approx(expected)
+
+
+@pytest.mark.skipif(not __import__("os").environ.get("VEXLORA_HUGE_TESTS"),
+                    reason="needs about 5 GB of memory and a minute; set VEXLORA_HUGE_TESTS=1")
+def test_text_beyond_the_32_bit_counters():
+    out = check_python("""
+        from vexlora.murkel import mess_ratio
+        text = "\\x01" * 2**27 + "a" * (2**31 + 1000 - 2**27)
+        print(mess_ratio(text))  # noisy from the start: stops at the first checkpoint
+        try:
+            print(mess_ratio(text, maximum_threshold=float("inf")))
+        except OverflowError as e:
+            print("OverflowError", "32-bit" in str(e))
+    """, timeout=900)
+    assert out.split() == ["8.0", "OverflowError", "True"]
+
+
+# ---------------------------------------------------------------------------
+# Signals during a long walk.
+
+@pytest.mark.parametrize("unit", ["ascii words only. ", "Le cœur a ses raisons que la raison ne connaît point. "])
+def test_sigint_interrupts_a_long_walk(unit):
+    out = check_python(f"""
+        import os, subprocess, tempfile, time, traceback
+        from vexlora.murkel import mess_ratio
+        text = ({unit!r} * (100_000_000 // {len(unit)} + 1))[:100_000_000]
+        # Ctrl-C from outside (no thread of ours runs while the walk holds the
+        # interpreter); the sender notes when it sent it.
+        sent = tempfile.NamedTemporaryFile("r")
+        subprocess.Popen(["sh", "-c", f"sleep 0.3; date +%s.%N > {{sent.name}}; kill -INT {{os.getpid()}}"])
+        start = time.time()
+        try:
+            mess_ratio(text, maximum_threshold=float("inf"))
+        except KeyboardInterrupt as e:
+            latency = time.time() - float(open(sent.name).read())
+            names = [frame.name for frame in traceback.extract_tb(e.__traceback__)]
+            print("interrupted", latency < 1.0, "vexlora.murkel.mess_ratio" in names)
+        else:
+            print("finished", time.time() - start)
+    """)
+    assert out.split() == ["interrupted", "True", "True"]

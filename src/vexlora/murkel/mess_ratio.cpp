@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "murkel/class_fields.h"
+#include "murkel/counter_room.h"
 #include "murkel/mess_ratio_trace.h"
 #include "murkel/pair_judge.h"
 #include "murkel/record_bits.h"
@@ -41,6 +43,7 @@ using namespace driver;
 
 constexpr const char kWhere[] = "vexlora.murkel.mess_ratio";
 constexpr Py_UCS4 kLineFeed = 10;
+constexpr Py_ssize_t kGuardStride = 65536;
 
 // ---------------------------------------------------------------------------
 // The ten plugins of one call.
@@ -196,6 +199,31 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         arabic.store(p.at<ArabicTraits>(9));
     };
 
+    // Every kGuardStride characters (at a checkpoint): let a pending signal
+    // (Ctrl-C) stop the walk, and make sure the counters can take the
+    // characters up to the next such point (and the final line feed)
+    // without wrapping.
+    Py_ssize_t next_guard = kGuardStride;
+    auto guard = [&]() noexcept {
+        const int signalled = PyErr_CheckSignals();
+        code_ran();  // a signal handler is Python code
+        if (signalled < 0) {
+            return -1;
+        }
+        const int64_t ahead = kGuardStride + w.interval + 1;
+        const bool fit = counters_fit(kTooManySymbolOrPunctuationPluginClass, &symbol.state, ahead) &&
+                         counters_fit(kTooManyAccentuatedPluginClass, &accent.state, ahead) &&
+                         counters_fit(kUnprintablePluginClass, &unprintable.state, ahead) &&
+                         counters_fit(kSuspiciousDuplicateAccentPluginClass, duplicate, ahead) &&
+                         counters_fit(kSuspiciousRangeClass, range, ahead) &&
+                         counters_fit(kSuperWeirdWordPluginClass, &weird.state, ahead) &&
+                         counters_fit(kCjkUncommonPluginClass, &cjk.state, ahead) &&
+                         counters_fit(kSuspiciousKatakanaPluginClass, &katakana.state, ahead) &&
+                         counters_fit(kArchaicUpperLowerPluginClass, &archaic.state, ahead) &&
+                         counters_fit(kArabicIsolatedFormPluginClass, &arabic.state, ahead);
+        return fit ? 0 : -1;
+    };
+
     for (Py_ssize_t start = 0; start < length; start += w.interval) {
         const Py_ssize_t stop = std::min(length, start + w.interval);
         for (Py_ssize_t i = start; i < stop; ++i) {
@@ -265,6 +293,12 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         if (w.mean >= w.maximum_threshold) {
             store();
             return 0;
+        }
+        if (stop >= next_guard) [[unlikely]] {
+            next_guard = stop + kGuardStride;
+            if (guard() < 0) {
+                return -1;
+            }
         }
     }
 

@@ -27,6 +27,7 @@
 #include <string>
 #include <string_view>
 
+#include "murkel/counter_room.h"
 #include "murkel/plugin_base.h"
 #include "murkel/registry.h"
 #include "murkel/state.h"
@@ -64,13 +65,24 @@ struct ConcretePlugin {
         return false;
     }
 
+    // The update, refused (OverflowError, nothing changed) when a counter
+    // restored near the end of its range could wrap.
+    static int checked_feed(MessDetectorPluginObject* self, Py_UCS4 cp, CharInfoObject* info) noexcept {
+        static const int cls = class_index_of(Traits::kName);
+        if (!counters_fit(cls, self, 1)) {
+            VX_TRACEBACK(where("_feed").c_str());
+            return -1;
+        }
+        return Traits::feed(cast(self), cp, info);
+    }
+
     // Slot 1: convert the character, then perform the update.
     static int slot_feed_info(MessDetectorPluginObject* self, PyObject* character, CharInfoObject* info, int) noexcept {
         Py_UCS4 cp = 0;
         if (!check_info(info) || !public_codepoint(character, &cp)) {
             return -1;
         }
-        return Traits::feed(cast(self), cp, info);
+        return checked_feed(self, cp, info);
     }
     static int slot_reset(MessDetectorPluginObject* self, int) noexcept {
         Traits::reset(cast(self));
@@ -83,7 +95,7 @@ struct ConcretePlugin {
             VX_TRACEBACK(where("_feed").c_str());
             return -1;
         }
-        return Traits::feed(cast(self), cp, info);
+        return checked_feed(self, cp, info);
     }
     static double slot_ratio(MessDetectorPluginObject* self) noexcept { return Traits::ratio(cast(self)); }
 
