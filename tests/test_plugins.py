@@ -131,10 +131,12 @@ def test_duplicate_accent_refuses_a_foreign_previous_letter():
     (m.TooManyAccentuatedPlugin, 0, "é"), (m.TooManySymbolOrPunctuationPlugin, 1, "©"),
     (W, 5, "ab "), (m.ArchaicUpperLowerPlugin, 3, "ÉéÉé "), (m.CjkUncommonPlugin, 1, "亅" * 20),
 ])
-def test_counters_at_the_limit_wrap_instead_of_overflowing(cls, index, text):
+def test_counters_at_the_limit_refuse_to_wrap(cls, index, text):
     plugin = cls()
     set_counter(plugin, index, 2**31 - 1)
-    assert isinstance(feed(plugin, text).ratio, float)
+    with pytest.raises(OverflowError, match="32-bit counter range"):
+        feed(plugin, text)
+    assert isinstance(plugin.ratio, float)
 
 
 def test_super_weird_word_restored_without_characters_reports_zero():
