@@ -4,6 +4,7 @@ over from a failed start-up, huge texts and signals during a long walk.
 Cases that used to crash the interpreter run in a subprocess."""
 
 import gc
+import textwrap
 import weakref
 
 import pytest
@@ -274,3 +275,115 @@ def test_sigint_interrupts_a_long_walk(unit):
             print("finished", time.time() - start)
     """)
     assert out.split() == ["interrupted", "True", "True"]
+
+
+# ---------------------------------------------------------------------------
+# Python code run in the middle of native code (host calls, finalizers,
+# hostile keys in the module namespace) never leaves a dangling pointer.
+
+# A key that shares the hash of a namespace name: every lookup of that name
+# then runs its __eq__ (the name is re-inserted after the key, so the key is
+# met first).
+HOSTILE_KEY = """
+import vexlora.murkel as m
+def hostile_key(name, action):
+    armed = []
+    class Key:
+        def __hash__(self):
+            return hash(name)
+        def __eq__(self, other):
+            if armed:
+                action()
+            return False
+    namespace = vars(m)
+    value = namespace.pop(name)
+    namespace[Key()] = None
+    namespace[name] = value
+    armed.append(True)
+"""
+
+
+def with_hostile_key(code):
+    return HOSTILE_KEY + textwrap.dedent(code)
+
+
+@pytest.fixture
+def debug_malloc(monkeypatch):
+    # Freed memory is overwritten, so a use after free shows.
+    monkeypatch.setenv("PYTHONMALLOC", "debug")
+
+
+def test_page_resized_by_a_finalizer_while_stored_is_refused(debug_malloc):
+    out = check_python(with_hostile_key("""
+        pages = m._CHAR_INFO_PAGES
+        class Finalizer:
+            def __del__(self):
+                pages[0x4E].clear()  # the fresh page that replaces us
+        lookups = []
+        def action():
+            lookups.append(1)
+            if len(lookups) == 2:  # the second lookup stores the new page
+                pages[0x4E] = Finalizer()
+        hostile_key("_CHAR_INFO_PAGES", action)
+        try:
+            m._char_info("\\u4e00")
+        except TypeError as e:
+            print("refused:", e)
+    """))
+    assert out.startswith("refused: _CHAR_INFO_PAGES[78] must be None or a list of 256 entries")
+
+
+def test_host_module_dropped_while_its_names_are_checked():
+    out = check_python("""
+        import vexlora.murkel as m
+        print(len(m._ASCII_CHAR_INFO))
+    """, constant="""
+        import sys
+        _saved = COMMON_CJK_CHARACTERS
+        del COMMON_CJK_CHARACTERS
+        def __getattr__(name):
+            if name != "COMMON_CJK_CHARACTERS":
+                raise AttributeError(name)
+            # Drop every reference to this module while murkel looks at it.
+            sys.modules.pop("vexlora.constant", None)
+            vars(sys.modules["vexlora"]).pop("constant", None)
+            return _saved
+    """)
+    assert out.split() == ["128"]
+
+
+HOSTILE_ACTIONS = {
+    "collect": "gc.collect()",
+    "rebind pages": "m._CHAR_INFO_PAGES = [None] * 4352",
+    "empty pages": "m._CHAR_INFO_PAGES[:] = [None] * 4352",
+    "rewrite records": "m._char_info('\\u0436').__init__('a'); m._ASCII_CHAR_INFO[97].__init__('\\u0436')",
+    "rebind ascii": "m._ASCII_CHAR_INFO = [m.CharInfo(chr(i)) for i in range(128)]",
+    "re-enter": "m.mess_ratio('\\u0436a\\u4e00 b!' * 20, 10.0)",
+}
+
+
+@pytest.mark.parametrize("name", ["_CHAR_INFO_PAGES", "is_suspiciously_successive_range", "_ASCII_CHAR_INFO"])
+@pytest.mark.parametrize("action", HOSTILE_ACTIONS)
+def test_mess_ratio_survives_code_run_by_namespace_lookups(debug_malloc, name, action):
+    out = check_python(with_hostile_key(f"""
+        import gc
+        text = "Le cœur, Съешь же ещё, 日本語の文章, ｱｲｳ, صباح, ÉéÉé! " * 40
+        expected = m.mess_ratio(text, float("inf"))
+        depth = []
+        def action():
+            if not depth:  # not from within itself
+                depth.append(1)
+                try:
+                    {HOSTILE_ACTIONS[action]}
+                finally:
+                    depth.pop()
+        hostile_key({name!r}, action)
+        for _ in range(3):
+            try:
+                result = m.mess_ratio(text, float("inf"))
+            except Exception as e:  # what the hostile code raised, passed on
+                print(type(e).__name__)
+            else:
+                print(isinstance(result, float) and result >= 0.0)
+    """))
+    assert set(out.split()) <= {"True", "RecursionError", "NameError", "TypeError"}

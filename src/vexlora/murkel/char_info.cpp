@@ -219,6 +219,10 @@ int char_info_init(PyObject* op, PyObject* args, PyObject* kwargs) {
         VX_TRACEBACK(kInitWhere);
         return -1;
     }
+    // The host calls below may run any Python code: a caller's keyword
+    // dictionary can be cleared and the record re-initialised meanwhile, so
+    // the argument is held for the whole construction.
+    Ref held = Ref::borrow(character);
     ++g.record_writes;
     replace_field(self->character, character);
     int rc = cp <= 127 ? fill_ascii(self, character, cp) : fill_general(self, character, cp);

@@ -161,6 +161,9 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     auto check_records = [&]() noexcept {
         if (writes_seen != g.record_writes) [[unlikely]] {
             ascii.forget_words();
+            if constexpr (!kAsciiOnly) {
+                records.distrust();
+            }
             writes_seen = g.record_writes;
         }
     };
@@ -356,6 +359,10 @@ double run(PyObject* text, double maximum_threshold, bool debug) noexcept {
                 status = walk<Py_UCS4, false>(w, static_cast<const Py_UCS4*>(data), length);
                 break;
         }
+    }
+    if (status < 0 && !PyErr_Occurred()) [[unlikely]] {
+        // Never let a failure pass for the result -1.0.
+        PyErr_SetString(PyExc_SystemError, "mess_ratio walk failed without setting an exception");
     }
     if (status < 0 || (debug && trace_mess_ratio(text, w.interval, w.mean, w.maximum_threshold, plugins.objects, Plugins::kCount) < 0)) {
         return -1.0;

@@ -61,11 +61,18 @@ private:
             return args_.get();
         }
         // Ours alone: no dictionary holds it, so refilling it is invisible.
-        Py_SETREF(PyTuple_GET_ITEM(args, 0), Py_NewRef(prev));
-        Py_SETREF(PyTuple_GET_ITEM(args, 1), Py_NewRef(cur));
+        // Both items are in place (and the tuple tracked) before the old ones
+        // are dropped, since a dropped item's finalizer may run Python code,
+        // which must never see a half-refilled tuple.
+        PyObject* old_prev = PyTuple_GET_ITEM(args, 0);
+        PyObject* old_cur = PyTuple_GET_ITEM(args, 1);
+        PyTuple_SET_ITEM(args, 0, Py_NewRef(prev));
+        PyTuple_SET_ITEM(args, 1, Py_NewRef(cur));
         if (!PyObject_GC_IsTracked(args)) {
             PyObject_GC_Track(args);  // the collector may have untracked it as atomic
         }
+        Py_DECREF(old_prev);
+        Py_DECREF(old_cur);
         return args;
     }
 

@@ -183,6 +183,10 @@ public:
         return info;
     }
 
+    // How many times the table was looked up again. A lookup may run Python
+    // code (a hostile key's __eq__ in the namespace).
+    uint64_t refreshes() const noexcept { return refreshes_; }
+
     // Python code may have run and rebound the table. With a watcher the
     // epoch says so; without one, look again before the next record.
     void code_ran() noexcept {
@@ -193,6 +197,7 @@ public:
 
 private:
     void refresh() noexcept {
+        ++refreshes_;
         stale_ = false;
         epoch_ = namespace_epoch;
         // Only a list bound in the module namespace itself is kept; anything
@@ -209,6 +214,7 @@ private:
 
     Ref table_;
     uint64_t epoch_ = 0;
+    uint64_t refreshes_ = 0;
     bool stale_ = true;
 };
 
@@ -223,6 +229,14 @@ private:
 // the walk that may run Python code calls distrust(); slots filled before it
 // are then read again from the page table, and their bits are kept only if
 // the same record comes back and no record has been written since.
+//
+// The rule behind all of this: a pointer read from a Python object (a
+// table, a page, a record's field) is used only until the next step that may
+// run Python code (a host call, the pair judge, a comparison, a dictionary
+// lookup, dropping a reference, an allocation that may start the
+// collector). Whatever must survive such a step is held by a strong
+// reference (the ASCII table's copy, the slots, the retired list), and
+// anything derived from it (a word, a trusted slot) is re-checked after it.
 //
 // The cache never drops the last reference to a record during the walk:
 // such records wait in a list until the walk ends, so no finalizer runs
@@ -285,7 +299,11 @@ private:
     };
 
     CharInfoObject* fill(Slot& slot, Py_UCS4 cp, PageReader& pages, uint32_t* word) noexcept {
-        PyObject* found = pages.peek(cp);
+        const uint64_t refreshes = pages.refreshes();
+        PyObject* found = pages.peek(cp);  // borrowed: used before anything else runs
+        if (pages.refreshes() != refreshes) [[unlikely]] {
+            distrust();  // the lookup may have run Python code
+        }
         if (found == reinterpret_cast<PyObject*>(slot.info) && found != nullptr && slot.cp == cp) {
             // Still the record we hold: trust it again without touching it,
             // unless records have been written since its word was computed.
