@@ -75,6 +75,8 @@ extern State g;
 }
 
 // A module global by name (namespace, then builtins): new reference or NameError.
+// The lookup may run Python code (the __eq__ of a key sharing the name's
+// hash), so nothing borrowed may be held across it.
 inline PyObject* get_global(PyObject* name) noexcept {
     if (g.dict == nullptr) [[unlikely]] {
         return raise_not_initialised();
