@@ -18,45 +18,40 @@ RANGE_POSITION = 21  # `range` in CharInfo's alphabetical state order
 # ---------------------------------------------------------------------------
 # Deallocation of chains of any length.
 
+# Each link holds the previous head.
+LINKS = """
+from vexlora.murkel import CharInfo, SuspiciousRange, SuspiciousDuplicateAccentPlugin
+state = list(CharInfo("a").__reduce__()[2])
+def record(head):
+    link = CharInfo.__new__(CharInfo)
+    state[21] = head  # range
+    link.__setstate__(tuple(state))
+    return link
+def range_plugin(head):
+    link = SuspiciousRange()
+    link.__setstate__((0, True, head, 0))  # _last_printable_range
+    return link
+def accent_plugin(head):
+    link = SuspiciousDuplicateAccentPlugin()
+    link.__setstate__((0, record(head), False, 0))  # _last_latin_character
+    return link
+"""
 CHAINS = {
-    "records through range": """
-        base = list(CharInfo("a").__reduce__()[2])
-        def link(head):
-            record = CharInfo.__new__(CharInfo)
-            base[21] = head
-            record.__setstate__(tuple(base))
-            return record
-    """,
-    "plugins through _last_printable_range": """
-        def link(head):
-            plugin = SuspiciousRange()
-            plugin.__setstate__((0, True, head, 0))
-            return plugin
-    """,
-    "plugins and records alternating": """
-        base = list(CharInfo("a").__reduce__()[2])
-        def link(head):
-            record = CharInfo.__new__(CharInfo)
-            base[21] = head
-            record.__setstate__(tuple(base))
-            plugin = SuspiciousDuplicateAccentPlugin()
-            plugin.__setstate__((0, record, False, 0))
-            return plugin
-    """,
+    "records through range": "record",
+    "plugins through _last_printable_range": "range_plugin",
+    "plugins and records alternating": "accent_plugin",
 }
 
 
 @pytest.mark.parametrize("chain", CHAINS)
 def test_freeing_a_deep_chain_does_not_exhaust_the_stack(chain):
-    out = check_python(f"""
-        from vexlora.murkel import CharInfo, SuspiciousRange, SuspiciousDuplicateAccentPlugin
-        {CHAINS[chain].strip()}
-        head = None
-        for _ in range(1_000_000):
-            head = link(head)
-        del head
-        print("freed")
-    """)
+    out = check_python(LINKS + f"""
+head = None
+for _ in range(1_000_000):
+    head = {CHAINS[chain]}(head)
+del head
+print("freed")
+""")
     assert out.split() == ["freed"]
 
 
