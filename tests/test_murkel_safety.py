@@ -382,3 +382,21 @@ def test_mess_ratio_survives_code_run_by_namespace_lookups(debug_malloc, name, a
                 print(isinstance(result, float) and result >= 0.0)
     """))
     assert set(out.split()) <= {"True", "RecursionError", "NameError", "TypeError"}
+
+
+@pytest.mark.parametrize("route, rebind, call", [
+    ("pair judge", "is_suspiciously_successive_range = lambda a, b: m.mess_ratio('a\\u0436b\\u4e00' * 9, 10.0) > 5",
+     "m.mess_ratio('a\\u0436b\\u4e00', 10.0)"),
+    ("record build", "_character_flags = lambda ch, n=iter(range(0x5000, 0x9000)): m._char_info(chr(next(n))).flags",
+     "m._char_info('\\u4e01')"),
+])
+def test_re_entry_runs_out_of_recursion_not_stack(route, rebind, call):
+    out = check_python(f"""
+        import vexlora.murkel as m
+        m.{rebind}
+        try:
+            {call}
+        except RecursionError:
+            print("RecursionError")
+    """)
+    assert out.split() == ["RecursionError"]
