@@ -131,13 +131,15 @@ int import_names(PyObject* module_dict, const char* from_module, const char* con
     Ref module;
     {
         // Use the loaded module when it already has every requested name.
-        PyObject* loaded = PyDict_GetItemString(PyImport_GetModuleDict(), from_module);
-        bool complete = loaded != nullptr;
+        // Held: an attribute lookup may run Python code that drops the
+        // module from sys.modules.
+        Ref loaded = Ref::borrow(PyDict_GetItemString(PyImport_GetModuleDict(), from_module));
+        bool complete = static_cast<bool>(loaded);
         for (Py_ssize_t i = 0; complete && i < count; ++i) {
-            complete = PyObject_HasAttrString(loaded, names[i]) != 0;
+            complete = PyObject_HasAttrString(loaded.get(), names[i]) != 0;
         }
         if (complete) {
-            module = Ref::borrow(loaded);
+            module = std::move(loaded);
         }
     }
     if (!module) {

@@ -290,9 +290,14 @@ Py_ssize_t requested_languages(PyObject* lg_inclusion, Scratch<uint8_t, kLanguag
     if (indices == nullptr) {
         return -1;
     }
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* name = PyList_GET_ITEM(names.get(), i);
-        PyObject* index = PyDict_GetItemWithError(g.language_index, name);  // borrowed
+    // A lookup may run the __eq__ of a key in _LANGUAGE_INDEX, which may
+    // reach the private names list and change it: each name is held and the
+    // list's length checked again.
+    Py_ssize_t filled = 0;
+    for (; filled < count && filled < PyList_GET_SIZE(names.get()); ++filled) {
+        Ref held = Ref::borrow(PyList_GET_ITEM(names.get(), filled));
+        PyObject* name = held.get();
+        PyObject* index = PyDict_GetItemWithError(g.language_index, name);  // borrowed, used at once
         if (index == nullptr) {
             if (!PyErr_Occurred()) {
                 PyErr_Format(PyExc_ValueError, "%U not available", name);
@@ -305,10 +310,10 @@ Py_ssize_t requested_languages(PyObject* lg_inclusion, Scratch<uint8_t, kLanguag
             PyErr_Format(PyExc_RuntimeError, "_LANGUAGE_INDEX entry for %R is not a language index", name);
             return -1;
         }
-        indices[i] = static_cast<uint8_t>(value);
+        indices[filled] = static_cast<uint8_t>(value);
     }
     *out = indices;
-    return count;
+    return filled;
 }
 
 // Append (name, round(ratio, 4)) to `results`.

@@ -49,25 +49,34 @@ constexpr Py_UCS4 kDirect = 256;  // code points with an entry by index; the res
 // characters; shorter texts take the general walk.
 constexpr Py_ssize_t kAsciiShortcutMinLength = 32;
 
-// What the walk needs from one record.
-// All zero until filled, so that a table of them is cleared in one sweep.
-// Every pointer is owned through Splitter::owned_ until the call ends.
-struct Entry {
-    uint32_t epoch = 0;                // the record is current while the epoch is unchanged
-    Py_UCS4 ch = 0;                    // its character when that is one code point, else kNoCodepoint
-    PyObject* fast = nullptr;          // `range` when the character is one code point of the text's width
-    PyObject* range = nullptr;         // the record's range when it is a letter with one, else nullptr
-    CharInfoObject* record = nullptr;
-    // The record's fields as read: the entry describes the record only while
-    // they are still these objects (identity is safe, as we hold them).
-    PyObject* character = nullptr;
-    PyObject* seen_range = nullptr;
-    int32_t alpha = 0;
+// A record as the walk read it: the record and the objects its fields held
+// then. The entry built from it is right only while the record's fields are
+// still these objects; comparing identities is safe, as the walk holds them.
+struct Seen {
+    CharInfoObject* record;
+    PyObject* character;
+    PyObject* range;
+    int32_t alpha;
 
     bool unchanged() const noexcept {
-        return record->character == character && record->range == seen_range && record->alpha == alpha;
+        return record->character == character && record->range == range && record->alpha == alpha;
     }
-    bool describes(const CharInfoObject* r) const noexcept { return r == record && unchanged(); }
+};
+
+// What the walk needs from one record.
+// All zero until filled, so that a table of them is cleared in one sweep.
+// Every pointer is owned through Splitter::owned_ until the call ends. The
+// fields the fast path reads come first, in half a cache line.
+struct Entry {
+    uint32_t epoch = 0;         // the record is current while the epoch is unchanged
+    Py_UCS4 ch = 0;             // its character when that is one code point, else kNoCodepoint
+    PyObject* fast = nullptr;   // `range` when the character is one code point of the text's width
+    PyObject* range = nullptr;  // the record's range when it is a letter with one, else nullptr
+    const Seen* seen = nullptr;
+
+    CharInfoObject* record() const noexcept { return seen ? seen->record : nullptr; }
+    bool unchanged() const noexcept { return seen->unchanged(); }
+    bool describes(const CharInfoObject* r) const noexcept { return seen && r == seen->record && seen->unchanged(); }
 };
 
 // A layer's characters in text order, kept at the text's width `Char` until
@@ -174,9 +183,11 @@ PyObject* lowered_layer(const T* chars, size_t count) noexcept {
         return result;
     }
     // str.lower maps every character on its own except the capital sigma,
-    // whose form depends on its neighbours. A long layer without one is
-    // lowered block by block, so that a signal is seen between two blocks.
-    const auto block = static_cast<size_t>(kSignalInterval);
+    // whose form depends on its neighbours. A very long layer without one is
+    // lowered block by block, so that a signal is seen between two blocks
+    // (a block takes some tens of milliseconds; smaller ones would only add
+    // copies).
+    constexpr size_t block = size_t{1} << 20;
     if (count <= block || has_capital_sigma(chars, count)) {
         Ref joined = Ref::steal(packed(chars, count, bits));
         return joined ? PyObject_CallMethodNoArgs(joined.get(), g.names.n_lower) : nullptr;
@@ -393,10 +404,7 @@ private:
         owned_.push_back(Ref::steal(reinterpret_cast<PyObject*>(record)));
         owned_.push_back(Ref::borrow(record->character));
         owned_.push_back(Ref::borrow(record->range));
-        e.record = record;
-        e.character = record->character;
-        e.seen_range = record->range;
-        e.alpha = record->alpha;
+        e.seen = &seen_.emplace_back(Seen{record, record->character, record->range, record->alpha});
         e.range = record->alpha && record->range != Py_None ? record->range : nullptr;
         PyObject* character = record->character;
         const bool simple = PyUnicode_CheckExact(character) && PyUnicode_GET_LENGTH(character) == 1;
@@ -408,7 +416,7 @@ private:
 
     // Read the entry's record again after Python code rewrote it in place;
     // whether murkel would still give this record is left to the epoch.
-    void refill(Entry& e) { fill(e, reinterpret_cast<CharInfoObject*>(Py_NewRef(e.record)), e.epoch); }
+    void refill(Entry& e) { fill(e, reinterpret_cast<CharInfoObject*>(Py_NewRef(e.record())), e.epoch); }
 
     Entry* ascii_entry(Py_UCS4 cp) {
         Entry& e = direct_[cp];
@@ -437,14 +445,14 @@ private:
 
     Entry* other_entry(Py_UCS4 cp) {
         Entry& e = cp < kDirect ? direct_[cp] : slot_for(cp);
-        if (e.record != nullptr && e.epoch == epoch_) {
+        if (e.seen != nullptr && e.epoch == epoch_) {
             return &e;
         }
         CharInfoObject* record = g.char_info_from_codepoint(cp);
         if (record == nullptr) {
             return nullptr;
         }
-        if (record == e.record) {
+        if (record == e.record()) {
             // The record we hold, so murkel found it in its cache: no Python
             // code ran. Earlier Python code may have rewritten it, though.
             Py_DECREF(record);
@@ -552,7 +560,7 @@ private:
             layer.push(e.ch);
             return 0;
         }
-        PyObject* character = e.character;
+        PyObject* character = e.seen->character;
         if (!PyUnicode_Check(character)) {
             raise_expected("str", character);
             return -1;
@@ -605,6 +613,7 @@ private:
     std::deque<Entry> entries_;  // the other entries; a deque keeps their addresses
     std::vector<Slot> slots_;    // open addressing over entries_ by code point
     std::vector<Ref> owned_;     // every record used and the fields read from it, released when the call ends
+    std::deque<Seen> seen_;      // how each was read; a deque keeps their addresses
     std::vector<Layer<Char>> layers_;
     PyObject* previous_range_ = nullptr;  // range of the previous letter that had one
     size_t previous_layer_ = 0;
