@@ -330,8 +330,9 @@ private:
     // letter for the previous letter's layer, with a record confirmed in the
     // current epoch. Returns the index of the first character it leaves to
     // the caller. State lives in `hot`: stores into a narrow layer may alias
-    // anything, so members would be reloaded after each one.
-    Py_ssize_t run(const Char* text, Py_ssize_t i, Py_ssize_t length, Hot& hot) noexcept {
+    // anything, so members would be reloaded after each one. Out of line, so
+    // that the loop has the registers to itself.
+    [[gnu::noinline]] Py_ssize_t run(const Char* text, Py_ssize_t i, Py_ssize_t length, Hot& hot) noexcept {
         Char* out = hot.out;
         Char* const end = hot.end;
         const uint32_t epoch = hot.epoch;
