@@ -21,31 +21,40 @@ namespace {
 constexpr uintptr_t kStackReserve = 256 * 1024;
 
 #if defined(__linux__)
-// Lowest stack address of the calling thread at which a native entry is
-// still allowed; 0 until known, 1 when the stack bounds cannot be read.
-thread_local uintptr_t stack_floor = 0;
+// The calling thread's stack: an entry is refused in [low, floor).
+struct StackBounds {
+    bool known = false;
+    uintptr_t low = 0;
+    uintptr_t floor = 0;
+};
+thread_local StackBounds stack_bounds;
 
-uintptr_t find_stack_floor() noexcept {
+void find_stack_bounds(StackBounds& bounds) noexcept {
+    bounds.known = true;
     pthread_attr_t attr;
     if (pthread_getattr_np(pthread_self(), &attr) != 0) {
-        return 1;
+        return;  // unknown: an empty range refuses nothing
     }
     void* low = nullptr;
     size_t size = 0;
     const int rc = pthread_attr_getstack(&attr, &low, &size);
     pthread_attr_destroy(&attr);
-    if (rc != 0 || low == nullptr) {
-        return 1;
+    if (rc == 0 && low != nullptr) {
+        bounds.low = reinterpret_cast<uintptr_t>(low);
+        // A thread started with a small stack still gets three quarters of it.
+        bounds.floor = bounds.low + std::min<uintptr_t>(kStackReserve, size / 4);
     }
-    // A thread started with a small stack still gets three quarters of it.
-    return reinterpret_cast<uintptr_t>(low) + std::min<uintptr_t>(kStackReserve, size / 4);
 }
 
+// A frame outside the thread's stack (code run on a stack of its own, as
+// some coroutine libraries do) is not judged.
 bool stack_nearly_exhausted() noexcept {
-    if (stack_floor == 0) {
-        stack_floor = find_stack_floor();
+    StackBounds& bounds = stack_bounds;
+    if (!bounds.known) {
+        find_stack_bounds(bounds);
     }
-    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stack_floor;
+    const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    return here >= bounds.low && here < bounds.floor;
 }
 #else
 bool stack_nearly_exhausted() noexcept { return false; }
