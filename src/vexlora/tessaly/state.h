@@ -57,6 +57,14 @@ struct State {
 
 extern State g;
 
+// Python code can run inside any call that reaches the interpreter: a host
+// function or a rebindable global, a comparison or hash of a caller's
+// object, sum() or max(), a record murkel builds, a signal checkpoint. Across
+// such a call nothing read from a Python object is borrowed: what is used
+// afterwards is held (Ref::borrow) or read again, since the code may rewrite
+// a record in place, clear a container it found through the collector, or
+// call this module again.
+
 // A module global by name (namespace, then builtins): new reference or NameError.
 inline PyObject* get_global(PyObject* name) noexcept { return lookup_global(g.dict, g.builtins, name); }
 
