@@ -9,14 +9,26 @@ namespace vx {
 
 namespace {
 
+// Nesting depth of our functions on this thread.
+thread_local int native_depth = 0;
+
 PyObject* call_impl(FunctionObject* f, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     // Our functions call back into host code, which may call them again:
     // count every level against the interpreter's recursion limit, so that a
-    // cycle ends in RecursionError rather than in a stack overflow.
+    // cycle ends in RecursionError rather than in a stack overflow. The
+    // interpreter's own C-level budget is not enough on its own: 3.13 allows
+    // 10000 nested C calls, more than our frames fit in a default 8 MiB
+    // stack, so our nesting also stops at the Python recursion limit.
+    if (native_depth >= Py_GetRecursionLimit()) {
+        PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded in a vexlora function");
+        return nullptr;
+    }
     if (Py_EnterRecursiveCall(" in a vexlora function")) {
         return nullptr;
     }
+    ++native_depth;
     PyObject* result = f->impl(self, args, nargs, kwnames);
+    --native_depth;
     Py_LeaveRecursiveCall();
     return result;
 }
