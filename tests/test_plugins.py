@@ -9,24 +9,13 @@ from hypothesis import given, settings, strategies as st
 
 import vexlora.murkel as m
 from vexlora import constant
-
-PLUGINS = [
-    m.TooManySymbolOrPunctuationPlugin, m.TooManyAccentuatedPlugin, m.UnprintablePlugin,
-    m.SuspiciousDuplicateAccentPlugin, m.SuspiciousRange, m.SuperWeirdWordPlugin, m.CjkUncommonPlugin,
-    m.SuspiciousKatakanaPlugin, m.ArchaicUpperLowerPlugin, m.ArabicIsolatedFormPlugin,
-]
+from support import PLUGINS, feed
 
 # Uncommon and common CJK ideographs, halfwidth / fullwidth Katakana, Arabic
 # isolated form, accented Latin, and symbols of each kind, as the host sees them.
 UNCOMMON_CJK, COMMON_CJK = "亅乂乄", "中的一"
 HALF_KATAKANA, FULL_KATAKANA = "ｱｲ", "アイ"
 ISOLATED_ALEF, ARABIC_BEH = "\ufe8d", "\u0628"
-
-
-def feed(plugin, text):
-    for ch in text:
-        plugin.feed_info(ch, m._char_info(ch))
-    return plugin
 
 
 def ratio_of(cls, text):

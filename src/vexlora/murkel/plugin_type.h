@@ -193,7 +193,9 @@ struct ConcretePlugin {
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
 
-    // Step 8 of start-up: ready the type and bind it.
+    // Called at start-up, before the host modules are imported: fill in and
+    // ready the type, publish its native method table for other modules, and
+    // bind the class in the module.
     static int register_type(PyTypeObject& type, PyObject* module) noexcept {
         static std::string full_name = std::string(kModuleName) + "." + Traits::kName;
         type.tp_name = full_name.c_str();
@@ -215,7 +217,9 @@ struct ConcretePlugin {
         return PyModule_AddObjectRef(module, Traits::kName, reinterpret_cast<PyObject*>(&type));
     }
 
-    // Step 18 of start-up: feed_info, reset, then the persistence methods.
+    // Called late in start-up, once the host names and the record tables are
+    // in place: add feed_info and reset, then the pickling methods
+    // (__reduce__, __setstate__), to the readied type.
     static int attach_methods(PyTypeObject& type) noexcept {
         static const FunctionDef feed_info{"feed_info", py_feed_info, nullptr, "($self, character, info)"};
         static const FunctionDef reset{"reset", py_reset, nullptr, "($self)"};

@@ -16,6 +16,7 @@ namespace vx::murkel {
 inline constexpr const char kModuleName[] = "vexlora.murkel";
 
 // Names looked up in the module namespace (interned once at start-up).
+// clang-format off: it does not settle on a layout for a list of macro calls.
 #define VX_MURKEL_NAMES(X)                                                                        \
     X(COMMON_CJK_CHARACTERS) X(COMMON_SAFE_ASCII_CHARACTERS) X(TRACE) X(CompatibleFamillyRange)   \
     X(_ACCENTUATED) X(_ARABIC) X(_ARABIC_ISOLATED_FORM) X(_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES) \
@@ -27,6 +28,7 @@ inline constexpr const char kModuleName[] = "vexlora.murkel";
     X(lru_cache) X(getLogger) X(_char_info) X(_ASCII_CHAR_INFO) X(_CHAR_INFO_PAGES)                \
     X(is_suspiciously_successive_range) X(mess_ratio) X(feed_info) X(reset) X(ratio) X(log)         \
     X(maxsize) X(__dict__) X(vexlora) X(update)
+// clang-format on
 
 struct Names {
 #define VX_DECLARE_NAME(id) PyObject* n_##id = nullptr;

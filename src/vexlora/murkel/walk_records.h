@@ -9,12 +9,12 @@
 #include "murkel/record_bits.h"
 #include "murkel/registry.h"
 #include "murkel/state.h"
+#include "shared/ascii_table.h"
 #include "shared/errors.h"
 #include "shared/pyref.h"
 
 namespace vx::murkel::driver {
 
-inline constexpr Py_ssize_t kAsciiRecords = 128;
 inline constexpr Py_ssize_t kPageSize = 256;
 
 // ---------------------------------------------------------------------------
@@ -80,10 +80,7 @@ public:
             raise_expected("list", table.get());
             return -1;
         }
-        Py_ssize_t size = PyList_GET_SIZE(table.get());
-        if (size < kAsciiRecords) {
-            PyErr_Format(PyExc_ValueError, "_ASCII_CHAR_INFO must hold %zd CharInfo records, got a list of %zd",
-                         kAsciiRecords, size);
+        if (!ascii_table_complete(table.get())) {
             return -1;
         }
         PyObject** items = PySequence_Fast_ITEMS(table.get());

@@ -60,6 +60,9 @@ bool stack_nearly_exhausted() noexcept {
 bool stack_nearly_exhausted() noexcept { return false; }
 #endif
 
+// Nesting depth of our native entries on this thread.
+thread_local int native_depth = 0;
+
 }  // namespace
 
 int enter_native_call() noexcept {
@@ -73,10 +76,24 @@ int enter_native_call() noexcept {
                         "maximum recursion depth exceeded in a vexlora function (C stack nearly exhausted)");
         return -1;
     }
-    return Py_EnterRecursiveCall(" in a vexlora function");
+    // The interpreter's C-level budget alone is not enough either: 3.13
+    // allows 10000 nested C calls, more than our frames fit in a default
+    // 8 MiB stack, so our nesting also stops at the Python recursion limit.
+    if (native_depth >= Py_GetRecursionLimit()) {
+        PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded in a vexlora function");
+        return -1;
+    }
+    if (Py_EnterRecursiveCall(" in a vexlora function")) {
+        return -1;
+    }
+    ++native_depth;
+    return 0;
 }
 
-void leave_native_call() noexcept { Py_LeaveRecursiveCall(); }
+void leave_native_call() noexcept {
+    --native_depth;
+    Py_LeaveRecursiveCall();
+}
 
 namespace {
 

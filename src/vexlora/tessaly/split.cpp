@@ -425,9 +425,7 @@ private:
             return &e;
         }
         // The list may have been changed in place since the entry was read.
-        if (PyList_GET_SIZE(ascii_) < 128) {
-            PyErr_Format(PyExc_TypeError, "_ASCII_CHAR_INFO must hold 128 CharInfo records, got %zd entries",
-                         PyList_GET_SIZE(ascii_));
+        if (!ascii_table_complete(ascii_)) {
             return nullptr;
         }
         PyObject* item = PyList_GET_ITEM(ascii_, cp);

@@ -19,6 +19,7 @@ inline constexpr int kLanguageCount = 41;
 inline constexpr int kPluginTypeCount = 11;  // MessDetectorPlugin and the ten detectors
 
 // Names looked up in the module namespace (interned once at start-up).
+// clang-format off: it does not settle on a layout for a list of macro calls.
 #define VX_TESSALY_NAMES(X)                                                                   \
     X(importlib) X(lru_cache) X(itemgetter) X(FREQUENCIES) X(KO_NAMES) X(LANGUAGE_SUPPORTED_COUNT) \
     X(TOO_SMALL_SEQUENCE) X(ZH_NAMES) X(_ASCII_CHAR_INFO) X(_char_info)                          \
@@ -26,6 +27,7 @@ inline constexpr int kPluginTypeCount = 11;  // MessDetectorPlugin and the ten d
     X(encoding_unicode_range) X(import_module) X(IncrementalDecoder) X(errors) X(ignore)         \
     X(decode) X(items) X(get) X(split) X(remove) X(replace) X(startswith) X(update) X(key)       \
     X(reverse) X(maxsize) X(lower)
+// clang-format on
 
 struct Names {
 #define VX_DECLARE_NAME(id) PyObject* n_##id = nullptr;
