@@ -48,7 +48,7 @@ def test_true_language_ranks_first(sample_report, name):
     decoding = next(d for d in report["decodings"] if d["encoding"] == encoding)
     ranked = decoding["languages"]
     top = ranked[0]["ratio"]
-    assert language in [l["language"] for l in ranked if l["ratio"] == top], ranked
+    assert language in [entry["language"] for entry in ranked if entry["ratio"] == top], ranked
 
 
 def test_table_output_and_files(tmp_path, capsys):
