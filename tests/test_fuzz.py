@@ -12,6 +12,7 @@ from hypothesis import given, settings, strategies as st
 import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 from vexlora.constant import FREQUENCIES
+
 from support import check_python
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "fuzz"))
@@ -55,8 +56,9 @@ def test_record_survives_host_resizing_its_page():
     """)
 
 
-@pytest.mark.parametrize("call", ["m.mess_ratio(X)", "m._char_info(X)", "t.alpha_unicode_split(X)",
-                                  "t.coherence_ratio(X * 40)"])
+@pytest.mark.parametrize(
+    "call", ["m.mess_ratio(X)", "m._char_info(X)", "t.alpha_unicode_split(X)", "t.coherence_ratio(X * 40)"]
+)
 def test_host_calling_back_in_ends_in_recursion_error(call):
     # unicode_range rebound to mess_ratio: building the record of X needs the
     # record of X. Each level must count against the recursion limit.
@@ -80,9 +82,22 @@ def test_short_hostile_run():
     # every run (the long campaign is `./dev fuzz --hostile`).
     import known
 
-    run = subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "fuzz", "run.py"), "--hostile",
-                          "--cases", "2500", "--seed", "13", "--jobs", "1"],
-                         capture_output=True, text=True, timeout=600)
+    run = subprocess.run(
+        [
+            sys.executable,
+            os.path.join(os.path.dirname(__file__), "fuzz", "run.py"),
+            "--hostile",
+            "--cases",
+            "2500",
+            "--seed",
+            "13",
+            "--jobs",
+            "1",
+        ],
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
     summary = run.stdout.splitlines()[-1]
     assert summary.startswith("new: 0 "), run.stdout[-6000:]
     seen = {label for label in re.findall(r"(\S+) x\d+", summary)}

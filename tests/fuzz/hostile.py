@@ -46,12 +46,12 @@ import types
 import warnings
 import weakref
 
-import harness
-from harness import Boom, Fault, code_point, text
-
 import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 from vexlora.constant import FREQUENCIES
+
+import harness
+from harness import Boom, Fault, code_point, text
 
 LANGUAGES = list(FREQUENCIES)
 EM_DASH = "\u2014"
@@ -85,8 +85,12 @@ def restore_modules() -> None:
 
 def clear_memos() -> None:
     """Empty the memo caches: hostile keys must not outlive their case."""
-    for fn in (murkel.is_suspiciously_successive_range, tessaly.encoding_languages,
-               tessaly.mb_encoding_languages, tessaly.get_target_features):
+    for fn in (
+        murkel.is_suspiciously_successive_range,
+        tessaly.encoding_languages,
+        tessaly.mb_encoding_languages,
+        tessaly.get_target_features,
+    ):
         with contextlib.suppress(AttributeError):
             fn.cache_clear()
 
@@ -106,8 +110,17 @@ _PLUGIN.feed_info("\u00e9", _SAMPLE)
 LAST_RANGE_FIELD = _field_index(_PLUGIN.__reduce__()[2], "Latin-1 Supplement")
 del _SAMPLE, _PLUGIN
 
-BLOCKS = ["Basic Latin", "Latin-1 Supplement", "Cyrillic", "Greek and Coptic", "CJK Unified Ideographs",
-          "Hiragana", "Arabic", "Latin Extended-A", "General Punctuation"]
+BLOCKS = [
+    "Basic Latin",
+    "Latin-1 Supplement",
+    "Cyrillic",
+    "Greek and Coptic",
+    "CJK Unified Ideographs",
+    "Hiragana",
+    "Arabic",
+    "Latin Extended-A",
+    "General Punctuation",
+]
 
 
 # ---------------------------------------------------------------------------
@@ -335,9 +348,16 @@ ACTIONS = ["collect", "reinit", "setstate", "rebind", "clear", "raise", "reenter
 RAISE = ctypes.CDLL(None)["raise"]
 RAISE.restype = ctypes.c_int
 SIGNALLING = functools.partial(RAISE, int(signal.SIGUSR1))
-PREDICATES = [(murkel, "is_punctuation"), (murkel, "is_symbol"), (murkel, "is_separator"), (murkel, "is_emoticon"),
-              (murkel, "is_suspiciously_successive_range"), (tessaly, "is_suspiciously_successive_range"),
-              (tessaly, "is_unicode_range_secondary"), (tessaly, "is_multi_byte_encoding")]
+PREDICATES = [
+    (murkel, "is_punctuation"),
+    (murkel, "is_symbol"),
+    (murkel, "is_separator"),
+    (murkel, "is_emoticon"),
+    (murkel, "is_suspiciously_successive_range"),
+    (tessaly, "is_suspiciously_successive_range"),
+    (tessaly, "is_unicode_range_secondary"),
+    (tessaly, "is_multi_byte_encoding"),
+]
 
 
 class Finalizer:
@@ -353,6 +373,7 @@ class Finalizer:
 def weakref_callback(chaos, payload):
     def callback(ref):
         chaos.maybe("weakref callback", *payload)
+
     return callback
 
 
@@ -361,8 +382,19 @@ class Chaos:
     stand-in; it draws whether to act and what to do from the case's source,
     within a budget of acts and a depth of acts inside acts."""
 
-    __slots__ = ("src", "rate", "budget", "depth", "max_depth", "weights", "closed", "records", "texts", "scratch",
-                 "fresh")
+    __slots__ = (
+        "src",
+        "rate",
+        "budget",
+        "depth",
+        "max_depth",
+        "weights",
+        "closed",
+        "records",
+        "texts",
+        "scratch",
+        "fresh",
+    )
 
     def __init__(self, src):
         self.src = src
@@ -483,15 +515,16 @@ class Chaos:
         elif k == 3:
             pages = murkel.__dict__.get("_CHAR_INFO_PAGES")
             if type(pages) is list:
-                for i, page in enumerate(pages):
+                for page in pages:
                     if type(page) is list and self.src.chance(50):
                         page[:] = [None] * len(page) if self.src.chance(50) else []
         elif k == 4:
             tessaly._char_info = self.pick([murkel._char_info, self.hook("_char_info", murkel._char_info)])
         elif k == 5:
             module = self.pick([murkel, tessaly])
-            module.is_suspiciously_successive_range = self.hook("is_suspiciously_successive_range",
-                                                                _SNAPSHOTS[0][1]["is_suspiciously_successive_range"])
+            module.is_suspiciously_successive_range = self.hook(
+                "is_suspiciously_successive_range", _SNAPSHOTS[0][1]["is_suspiciously_successive_range"]
+            )
         elif k == 6:
             original = _SNAPSHOTS[0][1]["unicode_range"]
             murkel.unicode_range = lambda ch: self.fresh_result(original(ch))
@@ -557,8 +590,22 @@ class Chaos:
             for r in referrers:
                 if self.is_scratch(r):
                     continue
-                if (isinstance(r, (types.ModuleType, type, types.FunctionType, types.FrameType, types.CellType,
-                                   types.GeneratorType, Chaos)) or r is self.records or r is self.texts):
+                if (
+                    isinstance(
+                        r,
+                        (
+                            types.ModuleType,
+                            type,
+                            types.FunctionType,
+                            types.FrameType,
+                            types.CellType,
+                            types.GeneratorType,
+                            Chaos,
+                        ),
+                    )
+                    or r is self.records
+                    or r is self.texts
+                ):
                     return None
                 held.append(r)
             return held
@@ -624,9 +671,11 @@ class Chaos:
             if k == 1 and type(result) is bool:
                 return HostileBool(chaos, result)
             if name == "itemgetter" and callable(result):
+
                 def key(item):
                     chaos.maybe("sort key", item)
                     return result(item)
+
                 return key
             if k in (2, 3):
                 return chaos.fresh_result(result)
@@ -636,19 +685,42 @@ class Chaos:
         return hooked
 
 
-MURKEL_FUNCTIONS = ["_character_flags", "is_emoticon", "remove_accent", "is_punctuation", "is_symbol",
-                    "unicode_range", "is_separator", "is_suspiciously_successive_range", "CompatibleFamillyRange",
-                    "getLogger"]
-MURKEL_CONTAINERS = ["COMMON_SAFE_ASCII_CHARACTERS", "COMMON_CJK_CHARACTERS", "_COMPATIBLE_RANGE_FAMILIES",
-                     "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES", "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES"]
-TESSALY_FUNCTIONS = ["_char_info", "is_suspiciously_successive_range", "is_multi_byte_encoding",
-                     "is_unicode_range_secondary", "itemgetter"]
+MURKEL_FUNCTIONS = [
+    "_character_flags",
+    "is_emoticon",
+    "remove_accent",
+    "is_punctuation",
+    "is_symbol",
+    "unicode_range",
+    "is_separator",
+    "is_suspiciously_successive_range",
+    "CompatibleFamillyRange",
+    "getLogger",
+]
+MURKEL_CONTAINERS = [
+    "COMMON_SAFE_ASCII_CHARACTERS",
+    "COMMON_CJK_CHARACTERS",
+    "_COMPATIBLE_RANGE_FAMILIES",
+    "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES",
+    "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES",
+]
+TESSALY_FUNCTIONS = [
+    "_char_info",
+    "is_suspiciously_successive_range",
+    "is_multi_byte_encoding",
+    "is_unicode_range_secondary",
+    "itemgetter",
+]
 # (module, name, stand-in maker): the other globals read during a call.
 OTHER_GLOBALS = [
-    (murkel, "_RANGE_FAMILIES", HostileMapping), (murkel, "_LATIN", HostileIndex),
-    (murkel, "TRACE", HostileIndex), (tessaly, "FREQUENCIES", HostileMapping),
-    (tessaly, "TOO_SMALL_SEQUENCE", HostileIndex), (tessaly, "KO_NAMES", HostileContainer),
-    (tessaly, "ZH_NAMES", HostileContainer), (tessaly, "importlib", HostileImporter),
+    (murkel, "_RANGE_FAMILIES", HostileMapping),
+    (murkel, "_LATIN", HostileIndex),
+    (murkel, "TRACE", HostileIndex),
+    (tessaly, "FREQUENCIES", HostileMapping),
+    (tessaly, "TOO_SMALL_SEQUENCE", HostileIndex),
+    (tessaly, "KO_NAMES", HostileContainer),
+    (tessaly, "ZH_NAMES", HostileContainer),
+    (tessaly, "importlib", HostileImporter),
 ]
 
 
@@ -720,9 +792,14 @@ def check_ranked(result, what):
     if type(result) is not list:
         raise Fault(f"{what} returned {result!r}")
     for pair in result:
-        if (type(pair) is not tuple or len(pair) != 2 or type(pair[0]) is not str
-                or pair[0].replace(EM_DASH, "") not in FREQUENCIES or type(pair[1]) is not float
-                or not 0.0 <= pair[1] <= 1.0):
+        if (
+            type(pair) is not tuple
+            or len(pair) != 2
+            or type(pair[0]) is not str
+            or pair[0].replace(EM_DASH, "") not in FREQUENCIES
+            or type(pair[1]) is not float
+            or not 0.0 <= pair[1] <= 1.0
+        ):
             raise Fault(f"{what} returned {result!r}")
 
 
@@ -882,14 +959,16 @@ def h_deep_reentry(src, chaos):
     """A host name rebound to a function that calls the entry point again:
     each level must count against the recursion limit and end in
     RecursionError before the C stack runs out."""
-    module, name, entry = src.pick([
-        (tessaly, "is_suspiciously_successive_range", tessaly.coherence_ratio),
-        (tessaly, "is_suspiciously_successive_range", tessaly.alpha_unicode_split),
-        (murkel, "is_suspiciously_successive_range", murkel.mess_ratio),
-        (murkel, "unicode_range", murkel.mess_ratio),
-        (murkel, "unicode_range", murkel._char_info),
-        (tessaly, "_char_info", tessaly.coherence_ratio),
-    ])
+    module, name, entry = src.pick(
+        [
+            (tessaly, "is_suspiciously_successive_range", tessaly.coherence_ratio),
+            (tessaly, "is_suspiciously_successive_range", tessaly.alpha_unicode_split),
+            (murkel, "is_suspiciously_successive_range", murkel.mess_ratio),
+            (murkel, "unicode_range", murkel.mess_ratio),
+            (murkel, "unicode_range", murkel._char_info),
+            (tessaly, "_char_info", tessaly.coherence_ratio),
+        ]
+    )
     chaos.closed = True  # no other hook may catch the RecursionError on the way
     limit = src.pick([100, 500, 1000, 1000])
     trace(f"deep re-entry: {module.__name__}.{name} -> {entry.__name__}, recursion limit {limit}")
@@ -910,7 +989,7 @@ def h_deep_reentry(src, chaos):
         pass
     else:
         if calls:  # called back in, so the recursion had no end
-                raise Fault(f"{module.__name__}.{name} calling {entry.__name__} again ended without RecursionError")
+            raise Fault(f"{module.__name__}.{name} calling {entry.__name__} again ended without RecursionError")
     finally:
         sys.setrecursionlimit(old)
 
@@ -969,14 +1048,17 @@ print("survived")
 """
 
 STARTUP_PATCHES = [
-    "del u.unicode_range", "del u.is_punctuation", "del c.COMMON_SAFE_ASCII_CHARACTERS",
+    "del u.unicode_range",
+    "del u.is_punctuation",
+    "del c.COMMON_SAFE_ASCII_CHARACTERS",
     "u.is_punctuation = lambda ch: 1 / 0",
     "u.unicode_range = lambda ch: 1 / 0 if ch == 'z' else 'Basic Latin'",
     "u._character_flags = lambda ch: 1 / 0",
     "u.remove_accent = lambda ch: 1 / 0",
 ]
 TESSALY_PATCHES = [
-    "pass", "pass",
+    "pass",
+    "pass",
     "class Big:\n        __slots__ = tuple('s%d' % i for i in range(64))\n"
     "    m.CharInfo = Big; m._ASCII_CHAR_INFO = [Big() for _ in range(128)]; m._char_info = lambda ch: Big()",
     "m._ASCII_CHAR_INFO = m._ASCII_CHAR_INFO[:3]",
@@ -986,8 +1068,9 @@ TESSALY_PATCHES = [
 
 def h_startup(src, chaos):
     """A failed or tampered start-up, in a fresh interpreter (a crash there is a fault here)."""
-    snippet = STARTUP_SNIPPET.format(patch=src.pick(STARTUP_PATCHES) if src.chance(70) else "",
-                                     tessaly_patch=src.pick(TESSALY_PATCHES))
+    snippet = STARTUP_SNIPPET.format(
+        patch=src.pick(STARTUP_PATCHES) if src.chance(70) else "", tessaly_patch=src.pick(TESSALY_PATCHES)
+    )
     trace("start-up snippet:\n" + snippet)
     done = subprocess.run([sys.executable, "-c", snippet], capture_output=True, text=True, timeout=120)
     if done.returncode != 0 or "survived" not in done.stdout:
@@ -995,8 +1078,19 @@ def h_startup(src, chaos):
 
 
 REENTRIES = [h_mess_ratio, h_char_info, h_split, h_coherence, h_range_languages, h_filter, h_merge, h_successive]
-ENTRIES = REENTRIES * 3 + [h_alphabet, h_encoding, h_plugin, h_plugin, h_filter, h_merge, h_coherence, h_split,
-                           h_popularity, h_alphabet, h_encoding]
+ENTRIES = REENTRIES * 3 + [
+    h_alphabet,
+    h_encoding,
+    h_plugin,
+    h_plugin,
+    h_filter,
+    h_merge,
+    h_coherence,
+    h_split,
+    h_popularity,
+    h_alphabet,
+    h_encoding,
+]
 # (entry, chances in 10,000): the deep chain and the start-up take seconds.
 RARE_ENTRIES = [(h_deep_chain, 2), (h_startup, 5), (h_deep_reentry, 100)]
 
@@ -1015,6 +1109,8 @@ def traceback_frames() -> list:
         frames.append(frame)
         frame = frame.f_back
     return frames
+
+
 STATS = collections.Counter()  # (entry, outcome): how often each case ended how
 
 

@@ -121,8 +121,16 @@ def supervise(cases: int, seed: int, jobs: int, hostile: bool = False) -> int:
         path = os.path.join(tmp, f"{s}-{start}")
         with open(path, "wb") as f:
             f.write(struct.pack("<q", start))
-        cmd = [sys.executable, os.path.abspath(__file__), "--worker", str(s), str(start), str(stop), path,
-               "hostile" if hostile else "plain"]
+        cmd = [
+            sys.executable,
+            os.path.abspath(__file__),
+            "--worker",
+            str(s),
+            str(start),
+            str(stop),
+            path,
+            "hostile" if hostile else "plain",
+        ]
         proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         running.append((proc, task, path))
 
@@ -146,8 +154,9 @@ def supervise(cases: int, seed: int, jobs: int, hostile: bool = False) -> int:
             new_faults += 1
             crashes.append(f"{s}:{read_progress(path)}")
             completed += max(0, read_progress(path) - start)
-            print(f"WORKER FAILED for cases {s}:{start}..{stop - 1}:\n" + "\n".join(output.splitlines()[-25:]),
-                  flush=True)
+            print(
+                f"WORKER FAILED for cases {s}:{start}..{stop - 1}:\n" + "\n".join(output.splitlines()[-25:]), flush=True
+            )
         elif proc.returncode in (0, 1):
             completed += stop - start
         if proc.returncode not in (0, 1):
@@ -163,8 +172,11 @@ def supervise(cases: int, seed: int, jobs: int, hostile: bool = False) -> int:
             else:
                 known_seen[label] = known_seen.get(label, 0) + 1
             flag = " --hostile" if hostile else ""
-            print(f"CRASH [{label or 'NEW'}] in case {s}:{at} (exit {proc.returncode}); "
-                  f"reproduce with --case {s}:{at}{flag} --trace{native_site(again)}", flush=True)
+            print(
+                f"CRASH [{label or 'NEW'}] in case {s}:{at} (exit {proc.returncode}); "
+                f"reproduce with --case {s}:{at}{flag} --trace{native_site(again)}",
+                flush=True,
+            )
             print("\n".join(output.splitlines()[-25:]), flush=True)
             lines = again.splitlines()
             steps = [line for line in lines if not line.startswith(("  File", "Current thread", "Fatal Python"))]
@@ -176,10 +188,15 @@ def supervise(cases: int, seed: int, jobs: int, hostile: bool = False) -> int:
             launch(pending.pop(0))
     shutil.rmtree(tmp, ignore_errors=True)
     elapsed = time.monotonic() - started
-    print(f"cases run: {completed} of {cases}  crashes: {len(crashes)}  faults: {faults}  "
-          f"time: {elapsed:.0f} s  ({completed / max(elapsed, 1e-9):.0f} cases/s)", flush=True)
-    print(f"new: {new_faults}  known: " + (", ".join(f"{k} x{v}" for k, v in sorted(known_seen.items())) or "none"),
-          flush=True)
+    print(
+        f"cases run: {completed} of {cases}  crashes: {len(crashes)}  faults: {faults}  "
+        f"time: {elapsed:.0f} s  ({completed / max(elapsed, 1e-9):.0f} cases/s)",
+        flush=True,
+    )
+    print(
+        f"new: {new_faults}  known: " + (", ".join(f"{k} x{v}" for k, v in sorted(known_seen.items())) or "none"),
+        flush=True,
+    )
     return 1 if crashes or faults else 0
 
 
