@@ -1194,13 +1194,4 @@ def case_source(seed: int, index: int):
 
 
 def run_cases(seed: int, start: int, count: int, progress=None) -> int:
-    for i in range(start, start + count):
-        if progress is not None:
-            progress(i)
-        try:
-            run_case(case_source(seed, i))
-        except BaseException as exc:
-            if isinstance(exc, KeyboardInterrupt):
-                raise
-            raise Fault(f"case {seed}:{i} failed: {exc!r}") from exc
-    return count
+    return harness.run_cases(seed, start, count, progress, run=run_case, source=case_source)
