@@ -10,12 +10,13 @@ by coherence and, last, by how common the code page is.
 from __future__ import annotations
 
 import math
+import unicodedata
 from collections import Counter
 from collections.abc import Callable
 from dataclasses import dataclass
 
 from vexlora._detect_codecs import BY_NAME, MULTI_BYTE, SINGLE_BYTE, Codec
-from vexlora._detect_language import codec_fit, context_faults, non_ascii_counts, rank_languages
+from vexlora._detect_language import NEUTRAL, ascii_letter_count, codec_fit, context_faults, non_ascii_counts, rank_languages
 
 __all__ = ["Reading", "rank", "BOMS", "binary_bytes"]
 
@@ -42,8 +43,11 @@ COHERENCE_WEIGHT = 0.01
 PRIOR_WEIGHT = 0.004
 # A UTF-8 decoding with multi-byte sequences wins unless it is this messy.
 UTF8_MESS_LIMIT = 0.4
+# Readings messier than the cleanest by more than this are not scored further.
+CONTENDER_WINDOW = 0.15
+FEATURE_TEXT_LIMIT = 6000
 # How many byte-level survivors are decoded and scored in full.
-FULL_SCORE_LIMIT = 10
+FULL_SCORE_LIMIT = 20
 
 
 @dataclass(slots=True)
@@ -83,8 +87,11 @@ def _mess(text: str) -> float:
     return mess_ratio(text, 1.0)
 
 
-def _utf16_32_readings(sample: bytes) -> list[Reading]:
-    """UTF-16/32 without BOM, tried only where the NUL pattern or byte lanes point to them."""
+def _utf16_32_readings(sample: bytes, last_resort: bool = False) -> list[Reading]:
+    """UTF-16/32 without BOM, tried where the NUL pattern or byte lanes point to them.
+
+    As a ``last_resort`` (no other codec decodes the bytes) UTF-16 is tried anyway.
+    """
     readings = []
     size = len(sample)
     if size % 4 == 0 and size >= 4:
@@ -92,7 +99,7 @@ def _utf16_32_readings(sample: bytes) -> list[Reading]:
         for encoding, lane in (("utf_32_le", 3), ("utf_32_be", 0)):
             if sample[lane::4].count(0) == quarter:
                 text = _decode(sample, encoding)
-                if text is not None:
+                if text is not None and "\x00" not in text:
                     readings.append(Reading([BY_NAME[encoding]], text))
         if readings:
             return readings
@@ -107,9 +114,10 @@ def _utf16_32_readings(sample: bytes) -> list[Reading]:
             # values, NUL for the ASCII in between. Single-byte text shows
             # the same variety in both lanes.
             if (high_nul > 2 * low_nul and high_nul * 8 >= len(high)) or \
-                    (low_nul == 0 and distinct_high * 2 < distinct_low and distinct_high <= 48 and high_nul > 0):
+                    (low_nul == 0 and distinct_high * 3 < distinct_low * 2) or last_resort:
                 text = _decode(sample, encoding)
-                if text is not None:
+                # Text never holds U+0000: NUL units mean binary data.
+                if text is not None and "\x00" not in text:
                     readings.append(Reading([BY_NAME[encoding]], text))
     return readings
 
@@ -152,7 +160,7 @@ def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = N
                 return "text", [reading]
     readings = _single_byte_readings(sample, high, allow)
     readings += [reading for reading in _cjk_readings(sample, allow)]
-    readings += [reading for reading in _utf16_32_readings(sample) if allow(reading.codec)]
+    readings += [reading for reading in _utf16_32_readings(sample, not readings) if allow(reading.codec)]
     if not readings:
         return "undecodable", []
     return "text", _finish(_merge(readings), top)
@@ -197,11 +205,10 @@ def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], b
         reading = groups.get(key)
         if reading is None:
             groups[key] = reading = Reading([codec])
-            reading.fit = codec_fit(((table[byte], count) for byte, count in counts.items()), codec.encoding)
-            letters = sum(count for byte, count in counts.items() if table[byte].isalpha())
-            # A cheap first score from the byte histogram alone: the share of
-            # non-ASCII bytes read as letters and the language fit.
-            reading.score = -(letters / len(high)) - reading.fit
+            # A cheap first score from the byte histogram alone: how many
+            # non-ASCII bytes are read as letters or as common punctuation.
+            textual = _textual(codec.encoding)
+            reading.score = -sum(count for byte, count in counts.items() if textual[byte])
         else:
             reading.codecs.append(codec)
     readings = sorted(groups.values(), key=lambda reading: (reading.score, -reading.codec.prior))
@@ -242,9 +249,18 @@ def _merge(readings: list[Reading]) -> list[Reading]:
 def _finish(readings: list[Reading], top: int) -> list[Reading]:
     for reading in readings:
         reading.mess = _mess(reading.text)
-        counts = non_ascii_counts(reading.text)
-        reading.fit = max(codec_fit(counts.items(), codec.encoding) for codec in reading.codecs)
-        reading.faults = context_faults(reading.text)
+    least = min(reading.mess for reading in readings)
+    for reading in readings:
+        if reading.mess > least + CONTENDER_WINDOW:
+            # Far messier than the best: no later signal can make up for it.
+            reading.score = reading.mess + FIT_WEIGHT + FAULT_WEIGHT
+            continue
+        # The text-level signals are judged on the start of a long sample.
+        head = reading.text[:FEATURE_TEXT_LIMIT]
+        counts = non_ascii_counts(head)
+        ascii_letters = ascii_letter_count(head)
+        reading.fit = max(codec_fit(counts.items(), codec.encoding, ascii_letters) for codec in reading.codecs)
+        reading.faults = context_faults(head, sum(counts.values()))
         reading.score = _score(reading)
     readings.sort(key=lambda reading: reading.score)
     return readings[:max(top, 2)]
@@ -258,6 +274,19 @@ def _score(reading: Reading) -> float:
 _TABLES: dict[str, str] = {}
 _ASCII_CHANGERS = frozenset(
     codec.encoding for codec in SINGLE_BYTE if _ASCII.decode(codec.encoding, "replace") != _ASCII.decode("ascii"))
+
+
+_TEXTUAL: dict[str, tuple[bool, ...]] = {}
+
+
+def _textual(encoding: str) -> tuple[bool, ...]:
+    """Per byte: does the code page read it as something text is made of (letter, mark, punctuation)?"""
+    textual = _TEXTUAL.get(encoding)
+    if textual is None:
+        table = _table(encoding)
+        textual = _TEXTUAL[encoding] = tuple(
+            unicodedata.category(character)[0] in "LMP" or character in NEUTRAL for character in table)
+    return textual
 
 
 def _table(encoding: str) -> str:
