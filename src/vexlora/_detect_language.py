@@ -9,7 +9,6 @@ from __future__ import annotations
 
 import re
 from collections import Counter
-import unicodedata
 from collections.abc import Callable, Iterable
 from functools import cache
 
@@ -22,8 +21,6 @@ __all__ = ["alphabet", "served_languages", "codec_fit", "context_faults", "rank_
 # spaces, bullets, currency. They say nothing about the code page, so the fit
 # ignores them.
 NEUTRAL = frozenset("\u00a0«»“”„‘’‚‹›–—…•·°€£¥§©®™×\u200b\u200c\u200d\u200e\u200f\u2009\u202f\ufeff")
-# Characters that may sit between two letters of one word.
-_JOINERS = frozenset("’'ʼ‐-·\u00ad\u200c\u200d")
 
 # Signs a language writes that its letter profile does not list.
 _EXTRA = {"Spanish": "¡¿", "Catalan": "·", "Greek": ";΄΅", "Arabic": "،؛؟", "Persian": "،؛؟"}
@@ -141,45 +138,50 @@ def non_ascii_counts(text: str) -> Counter[str]:
 _NON_ASCII = re.compile(r"[^\x00-\x7f]")
 
 
-def codec_fit(characters: Iterable[tuple[str, int]], encoding: str, ascii_letters: int) -> float:
-    """How well the letters of a decoding fit one language the codec serves (0..1).
+def codec_fit(characters: Iterable[tuple[str, int]], encodings: Iterable[str],
+              ascii_letters: int) -> tuple[float, float]:
+    """How well the letters of a decoding fit one language the codecs serve: (all letters, non-ASCII only).
 
     ``characters`` gives each distinct non-ASCII character with its count;
     ``ascii_letters`` is the number of ASCII letters, which fit every
     Latin-script language and no other. Non-ASCII symbols count against
-    every language; typographic punctuation counts for none.
+    every language; typographic punctuation counts for none. Each figure is
+    0..1, the best over the languages served.
     """
     by_mask: Counter[int] = Counter()
-    total = ascii_letters
+    high = 0
     kana = han = 0
     for character, count in characters:
         if character in NEUTRAL or character.isspace():
             continue
         mask = language_mask(character)
         by_mask[mask] += count
-        total += count
+        high += count
         if mask & _JAPANESE_BIT:
             if "\u3041" <= character <= "\u30ff":
                 kana += count
             elif mask & _CHINESE_BIT:
                 han += count
+    total = high + ascii_letters
     if not total:
-        return 1.0
-    best = 0
-    for index in served_languages(encoding):
+        return 1.0, 1.0
+    served = 0
+    for encoding in encodings:
+        for index in served_languages(encoding):
+            served |= 1 << index
+    best_all = best_high = 0
+    for index in range(len(_LANGUAGES)):
         bit = 1 << index
+        if not served & bit:
+            continue
         share = sum(count for mask, count in by_mask.items() if mask & bit)
-        if _LATIN_MASK & bit:
-            share += ascii_letters
         if bit == _JAPANESE_BIT and kana * 6 < kana + han:
             # Japanese text is never Han characters alone: without kana
             # they are another language's.
             share -= han
-        if share > best:
-            best = share
-            if best == total:
-                break
-    return best / total
+        best_high = max(best_high, share)
+        best_all = max(best_all, share + (ascii_letters if _LATIN_MASK & bit else 0))
+    return best_all / total, (best_high / high if high else 1.0)
 
 
 def _ranges(codes: list[int]) -> str:
@@ -202,7 +204,6 @@ def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
     lower: list[int] = []
     upper: list[int] = []
     alpha: list[int] = []
-    symbols: list[int] = []
     scripts: dict[str, list[int]] = {name: [] for name in ("latin", "greek", "cyrillic", "hebrew", "arabic", "thai")}
     for code in range(0x80, 0x2000):
         character = chr(code)
@@ -215,9 +216,6 @@ def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
             script = script_of(character)
             if script in scripts:
                 scripts[script].append(code)
-        elif not character.isdigit() and not character.isspace() and character not in _JOINERS \
-                and not unicodedata.category(character).startswith("M"):
-            symbols.append(code)
     small = "a-z" + _ranges(lower)
     capital = _ranges(upper)
     letters = "a-zA-Z" + _ranges(alpha) + "\u3040-\u30ff\u4e00-\u9fff\uac00-\ud7af"
@@ -230,7 +228,6 @@ def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
     return (
         re.compile("|".join(mixes)),
         re.compile(f"[{small}][{capital}]|[{_ranges(lower)}][A-Z{capital}](?=[{small}])"),
-        re.compile(f"(?<=[{letters}])[{_ranges(symbols)}\u2000-\u2bff](?=[{letters}])"),
         re.compile(f"ς(?=[{letters}])"),
         # A lone non-ASCII capital standing as a word of its own.
         re.compile(f"(?<![{letters}])[{capital}](?![{letters}])"),
@@ -240,20 +237,19 @@ def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
 _FAULT_PATTERNS: tuple[re.Pattern[str], ...] = ()
 
 
-def context_faults(text: str, non_ascii: int) -> float:
-    """Context faults per non-ASCII character: places where real text never puts a character.
+def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
+    """Context faults per non-ASCII character, one figure per kind of fault.
 
-    Counted: a letter of one script touching a letter of another, a capital
-    right after a small letter inside a word, a symbol between two letters,
-    and the final sigma inside a word.
+    The kinds: a letter of one script touching a letter of another; a
+    capital right after a small letter inside a word; the final sigma inside
+    a word; a lone non-ASCII capital standing as a word.
     """
     global _FAULT_PATTERNS
-    if not non_ascii:
-        return 0.0
     if not _FAULT_PATTERNS:
         _FAULT_PATTERNS = _build_fault_patterns()
-    faults = sum(len(pattern.findall(text)) for pattern in _FAULT_PATTERNS)
-    return min(1.0, faults / non_ascii)
+    if not non_ascii:
+        return (0.0,) * len(_FAULT_PATTERNS)
+    return tuple(len(pattern.findall(text)) / non_ascii for pattern in _FAULT_PATTERNS)
 
 
 _WORD = re.compile(r"[^\W\d_]+")
@@ -280,8 +276,14 @@ def word_shares(words: list[str]) -> dict[str, float]:
     return shares
 
 
-def word_share(words: list[str], language: str) -> float:
-    return word_shares(words).get(language, 0.0)
+def served_word_share(text: str, encodings: list[str]) -> float:
+    """The best share of frequent short words, over the languages the codecs serve."""
+    words = [word.lower() for word in _WORD.findall(text)]
+    shares = word_shares(words)
+    if not shares:
+        return 0.0
+    served = {index for encoding in encodings for index in served_languages(encoding)}
+    return max((share for language, share in shares.items() if _LANGUAGES.index(language) in served), default=0.0)
 
 
 @cache
