@@ -94,41 +94,32 @@ def served_languages(encoding: str) -> tuple[int, ...]:
     """Indices of the languages whose letters the codec can (nearly all) write."""
     if encoding.startswith("utf"):
         return tuple(range(len(_LANGUAGES)))
-    carried = _carried_characters(encoding)
     served = []
     for index, (language, letters) in enumerate(FREQUENCIES.items()):
         sample = letters if language not in _UNSPACED_SCRIPTS else letters[:60]
-        if sum(letter in carried for letter in sample) >= 0.9 * len(sample):
+        if _carried_count(sample, encoding) >= 0.9 * len(sample):
             served.append(index)
     return tuple(served)
 
 
-def _carried_characters(encoding: str) -> frozenset[str]:
-    """The profile letters (and their capitals) that the codec can encode."""
-    letters = sorted(set("".join(FREQUENCIES.values())))
-    try:
-        # Single-byte code pages: everything they decode.
-        table = bytes(range(256)).decode(encoding, "ignore")
-        if len(table) > 200 and not encoding.startswith(("iso2022", "hz")):
-            single = True
-        else:
-            single = False
-    except UnicodeDecodeError:
-        single = False
-    if single and _is_single_byte(encoding):
-        return frozenset(table)
-    carried = set()
+# Codecs in which "?" may be part of a multi-byte character: their letters
+# are tried one by one.
+_QUESTION_MARK_INSIDE = ("iso2022", "hz", "johab")
+
+
+def _carried_count(letters: str, encoding: str) -> int:
+    """How many of ``letters`` the codec can encode."""
+    if not encoding.startswith(_QUESTION_MARK_INSIDE):
+        # Each letter the codec lacks becomes one "?".
+        return len(letters) - letters.encode(encoding, "replace").count(b"?")
+    carried = 0
     for letter in letters:
         try:
             letter.encode(encoding)
         except UnicodeEncodeError:
             continue
-        carried.add(letter)
-    return frozenset(carried)
-
-
-def _is_single_byte(encoding: str) -> bool:
-    return len("\u00e9\u0430\u03b1".encode(encoding, "replace")) == 3
+        carried += 1
+    return carried
 
 
 def non_ascii_counts(text: str) -> Counter[str]:
@@ -302,7 +293,7 @@ def letter_fit(letters: Counter[str], language: str) -> float:
 
 # Weight of the short-word share against the coherence ratio: the words
 # decide between languages whose letters fit equally (coherence ties them).
-WORD_WEIGHT = 10.0
+WORD_WEIGHT = 20.0
 # A language whose alphabet fits the text's letters worse than the best one
 # by more than this is out.
 LETTER_TOLERANCE = 0.01
@@ -326,7 +317,7 @@ def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
     candidates = set(coherence) | set(shares)
     if not candidates:
         # Too short for the coherence test and no frequent word: the letters decide.
-        candidates = {language for language in FREQUENCIES if letter_fit(letters, language) >= 0.8}
+        candidates = {language for language in FREQUENCIES if letter_fit(letters, language) >= 0.5}
     fit_of = {language: letter_fit(letters, language) for language in candidates}
     if not fit_of:
         return ()

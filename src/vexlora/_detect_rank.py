@@ -130,7 +130,7 @@ def _utf16_32_readings(sample: bytes, last_resort: bool = False) -> list[Reading
             # The high byte of each unit names a script block: few distinct
             # values, NUL for the ASCII in between. Single-byte text shows
             # the same variety in both lanes.
-            if (high_nul > 2 * low_nul and high_nul * 8 >= len(high)) or \
+            if high_nul > 4 * low_nul or \
                     (low_nul == 0 and distinct_high * 3 < distinct_low * 2) or last_resort:
                 text = _decode(sample, encoding)
                 # Text never holds U+0000: NUL units mean binary data.
