@@ -57,6 +57,8 @@ WORD_SHARE_CAP = 0.4
 PRIOR_WEIGHT = 0.004
 # A UTF-8 decoding with multi-byte sequences wins unless it is this messy.
 UTF8_MESS_LIMIT = 0.4
+# A payload with NULs whose best UTF-16/32 reading is this messy is binary.
+BINARY_MESS = 0.3
 # Readings messier than the cleanest by more than this are not scored further.
 CONTENDER_WINDOW = 0.15
 # How many single-byte readings (ranked by letter fit alone) are decoded and scored.
@@ -130,7 +132,7 @@ def _utf16_32_readings(sample: bytes, last_resort: bool = False) -> list[Reading
             # The high byte of each unit names a script block: few distinct
             # values, NUL for the ASCII in between. Single-byte text shows
             # the same variety in both lanes.
-            if high_nul > 4 * low_nul or \
+            if (high_nul > 4 * low_nul and high_nul * 32 >= len(high)) or \
                     (low_nul == 0 and distinct_high * 3 < distinct_low * 2) or last_resort:
                 text = _decode(sample, encoding)
                 # Text never holds U+0000: NUL units mean binary data.
@@ -163,7 +165,11 @@ def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = N
         wide = [reading for reading in _utf16_32_readings(sample) if allow(reading.codec)]
         if not wide:
             return "binary", []
-        return "text", _finish(wide, top)
+        wide = _finish(wide, top)
+        if wide[0].mess >= BINARY_MESS:
+            # NULs and no clean wide reading: not text.
+            return "binary", []
+        return "text", wide
     if controls * 20 > len(sample):
         return "binary", []
     high = sample.translate(None, _ASCII)
