@@ -8,6 +8,7 @@ detector is measured on.
 from __future__ import annotations
 
 import re
+import unicodedata
 from collections import Counter
 from collections.abc import Callable, Iterable
 from functools import cache
@@ -22,6 +23,10 @@ __all__ = ["alphabet", "served_languages", "codec_fit", "context_faults", "rank_
 # ignores them.
 NEUTRAL = frozenset("\u00a0«»“”„‘’‚‹›–—…•·°€£¥§©®™×\u200b\u200c\u200d\u200e\u200f\u2009\u202f\ufeff")
 
+# Characters real text puts between two letters of a word (apostrophes,
+# quotes that Chinese sets without spaces, hyphens, joiners, the Catalan
+# middle dot, the Hebrew maqaf) and spaces.
+_WORD_JOINERS = frozenset("’‘ʼ“”«»‹›‐‑\u00ad·\u05be\u200b\u200c\u200d\u200e\u200f\u2009\u202f\u00a0")
 # Signs a language writes that its letter profile does not list.
 _EXTRA = {"Spanish": "¡¿", "Catalan": "·", "Greek": ";΄΅", "Arabic": "،؛؟", "Persian": "،؛؟"}
 _UNSPACED_SCRIPTS = {"Chinese": "han", "Japanese": "japanese", "Korean": "hangul"}
@@ -195,6 +200,7 @@ def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
     lower: list[int] = []
     upper: list[int] = []
     alpha: list[int] = []
+    symbols: list[int] = []
     scripts: dict[str, list[int]] = {name: [] for name in ("latin", "greek", "cyrillic", "hebrew", "arabic", "thai")}
     for code in range(0x80, 0x2000):
         character = chr(code)
@@ -207,6 +213,10 @@ def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
             script = script_of(character)
             if script in scripts:
                 scripts[script].append(code)
+        elif not character.isspace() and not character.isdigit() and character not in _WORD_JOINERS \
+                and not unicodedata.category(character).startswith("M"):
+            symbols.append(code)
+    symbols.extend(code for code in range(0x2000, 0x2C00) if chr(code) not in _WORD_JOINERS)
     small = "a-z" + _ranges(lower)
     capital = _ranges(upper)
     letters = "a-zA-Z" + _ranges(alpha) + "\u3040-\u30ff\u4e00-\u9fff\uac00-\ud7af"
@@ -219,6 +229,7 @@ def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
     return (
         re.compile("|".join(mixes)),
         re.compile(f"[{small}][{capital}]|[{_ranges(lower)}][A-Z{capital}](?=[{small}])"),
+        re.compile(f"(?<=[{letters}])[{_ranges(symbols)}](?=[{letters}])"),
         re.compile(f"ς(?=[{letters}])"),
         # A lone non-ASCII capital standing as a word of its own.
         re.compile(f"(?<![{letters}])[{capital}](?![{letters}])"),
@@ -232,8 +243,9 @@ def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
     """Context faults per non-ASCII character, one figure per kind of fault.
 
     The kinds: a letter of one script touching a letter of another; a
-    capital right after a small letter inside a word; the final sigma inside
-    a word; a lone non-ASCII capital standing as a word.
+    capital right after a small letter inside a word; a symbol between two
+    letters; the final sigma inside a word; a lone non-ASCII capital
+    standing as a word.
     """
     global _FAULT_PATTERNS
     if not _FAULT_PATTERNS:

@@ -45,12 +45,13 @@ _CJK = tuple(codec for codec in MULTI_BYTE if not codec.encoding.startswith("utf
 # tests/data/heldout and checked on tests/data/heldout2 (benchmarks/accuracy.py):
 # mess first; then how well the letters fit a language the codec serves
 # (all letters, and the non-ASCII ones alone); context faults (scripts
-# touching, a capital inside a word, a final sigma inside a word, a lone
+# touching, a capital inside a word, a symbol between letters, a final
+# sigma inside a word, a lone
 # accented capital); the coherence of the best language; the share of that
 # language's frequent short words; and last how common the codec is.
 FIT_WEIGHT = 0.8
 HIGH_FIT_WEIGHT = 0.4
-FAULT_WEIGHTS = (1.0, 1.0, 0.25, 0.5)
+FAULT_WEIGHTS = (1.0, 1.0, 0.3, 0.25, 0.5)
 COHERENCE_WEIGHT = 0.03
 WORD_WEIGHT = 1.0
 WORD_SHARE_CAP = 0.4
