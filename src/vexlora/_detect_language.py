@@ -127,6 +127,28 @@ def _carried_count(letters: str, encoding: str) -> int:
     return carried
 
 
+@cache
+def served_mask(encodings: tuple[str, ...]) -> int:
+    """Bit i set when one of the codecs serves the i-th language."""
+    mask = 0
+    for encoding in encodings:
+        for index in served_languages(encoding):
+            mask |= 1 << index
+    return mask
+
+
+def _per_language(by_mask: Counter[int], within: int = -1) -> list[int]:
+    """Spread counts kept by language mask over the languages (limited to the bits of ``within``)."""
+    totals = [0] * len(_LANGUAGES)
+    for mask, count in by_mask.items():
+        mask &= within
+        while mask:
+            low = mask & -mask
+            totals[low.bit_length() - 1] += count
+            mask ^= low
+    return totals
+
+
 def non_ascii_counts(text: str) -> Counter[str]:
     return Counter(_NON_ASCII.findall(text))
 
@@ -158,26 +180,40 @@ def codec_fit(characters: Iterable[tuple[str, int]], encodings: Iterable[str],
                 kana += count
             elif mask & _CHINESE_BIT:
                 han += count
+    return best_fits(by_mask, high, ascii_letters, served_mask(tuple(encodings)), kana, han)
+
+
+def best_fits(by_mask: Counter[int], high: int, ascii_letters: int, served: int, kana: int = 0,
+              han: int = 0) -> tuple[float, float]:
+    """The two figures of ``codec_fit`` from non-ASCII counts kept by language mask."""
     total = high + ascii_letters
     if not total:
         return 1.0, 1.0
-    served = 0
-    for encoding in encodings:
-        for index in served_languages(encoding):
-            served |= 1 << index
+    shares = _per_language(by_mask, served)
     best_all = best_high = 0
-    for index in range(len(_LANGUAGES)):
-        bit = 1 << index
-        if not served & bit:
-            continue
-        share = sum(count for mask, count in by_mask.items() if mask & bit)
-        if bit == _JAPANESE_BIT and kana * 6 < kana + han:
-            # Japanese text is never Han characters alone: without kana
-            # they are another language's.
-            share -= han
-        best_high = max(best_high, share)
-        best_all = max(best_all, share + (ascii_letters if _LATIN_MASK & bit else 0))
+    latin = _LATIN_MASK
+    bit = 1
+    for share in shares:
+        if served & bit:
+            if bit == _JAPANESE_BIT and kana * 6 < kana + han:
+                # Japanese text is never Han characters alone: without kana
+                # they are another language's.
+                share -= han
+            if share > best_high:
+                best_high = share
+            if latin & bit:
+                share += ascii_letters
+            if share > best_all:
+                best_all = share
+        bit <<= 1
     return best_all / total, (best_high / high if high else 1.0)
+
+
+@cache
+def byte_masks(table: str) -> tuple[int, ...]:
+    """For a single-byte code page's 256 characters: each one's language mask, -1 for neutral ones."""
+    return tuple(-1 if character in NEUTRAL or character.isspace() else language_mask(character)
+                 for character in table)
 
 
 def _ranges(codes: list[int]) -> str:
@@ -270,13 +306,7 @@ def word_shares(words: list[str]) -> dict[str, float]:
         return {}
     by_mask = Counter(_WORD_MASKS.get(word, 0) for word in words)
     del by_mask[0]
-    shares = {}
-    for index, language in enumerate(_LANGUAGES):
-        bit = 1 << index
-        hits = sum(count for mask, count in by_mask.items() if mask & bit)
-        if hits:
-            shares[language] = hits / len(words)
-    return shares
+    return {_LANGUAGES[index]: hits / len(words) for index, hits in enumerate(_per_language(by_mask)) if hits}
 
 
 def served_word_share(text: str, encodings: list[str]) -> float:
@@ -285,22 +315,20 @@ def served_word_share(text: str, encodings: list[str]) -> float:
     shares = word_shares(words)
     if not shares:
         return 0.0
-    served = {index for encoding in encodings for index in served_languages(encoding)}
-    return max((share for language, share in shares.items() if _LANGUAGES.index(language) in served), default=0.0)
+    served = served_mask(tuple(encodings))
+    return max((share for language, share in shares.items() if served >> _LANGUAGES.index(language) & 1),
+               default=0.0)
 
 
-@cache
-def _latin(language: str) -> bool:
-    return FREQUENCIES[language][:1].isascii()
-
-
-def letter_fit(letters: Counter[str], language: str) -> float:
-    """Share of a text's letters in the language's alphabet; ASCII letters fit every Latin-script language."""
+def letter_fits(letters: Counter[str]) -> list[float]:
+    """Per language, the share of a text's letters in its alphabet; ASCII letters fit every Latin-script language."""
     total = sum(letters.values())
     if not total:
-        return 0.0
-    latin = _latin(language)
-    return sum(n for ch, n in letters.items() if (latin and ch.isascii()) or fits(language, ch)) / total
+        return [0.0] * len(_LANGUAGES)
+    by_mask: Counter[int] = Counter()
+    for letter, count in letters.items():
+        by_mask[_LATIN_MASK if letter.isascii() else language_mask(letter)] += count
+    return [hits / total for hits in _per_language(by_mask)]
 
 
 # Weight of the short-word share against the coherence ratio: the words
@@ -326,11 +354,12 @@ def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
     if not letters:
         return ()
     shares = word_shares(words)
+    fits_all = letter_fits(letters)
     candidates = set(coherence) | set(shares)
     if not candidates:
         # Too short for the coherence test and no frequent word: the letters decide.
-        candidates = {language for language in FREQUENCIES if letter_fit(letters, language) >= 0.5}
-    fit_of = {language: letter_fit(letters, language) for language in candidates}
+        candidates = {language for language, fit in zip(_LANGUAGES, fits_all) if fit >= 0.5}
+    fit_of = {language: fits_all[_LANGUAGES.index(language)] for language in candidates}
     if not fit_of:
         return ()
     best_fit = max(fit_of.values())
