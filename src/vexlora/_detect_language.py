@@ -216,63 +216,55 @@ def byte_masks(table: str) -> tuple[int, ...]:
                  for character in table)
 
 
-def _ranges(codes: list[int]) -> str:
-    """A regular-expression class body for the given (sorted) code points."""
-    parts = []
-    index = 0
-    while index < len(codes):
-        first = last = codes[index]
-        while index + 1 < len(codes) and codes[index + 1] == last + 1:
-            index += 1
-            last = codes[index]
-        parts.append(re.escape(chr(first)) if first == last else f"{re.escape(chr(first))}-{re.escape(chr(last))}")
-        index += 1
-    return "".join(parts)
+# Context faults are found on a "class string": the text with every
+# character replaced by a letter naming its class, so that short patterns
+# over ASCII run instead of patterns over large Unicode classes.
+#   a/A  ASCII small/capital letter      b/B  other Latin small/capital letter
+#   c/C  Cyrillic small/capital          g/G  Greek small/capital, z final sigma
+#   h Hebrew  r Arabic  t Thai  o other letter  s symbol  space: anything else
+# CJK characters are left as they are (letters of no case).
+_LETTER_CLASS = "aAbBcCgGzhrto\u3040-\u30ff\u4e00-\u9fff\uac00-\ud7af"
+_FAULT_SOURCES = (
+    # a letter of one script touching a letter of another
+    "[aAbB][cCgGzhrt]|[cC][aAbBgGzhrt]|[gGz][aAbBcChrt]|h[aAbBcCgGzrt]|r[aAbBcCgGzht]|t[aAbBcCgGzhr]",
+    # a capital right after a small letter inside a word
+    "[abcgz][BCG]|[bcgz][ABCG](?=[abcgz])",
+    # a symbol between two letters
+    f"(?<=[{_LETTER_CLASS}])s(?=[{_LETTER_CLASS}])",
+    # the final sigma inside a word
+    f"z(?=[{_LETTER_CLASS}])",
+    # a lone non-ASCII capital standing as a word of its own
+    f"(?<![{_LETTER_CLASS}])[BCG](?![{_LETTER_CLASS}])",
+)
+_SCRIPT_CLASSES = {"latin": "bB", "cyrillic": "cC", "greek": "gG"}
+_CASELESS_CLASSES = {"hebrew": "h", "arabic": "r", "thai": "t"}
 
 
-def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
-    # One walk over the non-ASCII code points up to U+1FFF sorts them into
-    # the classes the patterns need.
-    lower: list[int] = []
-    upper: list[int] = []
-    alpha: list[int] = []
-    symbols: list[int] = []
-    scripts: dict[str, list[int]] = {name: [] for name in ("latin", "greek", "cyrillic", "hebrew", "arabic", "thai")}
-    for code in range(0x80, 0x2000):
-        character = chr(code)
+def _class_of(character: str) -> str:
+    code = ord(character)
+    if code < 0x80:
         if character.isalpha():
-            alpha.append(code)
-            if character.islower():
-                lower.append(code)
-            elif character.isupper():
-                upper.append(code)
-            script = script_of(character)
-            if script in scripts:
-                scripts[script].append(code)
-        elif not character.isspace() and not character.isdigit() and character not in _WORD_JOINERS \
-                and not unicodedata.category(character).startswith("M"):
-            symbols.append(code)
-    symbols.extend(code for code in range(0x2000, 0x2C00) if chr(code) not in _WORD_JOINERS)
-    small = "a-z" + _ranges(lower)
-    capital = _ranges(upper)
-    letters = "a-zA-Z" + _ranges(alpha) + "\u3040-\u30ff\u4e00-\u9fff\uac00-\ud7af"
-    classes = {name: _ranges(codes) for name, codes in scripts.items()}
-    classes["latin"] = "a-zA-Z" + classes["latin"]
-    mixes = []
-    for name, members in classes.items():
-        others = "".join(other for key, other in classes.items() if key != name)
-        mixes.append(f"[{members}][{others}]")
-    return (
-        re.compile("|".join(mixes)),
-        re.compile(f"[{small}][{capital}]|[{_ranges(lower)}][A-Z{capital}](?=[{small}])"),
-        re.compile(f"(?<=[{letters}])[{_ranges(symbols)}](?=[{letters}])"),
-        re.compile(f"ς(?=[{letters}])"),
-        # A lone non-ASCII capital standing as a word of its own.
-        re.compile(f"(?<![{letters}])[{capital}](?![{letters}])"),
-    )
+            return "A" if character.isupper() else "a"
+        return " "
+    if character == "ς":
+        return "z"
+    if character.isalpha():
+        script = script_of(character)
+        if script in _SCRIPT_CLASSES:
+            return _SCRIPT_CLASSES[script][character.isupper()]
+        return _CASELESS_CLASSES.get(script, "o")
+    if character.isspace() or character.isdigit() or character in _WORD_JOINERS \
+            or unicodedata.category(character).startswith("M"):
+        return " "
+    return "s"
 
 
-_FAULT_PATTERNS: tuple[re.Pattern[str], ...] = ()
+def _build_fault_patterns() -> tuple[dict[int, str], tuple[re.Pattern[str], ...]]:
+    table = {code: _class_of(chr(code)) for code in range(0x2C00)}
+    return table, tuple(re.compile(source) for source in _FAULT_SOURCES)
+
+
+_FAULTS: tuple[dict[int, str], tuple[re.Pattern[str], ...]] | None = None
 
 
 def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
@@ -283,12 +275,14 @@ def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
     letters; the final sigma inside a word; a lone non-ASCII capital
     standing as a word.
     """
-    global _FAULT_PATTERNS
-    if not _FAULT_PATTERNS:
-        _FAULT_PATTERNS = _build_fault_patterns()
+    global _FAULTS
+    if _FAULTS is None:
+        _FAULTS = _build_fault_patterns()
+    table, patterns = _FAULTS
     if not non_ascii:
-        return (0.0,) * len(_FAULT_PATTERNS)
-    return tuple(len(pattern.findall(text)) / non_ascii for pattern in _FAULT_PATTERNS)
+        return (0.0,) * len(patterns)
+    classes = text.translate(table)
+    return tuple(len(pattern.findall(classes)) / non_ascii for pattern in patterns)
 
 
 _WORD = re.compile(r"[^\W\d_]+")
@@ -311,8 +305,7 @@ def word_shares(words: list[str]) -> dict[str, float]:
 
 def served_word_share(text: str, encodings: list[str]) -> float:
     """The best share of frequent short words, over the languages the codecs serve."""
-    words = [word.lower() for word in _WORD.findall(text)]
-    shares = word_shares(words)
+    shares = word_shares(_WORD.findall(text.lower()))
     if not shares:
         return 0.0
     served = served_mask(tuple(encodings))
@@ -340,7 +333,7 @@ LETTER_TOLERANCE = 0.01
 _TYPICAL_WORD_SHARE = 0.4
 # Languages are judged on the first characters of a text: enough for a
 # stable answer, and the cost stays flat for large samples.
-LANGUAGE_TEXT_LIMIT = 6000
+LANGUAGE_TEXT_LIMIT = 3000
 
 
 def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
@@ -349,7 +342,7 @@ def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
 
     text = text[:LANGUAGE_TEXT_LIMIT]
     coherence = dict(coherence_ratio(text, 0.1, None))
-    words = [word.lower() for word in _WORD.findall(text)]
+    words = _WORD.findall(text.lower())
     letters = Counter("".join(words))
     if not letters:
         return ()

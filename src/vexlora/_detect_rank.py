@@ -228,8 +228,7 @@ def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], b
     for codec in SINGLE_BYTE:
         if present.translate(None, codec.defined) or not allow(codec):
             continue
-        table = _table(codec.encoding)
-        key = "".join(table[byte] for byte in present)
+        key = present.decode(codec.encoding)
         if codec.encoding in _ASCII_CHANGERS:
             key += sample.decode(codec.encoding)
         reading = groups.get(key)
