@@ -150,10 +150,10 @@ def _per_language(by_mask: Counter[int], within: int = -1) -> list[int]:
 
 
 def non_ascii_counts(text: str) -> Counter[str]:
-    return Counter(_NON_ASCII.findall(text))
-
-
-_NON_ASCII = re.compile(r"[^\x00-\x7f]")
+    counts = Counter(text)
+    for character in [character for character in counts if character < "\x80"]:
+        del counts[character]
+    return counts
 
 
 def codec_fit(characters: Iterable[tuple[str, int]], encodings: Iterable[str],
@@ -224,17 +224,29 @@ def byte_masks(table: str) -> tuple[int, ...]:
 #   h Hebrew  r Arabic  t Thai  o other letter  s symbol  space: anything else
 # CJK characters are left as they are (letters of no case).
 _LETTER_CLASS = "aAbBcCgGzhrto\u3040-\u30ff\u4e00-\u9fff\uac00-\ud7af"
-_FAULT_SOURCES = (
-    # a letter of one script touching a letter of another
-    "[aAbB][cCgGzhrt]|[cC][aAbBgGzhrt]|[gGz][aAbBcChrt]|h[aAbBcCgGzrt]|r[aAbBcCgGzht]|t[aAbBcCgGzhr]",
+# Each pattern starts with one literal class letter, which the scan finds
+# fast; a kind of fault takes several patterns.
+_FAULT_SOURCES: tuple[tuple[str, ...], ...] = (
+    # a non-Latin letter touching a letter of another script
+    (
+        "c(?:(?<=[aAbBgGzhrt]c)|(?=[aAbBgGzhrt]))",
+        "C(?:(?<=[aAbBgGzhrt]C)|(?=[aAbBgGzhrt]))",
+        "g(?:(?<=[aAbBcChrt]g)|(?=[aAbBcChrt]))",
+        "G(?:(?<=[aAbBcChrt]G)|(?=[aAbBcChrt]))",
+        "z(?:(?<=[aAbBcChrt]z)|(?=[aAbBcChrt]))",
+        "h(?:(?<=[aAbBcCgGzrt]h)|(?=[aAbBcCgGzrt]))",
+        "r(?:(?<=[aAbBcCgGzht]r)|(?=[aAbBcCgGzht]))",
+        "t(?:(?<=[aAbBcCgGzhr]t)|(?=[aAbBcCgGzhr]))",
+    ),
     # a capital right after a small letter inside a word
-    "[abcgz][BCG]|[bcgz][ABCG](?=[abcgz])",
+    tuple(f"{capital}(?<=[abcgz]{capital})" for capital in "BCG")
+    + tuple(f"{capital}(?<=[bcgz]{capital})(?=[abcgz])" for capital in "A"),
     # a symbol between two letters
-    f"(?<=[{_LETTER_CLASS}])s(?=[{_LETTER_CLASS}])",
+    (f"s(?<=[{_LETTER_CLASS}]s)(?=[{_LETTER_CLASS}])",),
     # the final sigma inside a word
-    f"z(?=[{_LETTER_CLASS}])",
+    (f"z(?=[{_LETTER_CLASS}])",),
     # a lone non-ASCII capital standing as a word of its own
-    f"(?<![{_LETTER_CLASS}])[BCG](?![{_LETTER_CLASS}])",
+    tuple(f"{capital}(?<![{_LETTER_CLASS}]{capital})(?![{_LETTER_CLASS}])" for capital in "BCG"),
 )
 _SCRIPT_CLASSES = {"latin": "bB", "cyrillic": "cC", "greek": "gG"}
 _CASELESS_CLASSES = {"hebrew": "h", "arabic": "r", "thai": "t"}
@@ -259,12 +271,15 @@ def _class_of(character: str) -> str:
     return "s"
 
 
-def _build_fault_patterns() -> tuple[dict[int, str], tuple[re.Pattern[str], ...]]:
+_Patterns = tuple[tuple[re.Pattern[str], ...], ...]
+
+
+def _build_fault_patterns() -> tuple[dict[int, str], _Patterns]:
     table = {code: _class_of(chr(code)) for code in range(0x2C00)}
-    return table, tuple(re.compile(source) for source in _FAULT_SOURCES)
+    return table, tuple(tuple(re.compile(source) for source in sources) for sources in _FAULT_SOURCES)
 
 
-_FAULTS: tuple[dict[int, str], tuple[re.Pattern[str], ...]] | None = None
+_FAULTS: tuple[dict[int, str], _Patterns] | None = None
 
 
 def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
@@ -282,7 +297,7 @@ def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
     if not non_ascii:
         return (0.0,) * len(patterns)
     classes = text.translate(table)
-    return tuple(len(pattern.findall(classes)) / non_ascii for pattern in patterns)
+    return tuple(sum(len(pattern.findall(classes)) for pattern in kind) / non_ascii for kind in patterns)
 
 
 _WORD = re.compile(r"[^\W\d_]+")
@@ -333,7 +348,7 @@ LETTER_TOLERANCE = 0.01
 _TYPICAL_WORD_SHARE = 0.4
 # Languages are judged on the first characters of a text: enough for a
 # stable answer, and the cost stays flat for large samples.
-LANGUAGE_TEXT_LIMIT = 3000
+LANGUAGE_TEXT_LIMIT = 2000
 
 
 def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
@@ -367,8 +382,8 @@ def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
     return tuple((language, round(min(1.0, combined / scale), 4)) for combined, language in scored[:limit])
 
 
-_ASCII_LETTERS = re.compile(r"[A-Za-z]")
+_NOT_ASCII_LETTERS = bytes(byte for byte in range(128) if not chr(byte).isalpha())
 
 
 def ascii_letter_count(text: str) -> int:
-    return len(_ASCII_LETTERS.findall(text))
+    return len(text.encode("ascii", "ignore").translate(None, _NOT_ASCII_LETTERS))

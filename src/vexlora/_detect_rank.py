@@ -70,7 +70,7 @@ FULL_SCORE_LIMIT = 12
 # How many readings get the costlier signals (context, coherence, words).
 FEATURE_LIMIT = 8
 # The text-level signals are judged on the start of a long sample.
-FEATURE_TEXT_LIMIT = 3000
+FEATURE_TEXT_LIMIT = 1200
 
 
 @dataclass(slots=True)
