@@ -61,6 +61,8 @@ WORD_SHARE_CAP = 0.4
 PRIOR_WEIGHT = 0.004
 # A UTF-8 decoding with multi-byte sequences wins unless it is this messy.
 UTF8_MESS_LIMIT = 0.4
+# Bytes whose cleanest reading is this messy are reported as undecodable.
+UNDECODABLE_MESS = 0.5
 # A payload with NULs whose best UTF-16/32 reading is this messy is binary.
 BINARY_MESS = 0.3
 # Readings messier than the cleanest by more than this are not scored further.
@@ -192,7 +194,11 @@ def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = N
     readings += [reading for reading in _utf16_32_readings(sample, not readings) if allow(reading.codec)]
     if not readings:
         return "undecodable", []
-    return "text", _finish(_merge(readings), top)
+    readings = _finish(_merge(readings), top)
+    if readings[0].mess >= UNDECODABLE_MESS:
+        # Every codec turns the bytes into a mess: they are no text we know.
+        return "undecodable", []
+    return "text", readings
 
 
 def _seven_bit(sample: bytes, top: int, allow: Callable[[Codec], bool]) -> tuple[str, list[Reading]]:
