@@ -14,8 +14,9 @@ Usage:
 --peers    the same figures for Debian's `uchardet` command and ICU's detector
            (`python3-icu` under /usr/bin/python3) when they are installed;
            measured as black boxes, never needed by vexlora
---big MB   also time detect_file on a file of MB megabytes (peak memory growth
-           measured in a child process)
+--big MB   also time detect_file on a file of MB megabytes of Russian text in
+           each of --big-encodings (default utf_8,cp1251), in a child process:
+           time, peak RSS growth and peak Python allocations
 """
 
 from __future__ import annotations
@@ -300,22 +301,27 @@ def report(title: str, items: list[Payload], outcomes: list[Outcome], seconds: f
 
 
 BIG_SCRIPT = r"""
-import resource, sys, time
+import resource, sys, time, tracemalloc
 import vexlora
+vexlora.detect(b"warm up: import the detector and its tables \xe9")
 path = sys.argv[1]
 before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 started = time.perf_counter()
 detection = vexlora.detect_file(path)
 elapsed = time.perf_counter() - started
 after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+tracemalloc.start()
+vexlora.detect_file(path)
+peak = tracemalloc.get_traced_memory()[1]
 best = detection.best
-print(f"{detection.kind} {best.encoding if best else None} {elapsed:.2f} s, peak memory growth {(after - before) / 1024:.1f} MB")
+print(f"{detection.kind} {best.encoding if best else None} {elapsed:.2f} s, peak RSS growth "
+      f"{(after - before) / 1024:.1f} MB, peak Python allocations {peak / 2**20:.1f} MB")
 """
 
 
-def big_file(megabytes: int) -> None:
+def big_file(megabytes: int, encoding: str) -> None:
     text = (DATA / "heldout2" / "russian.txt").read_text(encoding="utf-8")
-    block = (" ".join(text.split()) + "\n").encode("utf-8")
+    block = (" ".join(text.split()) + "\n").encode(encoding, "replace")
     with tempfile.NamedTemporaryFile(suffix=".txt", delete=False) as handle:
         path = handle.name
         chunk = block * max(1, (1 << 20) // len(block))
@@ -324,7 +330,7 @@ def big_file(megabytes: int) -> None:
             handle.write(chunk)
             written += len(chunk)
     try:
-        print(f"\n== detect_file on {written / 1e6:.0f} MB of UTF-8 Russian")
+        print(f"\n== detect_file on {written / 1e6:.0f} MB of Russian in {encoding}")
         subprocess.run([sys.executable, "-c", BIG_SCRIPT, path], check=True)
     finally:
         Path(path).unlink()
@@ -338,6 +344,7 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--peers", action="store_true")
     parser.add_argument("--misses", type=int, default=12)
     parser.add_argument("--big", type=int, default=0, metavar="MB")
+    parser.add_argument("--big-encodings", default="utf_8,cp1251", metavar="CODECS")
     args = parser.parse_args(argv)
     sets = ["heldout", "heldout2"] if args.set == "both" else [args.set]
     sizes = tuple(int(size) for size in args.sizes.split(","))
@@ -360,7 +367,8 @@ def main(argv: list[str]) -> int:
             continue
         report(title, items, result[0], result[1], args.misses, languages)
     if args.big:
-        big_file(args.big)
+        for encoding in args.big_encodings.split(","):
+            big_file(args.big, encoding)
     return 0
 
 

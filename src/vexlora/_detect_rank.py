@@ -10,6 +10,7 @@ by coherence and, last, by how common the code page is.
 from __future__ import annotations
 
 import math
+import re
 from collections import Counter
 from collections.abc import Callable
 from dataclasses import dataclass
@@ -302,7 +303,7 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             # Far messier than the best: no later signal makes up for it.
             reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
             continue
-        head = reading.text[:FEATURE_TEXT_LIMIT]
+        head = _feature_text(reading.text)
         counts = non_ascii_counts(head)
         reading.fit, reading.high_fit = codec_fit(counts.items(), [codec.encoding for codec in reading.codecs],
                                                   ascii_letter_count(head))
@@ -318,6 +319,22 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             reading.score += 1.0
     readings.sort(key=lambda reading: reading.score)
     return readings[:max(top, 2)]
+
+
+_FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
+
+
+def _feature_text(text: str) -> str:
+    """The part of a long text the text-level signals judge: from just before its first non-ASCII character.
+
+    Readings differ only where non-ASCII characters are, so a window that
+    starts in a long ASCII stretch would see no difference.
+    """
+    if len(text) <= FEATURE_TEXT_LIMIT:
+        return text
+    match = _FIRST_NON_ASCII.search(text)
+    start = max(0, min(match.start() - 100, len(text) - FEATURE_TEXT_LIMIT)) if match else 0
+    return text[start:start + FEATURE_TEXT_LIMIT]
 
 
 def _features(reading: Reading, head: str, non_ascii: int) -> None:
