@@ -69,9 +69,9 @@ BINARY_MESS = 0.3
 # Readings messier than the cleanest by more than this are not scored further.
 CONTENDER_WINDOW = 0.15
 # How many single-byte readings (ranked by letter fit alone) are decoded and scored.
-FULL_SCORE_LIMIT = 12
+FULL_SCORE_LIMIT = 15
 # How many readings get the costlier signals (context, coherence, words).
-FEATURE_LIMIT = 8
+FEATURE_LIMIT = 10
 # The text-level signals are judged on the start of a long sample.
 FEATURE_TEXT_LIMIT = 1200
 
