@@ -244,21 +244,36 @@ def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], b
         else:
             reading.codecs.append(codec)
     # The letter fit needs only the byte histogram: it picks the readings
-    # worth decoding.
+    # worth decoding. A cheap upper bound (a byte fits when it fits any
+    # served language) orders the groups; the exact fit (one language for
+    # all bytes) is computed until no bound can reach the best kept.
     histogram = [(byte, count) for byte, count in counts.items() if byte >= 0x80]
+    bounded = []
     for reading in groups.values():
         masks = byte_masks(_table(reading.codecs[0].encoding))
+        served = served_mask(tuple(codec.encoding for codec in reading.codecs))
         by_mask: Counter[int] = Counter()
-        high_count = 0
+        high_count = fitting = 0
         for byte, count in histogram:
             mask = masks[byte]
             if mask >= 0:
                 by_mask[mask] += count
                 high_count += count
-        reading.fit, reading.high_fit = best_fits(
-            by_mask, high_count, ascii_letters, served_mask(tuple(codec.encoding for codec in reading.codecs)))
-    readings = sorted(groups.values(), key=lambda reading: (
-        -(FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit), -reading.codec.prior))
+                if mask & served:
+                    fitting += count
+        total = high_count + ascii_letters
+        bound = (FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0)
+                 + HIGH_FIT_WEIGHT * (fitting / high_count if high_count else 1.0))
+        bounded.append((bound, reading, by_mask, high_count, served))
+    bounded.sort(key=lambda item: (-item[0], -item[1].codec.prior))
+    exact: list[tuple[float, Reading]] = []
+    for bound, reading, by_mask, high_count, served in bounded:
+        if len(exact) >= FULL_SCORE_LIMIT and bound < exact[FULL_SCORE_LIMIT - 1][0]:
+            break
+        reading.fit, reading.high_fit = best_fits(by_mask, high_count, ascii_letters, served)
+        exact.append((FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit, reading))
+        exact.sort(key=lambda item: (-item[0], -item[1].codec.prior))
+    readings = [reading for _, reading in exact]
     kept = readings[:FULL_SCORE_LIMIT]
     for reading in kept:
         reading.text = sample.decode(reading.codecs[0].encoding)
