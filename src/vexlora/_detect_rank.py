@@ -90,11 +90,15 @@ class Reading:
     words: float = 0.0
     score: float = math.inf
     bom: bool = False
+    _named_by: tuple[int, Codec] | None = None
 
     @property
     def codec(self) -> Codec:
-        # Among codecs giving the same text, the most common one names it.
-        return max(self.codecs, key=lambda codec: codec.prior)
+        # Among codecs giving the same text, the most common one names it
+        # (kept until more codecs join the reading).
+        if self._named_by is None or self._named_by[0] != len(self.codecs):
+            self._named_by = (len(self.codecs), max(self.codecs, key=lambda codec: codec.prior))
+        return self._named_by[1]
 
 
 def binary_bytes(sample: bytes) -> tuple[int, int]:
