@@ -50,7 +50,7 @@ class Outcome:
 
     name: str                     # printable name: the argument as given, "-" for stdin
     detection: Detection | None
-    error: str | None = None      # set when the payload could not be read or analysed
+    error: str | None = None      # "cannot read NAME: why" when there is no detection
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -72,7 +72,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         for outcome in _analyse_all(inputs, args.samples, args.top, progress):
             outcomes.append(outcome)
             if outcome.error is not None:
-                _print_error(f"cannot {outcome.error}")
+                _print_error(outcome.error)
             elif not args.json:
                 print(_render_verbose(outcome) if args.verbose else _render_line(outcome), flush=True)
         if args.json:
@@ -135,14 +135,14 @@ def _analyse_input(argument: str, top: int, progress: _Progress | None) -> Outco
     try:
         if argument == STDIN:
             if sys.stdin is None:
-                return Outcome(name, None, "read standard input: it is closed")
+                return Outcome(name, None, "cannot read standard input: it is closed")
             detection = vexlora.detect_stream(sys.stdin.buffer, top=top, progress=callback)
         else:
             detection = vexlora.detect_file(argument, top=top, progress=callback)
     except OSError as error:
-        return Outcome(name, None, f"read {name}: {error.strerror or error}")
+        return Outcome(name, None, f"cannot read {name}: {error.strerror or error}")
     except MemoryError:
-        return Outcome(name, None, f"analyse {name}: out of memory")
+        return Outcome(name, None, f"cannot analyse {name}: out of memory")
     finally:
         if progress is not None:
             progress.clear()
@@ -198,9 +198,11 @@ def _render_verbose(outcome: Outcome) -> str:
         rows.append((str(rank), name, guess.encoding, f"{guess.confidence:.2f}", f"{guess.mess:.3f}",
                      languages or "-"))
     widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]) - 1)]
+    numeric = (True, False, False, True, True)      # rank, name, codec, confidence, mess
     lines = [head]
     for row in rows:
-        cells = [row[0].rjust(widths[0])] + [cell.ljust(width) for cell, width in zip(row[1:-1], widths[1:])]
+        cells = [cell.rjust(width) if right else cell.ljust(width)
+                 for cell, width, right in zip(row, widths, numeric)]
         lines.append("  " + "  ".join(cells + [row[-1]]))
     return "\n".join(lines)
 
