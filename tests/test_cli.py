@@ -255,9 +255,10 @@ def test_broken_pipe_exits_quietly():
     assert (result.returncode, result.stderr) == (cli.EXIT_BROKEN_PIPE, b"")
 
 
-def test_full_disk_is_reported():
+@pytest.mark.parametrize("args", [["--samples"], ["--version"]])
+def test_full_disk_is_reported(args):
     with open("/dev/full", "wb") as full:
-        result = run_cli("--samples", stdout=full)
+        result = run_cli(*args, stdout=full)
     assert result.returncode == 2
     assert result.stderr.decode() == f"vexlora: cannot write the output: {os.strerror(errno.ENOSPC)}\n"
 

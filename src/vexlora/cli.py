@@ -56,6 +56,27 @@ class Outcome:
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line tool on ``argv`` (default ``sys.argv[1:]``) and return the exit status."""
     _tolerate_unencodable_output()
+    try:
+        try:
+            return _run(argv)
+        except SystemExit:        # argparse's --help, --version and usage errors
+            _write("", end="")
+            raise
+    except KeyboardInterrupt:
+        _print_error("interrupted")
+        return EXIT_INTERRUPTED
+    except BrokenPipeError:
+        # The reader went away (`| head`): stop quietly; the flush at exit
+        # must not fail again, so stdout now points to the null device.
+        _silence_stdout()
+        return EXIT_BROKEN_PIPE
+    except _OutputFailed as failure:
+        _print_error(f"cannot write the output: {failure.reason}")
+        _silence_stdout()
+        return EXIT_ERROR
+
+
+def _run(argv: Sequence[str] | None) -> int:
     parser = _parser()
     args = parser.parse_args(argv)
     if args.top < 1:
@@ -68,28 +89,14 @@ def main(argv: Sequence[str] | None = None) -> int:
         inputs = [STDIN]
     progress = _Progress(sys.stderr) if _is_terminal(sys.stderr) else None
     outcomes: list[Outcome] = []
-    try:
-        for outcome in _analyse_all(inputs, args.samples, args.top, progress):
-            outcomes.append(outcome)
-            if outcome.error is not None:
-                _print_error(outcome.error)
-            elif not args.json:
-                print(_render_verbose(outcome) if args.verbose else _render_line(outcome), flush=True)
-        if args.json:
-            print(_render_json(outcomes))
-        sys.stdout.flush()
-    except KeyboardInterrupt:
-        _print_error("interrupted")
-        return EXIT_INTERRUPTED
-    except BrokenPipeError:
-        # The reader went away (`| head`): stop quietly; later flushes at
-        # exit must not fail again, so stdout now points to the null device.
-        _silence_stdout()
-        return EXIT_BROKEN_PIPE
-    except OSError as error:      # stdout itself failed, e.g. a full disk
-        _print_error(f"cannot write the output: {error.strerror or error}")
-        _silence_stdout()
-        return EXIT_ERROR
+    for outcome in _analyse_all(inputs, args.samples, args.top, progress):
+        outcomes.append(outcome)
+        if outcome.error is not None:
+            _print_error(outcome.error)
+        elif not args.json:
+            _write(_render_verbose(outcome) if args.verbose else _render_line(outcome))
+    if args.json:
+        _write(_render_json(outcomes))
     return _exit_status(outcomes)
 
 
@@ -287,6 +294,24 @@ def _is_terminal(stream: TextIO | None) -> bool:
         return stream is not None and stream.isatty()
     except ValueError:            # closed stream
         return False
+
+
+class _OutputFailed(Exception):
+    """Standard output could not be written for another reason than a closed pipe."""
+
+    def __init__(self, reason: str) -> None:
+        super().__init__(reason)
+        self.reason = reason
+
+
+def _write(text: str, end: str = "\n") -> None:
+    # Flushed line by line so that results appear as payloads are analysed.
+    try:
+        print(text, end=end, flush=True)
+    except BrokenPipeError:
+        raise
+    except OSError as error:
+        raise _OutputFailed(error.strerror or str(error)) from error
 
 
 def _print_error(message: str) -> None:
