@@ -284,24 +284,29 @@ def test_narrow_output_encoding(tmp_path):
     assert result.stdout.decode() == expected_line(f"{tmp_path}/\\xe9t\\xe9.txt", TEXT) + "\n"
 
 
-def _open_writer(fifo: Path, deadline: float) -> int:
-    # Non-blocking open fails with ENXIO until the tool has opened the read end.
-    while True:
-        try:
-            return os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
-        except OSError as error:
-            if error.errno != errno.ENXIO or time.monotonic() > deadline:
-                raise
-            time.sleep(0.01)
-
-
-def test_fifo_is_read_like_a_file(tmp_path):
+def _tool_on_fifo(tmp_path) -> tuple[subprocess.Popen, int, Path]:
+    """The tool started on a FIFO, and the FIFO's write end once the tool has opened the read end."""
     fifo = tmp_path / "pipe"
     os.mkfifo(fifo)
     tool = subprocess.Popen([sys.executable, "-m", "vexlora", str(fifo)], stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    writer = _open_writer(fifo, time.monotonic() + 30)
-    os.set_blocking(writer, True)
+    deadline = time.monotonic() + 30
+    while True:
+        # A non-blocking open fails with ENXIO until the tool has opened the read end.
+        try:
+            writer = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+        except OSError as error:
+            if error.errno != errno.ENXIO or time.monotonic() > deadline:
+                tool.kill()
+                raise
+            time.sleep(0.01)
+            continue
+        os.set_blocking(writer, True)
+        return tool, writer, fifo
+
+
+def test_fifo_is_read_like_a_file(tmp_path):
+    tool, writer, fifo = _tool_on_fifo(tmp_path)
     os.write(writer, TEXT)
     os.close(writer)
     out, err = tool.communicate(timeout=60)
@@ -310,11 +315,7 @@ def test_fifo_is_read_like_a_file(tmp_path):
 
 
 def test_interrupt_exits_130_with_one_line(tmp_path):
-    fifo = tmp_path / "pipe"
-    os.mkfifo(fifo)
-    tool = subprocess.Popen([sys.executable, "-m", "vexlora", str(fifo)], stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    writer = _open_writer(fifo, time.monotonic() + 30)
+    tool, writer, _ = _tool_on_fifo(tmp_path)
     try:
         # The tool has opened the FIFO, so it is past start-up and waits for data.
         tool.send_signal(signal.SIGINT)
