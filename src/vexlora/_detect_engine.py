@@ -1,40 +1,36 @@
-"""The detection engine behind ``vexlora.detect`` (first, plain version)."""
+"""The detection engine behind ``vexlora.detect``, ``detect_file`` and ``detect_stream``."""
 
 from __future__ import annotations
 
 import os
 from typing import BinaryIO
 
-from vexlora._detect_codecs import CODECS
+from vexlora._detect_rank import Reading, languages_of, rank
 from vexlora.detector import Detection, Guess, Progress
 
-_BOMS = ((b"\xff\xfe\x00\x00", "utf_32"), (b"\x00\x00\xfe\xff", "utf_32"), (b"\xef\xbb\xbf", "utf_8_sig"),
-         (b"\xff\xfe", "utf_16"), (b"\xfe\xff", "utf_16"))
+
+def _guesses(readings: list[Reading], top: int) -> tuple[Guess, ...]:
+    guesses = []
+    for position, reading in enumerate(readings[:top]):
+        runner_up = readings[position + 1].score if position + 1 < len(readings) else None
+        confidence = _confidence(reading, runner_up) if position == 0 else min(0.5, _confidence(reading, None) / 2)
+        guesses.append(Guess(reading.codec.encoding, reading.codec.name, round(confidence, 3),
+                             round(reading.mess, 4), languages_of(reading), reading.bom))
+    return tuple(guesses)
+
+
+def _confidence(reading: Reading, runner_up: float | None) -> float:
+    base = max(0.0, 1.0 - 2 * reading.mess)
+    if runner_up is None:
+        return base
+    gap = runner_up - reading.score
+    return base * min(1.0, 0.5 + gap * 10)
 
 
 def judge_bytes(data: bytes | bytearray | memoryview, top: int) -> Detection:
-    from vexlora.murkel import mess_ratio
-    from vexlora.tessaly import coherence_ratio
-
     payload = bytes(data)
-    if not payload:
-        return Detection("empty", (), 0)
-    found = []
-    for codec in CODECS:
-        try:
-            text = payload.decode(codec.encoding)
-        except UnicodeDecodeError:
-            continue
-        bom = any(payload.startswith(mark) and codec.encoding == enc for mark, enc in _BOMS)
-        found.append((mess_ratio(text, 1.0), -codec.prior, codec, text, bom))
-    if not found:
-        return Detection("undecodable", (), len(payload))
-    found.sort(key=lambda item: (item[0], item[1]))
-    guesses = []
-    for mess, _, codec, text, bom in found[:top]:
-        languages = tuple(coherence_ratio(text[:5000], 0.1, None)[:3])
-        guesses.append(Guess(codec.encoding, codec.name, max(0.0, 1.0 - mess), mess, languages, bom))
-    return Detection("text", tuple(guesses), len(payload))
+    kind, readings = rank(payload, top)
+    return Detection(kind, _guesses(readings, top) if kind == "text" else (), len(payload))
 
 
 def judge_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes], top: int,

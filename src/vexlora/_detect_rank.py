@@ -1,0 +1,271 @@
+"""Ranking the readings of a payload (a whole small payload or a sample of a large one).
+
+Order of the tests, cheapest first: byte order marks; NUL patterns and
+control bytes (UTF-16/32 or binary); pure ASCII; valid UTF-8; then every
+codec that survives the byte-level filters, scored by mess, by how well the
+decoding's letters fit the languages the codec serves, by context faults,
+by coherence and, last, by how common the code page is.
+"""
+
+from __future__ import annotations
+
+import math
+from collections import Counter
+from collections.abc import Callable
+from dataclasses import dataclass
+
+from vexlora._detect_codecs import BY_NAME, MULTI_BYTE, SINGLE_BYTE, Codec
+from vexlora._detect_language import codec_fit, context_faults, non_ascii_counts, rank_languages
+
+__all__ = ["Reading", "rank", "BOMS", "binary_bytes"]
+
+BOMS: tuple[tuple[bytes, str], ...] = (
+    (b"\xff\xfe\x00\x00", "utf_32"), (b"\x00\x00\xfe\xff", "utf_32"), (b"\xef\xbb\xbf", "utf_8_sig"),
+    (b"\xff\xfe", "utf_16"), (b"\xfe\xff", "utf_16"),
+)
+
+_ASCII = bytes(range(128))
+_HIGH = bytes(range(128, 256))
+# Control bytes that text files do not hold; tab, line feed, vertical tab,
+# form feed, carriage return, ESC (ISO-2022) and SO/SI (ISO-2022-KR) are
+# text, and so is 0x1A (DOS end of file).
+_CONTROLS = bytes([*range(1, 9), *range(0x10, 0x1A), *range(0x1C, 0x20), 0x7F])
+# The CJK codecs that need a marker in the bytes before they are worth a try.
+_NEEDS_ESC = {"iso2022_jp", "iso2022_jp_2", "iso2022_jp_2004", "iso2022_kr"}
+_CJK = tuple(codec for codec in MULTI_BYTE if not codec.encoding.startswith("utf"))
+
+# Weights of the ranking score, lower is better (see _score).
+MESS_WEIGHT = 1.0
+FIT_WEIGHT = 0.12
+FAULT_WEIGHT = 0.25
+COHERENCE_WEIGHT = 0.01
+PRIOR_WEIGHT = 0.004
+# A UTF-8 decoding with multi-byte sequences wins unless it is this messy.
+UTF8_MESS_LIMIT = 0.4
+# How many byte-level survivors are decoded and scored in full.
+FULL_SCORE_LIMIT = 10
+
+
+@dataclass(slots=True)
+class Reading:
+    """One distinct decoding of the payload and the codecs that give it."""
+
+    codecs: list[Codec]
+    text: str = ""
+    mess: float = 1.0
+    fit: float = 1.0
+    faults: float = 0.0
+    coherence: float = 0.0
+    score: float = math.inf
+    bom: bool = False
+
+    @property
+    def codec(self) -> Codec:
+        # Among codecs giving the same text, the most common one names it.
+        return max(self.codecs, key=lambda codec: codec.prior)
+
+
+def binary_bytes(sample: bytes) -> tuple[int, int]:
+    """(NUL count, other control byte count) of a sample."""
+    return sample.count(0), len(sample) - len(sample.translate(None, _CONTROLS))
+
+
+def _decode(sample: bytes, encoding: str) -> str | None:
+    try:
+        return sample.decode(encoding)
+    except UnicodeDecodeError:
+        return None
+
+
+def _mess(text: str) -> float:
+    from vexlora.murkel import mess_ratio
+
+    return mess_ratio(text, 1.0)
+
+
+def _utf16_32_readings(sample: bytes) -> list[Reading]:
+    """UTF-16/32 without BOM, tried only where the NUL pattern or byte lanes point to them."""
+    readings = []
+    size = len(sample)
+    if size % 4 == 0 and size >= 4:
+        quarter = size // 4
+        for encoding, lane in (("utf_32_le", 3), ("utf_32_be", 0)):
+            if sample[lane::4].count(0) == quarter:
+                text = _decode(sample, encoding)
+                if text is not None:
+                    readings.append(Reading([BY_NAME[encoding]], text))
+        if readings:
+            return readings
+    if size % 2 == 0 and size >= 2:
+        even, odd = sample[0::2], sample[1::2]
+        even_nul, odd_nul = even.count(0), odd.count(0)
+        distinct_even, distinct_odd = len(set(even)), len(set(odd))
+        for encoding, high, high_nul, low_nul, distinct_high, distinct_low in (
+                ("utf_16_le", odd, odd_nul, even_nul, distinct_odd, distinct_even),
+                ("utf_16_be", even, even_nul, odd_nul, distinct_even, distinct_odd)):
+            # The high byte of each unit names a script block: few distinct
+            # values, NUL for the ASCII in between. Single-byte text shows
+            # the same variety in both lanes.
+            if (high_nul > 2 * low_nul and high_nul * 8 >= len(high)) or \
+                    (low_nul == 0 and distinct_high * 2 < distinct_low and distinct_high <= 48 and high_nul > 0):
+                text = _decode(sample, encoding)
+                if text is not None:
+                    readings.append(Reading([BY_NAME[encoding]], text))
+    return readings
+
+
+def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = None) -> tuple[str, list[Reading]]:
+    """Judge ``sample``: its kind and its readings, best first (at most ``top``).
+
+    ``allowed`` restricts the codecs (a large payload's codecs are first
+    checked over the whole payload).
+    """
+    if not sample:
+        return "empty", []
+    allow = allowed or (lambda codec: True)
+    for mark, encoding in BOMS:
+        if sample.startswith(mark) and allow(BY_NAME[encoding]):
+            text = _decode(sample, encoding)
+            if text is not None:
+                reading = Reading([BY_NAME[encoding]], text, _mess(text), bom=True)
+                if reading.mess < UTF8_MESS_LIMIT:
+                    return "text", [reading]
+            if encoding == "utf_32":
+                continue
+            break
+    nuls, controls = binary_bytes(sample)
+    if nuls:
+        wide = [reading for reading in _utf16_32_readings(sample) if allow(reading.codec)]
+        if not wide:
+            return "binary", []
+        return "text", _finish(wide, top)
+    if controls * 20 > len(sample):
+        return "binary", []
+    high = sample.translate(None, _ASCII)
+    if not high:
+        return _seven_bit(sample, top, allow)
+    if allow(BY_NAME["utf_8"]):
+        text = _decode(sample, "utf_8")
+        if text is not None:
+            reading = Reading([BY_NAME["utf_8"]], text, _mess(text))
+            if reading.mess < UTF8_MESS_LIMIT:
+                return "text", [reading]
+    readings = _single_byte_readings(sample, high, allow)
+    readings += [reading for reading in _cjk_readings(sample, allow)]
+    readings += [reading for reading in _utf16_32_readings(sample) if allow(reading.codec)]
+    if not readings:
+        return "undecodable", []
+    return "text", _finish(_merge(readings), top)
+
+
+def _seven_bit(sample: bytes, top: int, allow: Callable[[Codec], bool]) -> tuple[str, list[Reading]]:
+    readings = []
+    if b"\x1b" in sample:
+        for encoding in ("iso2022_jp", "iso2022_jp_2", "iso2022_jp_2004", "iso2022_kr"):
+            if allow(BY_NAME[encoding]):
+                text = _decode(sample, encoding)
+                if text is not None:
+                    readings.append(Reading([BY_NAME[encoding]], text))
+    if b"~{" in sample and allow(BY_NAME["hz"]):
+        text = _decode(sample, "hz")
+        if text is not None and text != sample.decode("ascii"):
+            readings.append(Reading([BY_NAME["hz"]], text))
+    if readings:
+        readings = _merge(readings)
+        for reading in readings:
+            reading.mess = _mess(reading.text)
+        best = min(readings, key=lambda reading: (reading.mess, -reading.codec.prior))
+        if best.mess < UTF8_MESS_LIMIT:
+            return "text", _finish(readings, top)
+    if allow(BY_NAME["ascii"]):
+        text = sample.decode("ascii")
+        return "text", [Reading([BY_NAME["ascii"]], text, _mess(text))]
+    return "undecodable", []
+
+
+def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
+    counts = Counter(high)
+    present = bytes(sorted(counts))
+    groups: dict[str, Reading] = {}
+    for codec in SINGLE_BYTE:
+        if present.translate(None, codec.defined) or not allow(codec):
+            continue
+        table = _table(codec.encoding)
+        key = "".join(table[byte] for byte in present)
+        if codec.encoding in _ASCII_CHANGERS:
+            key += sample.decode(codec.encoding)
+        reading = groups.get(key)
+        if reading is None:
+            groups[key] = reading = Reading([codec])
+            reading.fit = codec_fit(((table[byte], count) for byte, count in counts.items()), codec.encoding)
+            letters = sum(count for byte, count in counts.items() if table[byte].isalpha())
+            # A cheap first score from the byte histogram alone: the share of
+            # non-ASCII bytes read as letters and the language fit.
+            reading.score = -(letters / len(high)) - reading.fit
+        else:
+            reading.codecs.append(codec)
+    readings = sorted(groups.values(), key=lambda reading: (reading.score, -reading.codec.prior))
+    kept = readings[:FULL_SCORE_LIMIT]
+    for reading in kept:
+        reading.text = sample.decode(reading.codecs[0].encoding)
+    return kept
+
+
+def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
+    readings = []
+    for codec in _CJK:
+        if codec.encoding in _NEEDS_ESC and b"\x1b" not in sample:
+            continue
+        if codec.encoding == "hz" and b"~{" not in sample:
+            continue
+        if not allow(codec):
+            continue
+        text = _decode(sample, codec.encoding)
+        if text is not None:
+            readings.append(Reading([codec], text))
+    return readings
+
+
+def _merge(readings: list[Reading]) -> list[Reading]:
+    """Readings that give the same text count once."""
+    merged: dict[str, Reading] = {}
+    for reading in readings:
+        kept = merged.get(reading.text)
+        if kept is None:
+            merged[reading.text] = reading
+        else:
+            kept.codecs.extend(reading.codecs)
+            kept.fit = max(kept.fit, reading.fit)
+    return list(merged.values())
+
+
+def _finish(readings: list[Reading], top: int) -> list[Reading]:
+    for reading in readings:
+        reading.mess = _mess(reading.text)
+        counts = non_ascii_counts(reading.text)
+        reading.fit = max(codec_fit(counts.items(), codec.encoding) for codec in reading.codecs)
+        reading.faults = context_faults(reading.text)
+        reading.score = _score(reading)
+    readings.sort(key=lambda reading: reading.score)
+    return readings[:max(top, 2)]
+
+
+def _score(reading: Reading) -> float:
+    return (MESS_WEIGHT * reading.mess + FIT_WEIGHT * (1.0 - reading.fit) + FAULT_WEIGHT * reading.faults
+            - PRIOR_WEIGHT * reading.codec.prior)
+
+
+_TABLES: dict[str, str] = {}
+_ASCII_CHANGERS = frozenset(
+    codec.encoding for codec in SINGLE_BYTE if _ASCII.decode(codec.encoding, "replace") != _ASCII.decode("ascii"))
+
+
+def _table(encoding: str) -> str:
+    table = _TABLES.get(encoding)
+    if table is None:
+        table = _TABLES[encoding] = bytes(range(256)).decode(encoding, "replace")
+    return table
+
+
+def languages_of(reading: Reading) -> tuple[tuple[str, float], ...]:
+    return rank_languages(reading.text)
