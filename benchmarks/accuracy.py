@@ -134,6 +134,7 @@ def load_old_tool() -> types.ModuleType | None:
     except (OSError, subprocess.CalledProcessError):
         return None
     module = types.ModuleType("old_cli")
+    sys.modules["old_cli"] = module  # dataclasses look their module up
     exec(compile(source, "old_cli.py", "exec"), module.__dict__)
     return module
 

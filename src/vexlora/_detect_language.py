@@ -9,22 +9,21 @@ from __future__ import annotations
 
 import re
 from collections import Counter
-from collections.abc import Iterable
+from collections.abc import Callable, Iterable
 from functools import cache
 
 from vexlora._language_words import WORDS
-from vexlora.constant import FREQUENCIES
+from vexlora.constant import COMMON_CJK_CHARACTERS, FREQUENCIES
 
 __all__ = ["alphabet", "served_languages", "codec_fit", "context_faults", "rank_languages"]
 
 # Non-ASCII characters every script's text uses: typographic quotes, dashes,
 # spaces, bullets, currency. They say nothing about the code page, so the fit
 # ignores them.
-NEUTRAL = frozenset("\u00a0«»“”„‘’‚‹›–—…•·°€£¥§©®™¿¡×\u200b\u200c\u200d\u200e\u200f\u2009\u202f\ufeff")
-# Characters that may sit between two letters of one word.
-_JOINERS = frozenset("’'ʼ‐-·\u00ad\u200c\u200d")
+NEUTRAL = frozenset("\u00a0«»“”„‘’‚‹›–—…•·°€£¥§©®™×\u200b\u200c\u200d\u200e\u200f\u2009\u202f\ufeff")
 
-_HAN = "Chinese"
+# Signs a language writes that its letter profile does not list.
+_EXTRA = {"Spanish": "¡¿", "Catalan": "·", "Greek": ";΄΅", "Arabic": "،؛؟", "Persian": "،؛؟"}
 _UNSPACED_SCRIPTS = {"Chinese": "han", "Japanese": "japanese", "Korean": "hangul"}
 
 
@@ -59,33 +58,77 @@ def alphabet(language: str) -> frozenset[str]:
     return frozenset(letters) | frozenset(letters.upper()) | frozenset(ch.upper() for ch in letters)
 
 
-@cache
-def _accepts(language: str) -> frozenset[str]:
-    """Scripts whose every character counts as fitting the language (large scripts)."""
-    return {"Chinese": frozenset({"han"}), "Japanese": frozenset({"han", "kana"}),
-            "Korean": frozenset({"hangul", "han"})}.get(language, frozenset())
-
-
 def fits(language: str, character: str) -> bool:
-    return character in alphabet(language) or script_of(character) in _accepts(language)
+    """Whether a character belongs to how the language is written.
+
+    Han characters fit Chinese and Japanese when they are among the common
+    ones: a wrong multi-byte reading of other bytes yields rare ones. Hangul
+    syllables fit Korean when they are in its profile, for the same reason.
+    """
+    if character in alphabet(language) or character in _EXTRA.get(language, ""):
+        return True
+    if language in ("Chinese", "Japanese") and character in COMMON_CJK_CHARACTERS:
+        return True
+    return language == "Japanese" and "\u3041" <= character <= "\u30ff"
+
+
+_LANGUAGES = tuple(FREQUENCIES)
+_MASKS: dict[str, int] = {}
+_JAPANESE_BIT = 1 << _LANGUAGES.index("Japanese")
+_CHINESE_BIT = 1 << _LANGUAGES.index("Chinese")
+_LATIN_MASK = sum(1 << index for index, language in enumerate(_LANGUAGES) if FREQUENCIES[language][:1].isascii())
+
+
+def language_mask(character: str) -> int:
+    """Bit i set when the character fits the i-th language of FREQUENCIES."""
+    mask = _MASKS.get(character)
+    if mask is None:
+        mask = sum(1 << index for index, language in enumerate(_LANGUAGES) if fits(language, character))
+        if len(_MASKS) < 100_000:
+            _MASKS[character] = mask
+    return mask
 
 
 @cache
-def served_languages(encoding: str) -> tuple[str, ...]:
-    """The languages whose letters the codec can (nearly all) write."""
+def served_languages(encoding: str) -> tuple[int, ...]:
+    """Indices of the languages whose letters the codec can (nearly all) write."""
+    if encoding.startswith("utf"):
+        return tuple(range(len(_LANGUAGES)))
+    carried = _carried_characters(encoding)
     served = []
-    for language, letters in FREQUENCIES.items():
+    for index, (language, letters) in enumerate(FREQUENCIES.items()):
         sample = letters if language not in _UNSPACED_SCRIPTS else letters[:60]
-        carried = 0
-        for letter in sample:
-            try:
-                letter.encode(encoding)
-                carried += 1
-            except UnicodeEncodeError:
-                pass
-        if carried >= 0.9 * len(sample):
-            served.append(language)
+        if sum(letter in carried for letter in sample) >= 0.9 * len(sample):
+            served.append(index)
     return tuple(served)
+
+
+def _carried_characters(encoding: str) -> frozenset[str]:
+    """The profile letters (and their capitals) that the codec can encode."""
+    letters = sorted(set("".join(FREQUENCIES.values())))
+    try:
+        # Single-byte code pages: everything they decode.
+        table = bytes(range(256)).decode(encoding, "ignore")
+        if len(table) > 200 and not encoding.startswith(("iso2022", "hz")):
+            single = True
+        else:
+            single = False
+    except UnicodeDecodeError:
+        single = False
+    if single and _is_single_byte(encoding):
+        return frozenset(table)
+    carried = set()
+    for letter in letters:
+        try:
+            letter.encode(encoding)
+        except UnicodeEncodeError:
+            continue
+        carried.add(letter)
+    return frozenset(carried)
+
+
+def _is_single_byte(encoding: str) -> bool:
+    return len("\u00e9\u0430\u03b1".encode(encoding, "replace")) == 3
 
 
 def non_ascii_counts(text: str) -> Counter[str]:
@@ -95,109 +138,212 @@ def non_ascii_counts(text: str) -> Counter[str]:
 _NON_ASCII = re.compile(r"[^\x00-\x7f]")
 
 
-def codec_fit(characters: Iterable[tuple[str, int]], encoding: str) -> float:
-    """How well the non-ASCII characters of a decoding fit one language the codec serves (0..1).
+def codec_fit(characters: Iterable[tuple[str, int]], encodings: Iterable[str],
+              ascii_letters: int) -> tuple[float, float]:
+    """How well the letters of a decoding fit one language the codecs serve: (all letters, non-ASCII only).
 
-    ``characters`` gives each distinct non-ASCII character with its count.
+    ``characters`` gives each distinct non-ASCII character with its count;
+    ``ascii_letters`` is the number of ASCII letters, which fit every
+    Latin-script language and no other. Non-ASCII symbols count against
+    every language; typographic punctuation counts for none. Each figure is
+    0..1, the best over the languages served.
     """
-    counted = [(ch, n) for ch, n in characters if ch not in NEUTRAL and not ch.isspace()]
-    total = sum(n for _, n in counted)
+    by_mask: Counter[int] = Counter()
+    high = 0
+    kana = han = 0
+    for character, count in characters:
+        if character in NEUTRAL or character.isspace():
+            continue
+        mask = language_mask(character)
+        by_mask[mask] += count
+        high += count
+        if mask & _JAPANESE_BIT:
+            if "\u3041" <= character <= "\u30ff":
+                kana += count
+            elif mask & _CHINESE_BIT:
+                han += count
+    total = high + ascii_letters
     if not total:
-        return 1.0
-    best = 0.0
-    for language in served_languages(encoding):
-        share = sum(n for ch, n in counted if fits(language, ch)) / total
-        if share > best:
-            best = share
-            if best >= 1.0:
-                break
-    return best
+        return 1.0, 1.0
+    served = 0
+    for encoding in encodings:
+        for index in served_languages(encoding):
+            served |= 1 << index
+    best_all = best_high = 0
+    for index in range(len(_LANGUAGES)):
+        bit = 1 << index
+        if not served & bit:
+            continue
+        share = sum(count for mask, count in by_mask.items() if mask & bit)
+        if bit == _JAPANESE_BIT and kana * 6 < kana + han:
+            # Japanese text is never Han characters alone: without kana
+            # they are another language's.
+            share -= han
+        best_high = max(best_high, share)
+        best_all = max(best_all, share + (ascii_letters if _LATIN_MASK & bit else 0))
+    return best_all / total, (best_high / high if high else 1.0)
 
 
-def context_faults(text: str, limit: int = 4000) -> float:
-    """Share of non-ASCII characters that sit where real text never puts them.
+def _ranges(codes: list[int]) -> str:
+    """A regular-expression class body for the given (sorted) code points."""
+    parts = []
+    index = 0
+    while index < len(codes):
+        first = last = codes[index]
+        while index + 1 < len(codes) and codes[index + 1] == last + 1:
+            index += 1
+            last = codes[index]
+        parts.append(re.escape(chr(first)) if first == last else f"{re.escape(chr(first))}-{re.escape(chr(last))}")
+        index += 1
+    return "".join(parts)
 
-    Counted: a letter of one script touching a letter of another, a capital
-    right after a small letter inside a word, a symbol between two letters,
-    and the final sigma inside a word.
-    """
-    faults = 0
-    seen = 0
-    last = len(text) - 1
-    for match in _NON_ASCII.finditer(text):
-        seen += 1
-        if seen > limit:
-            break
-        index = match.start()
-        character = text[index]
-        before = text[index - 1] if index else " "
-        after = text[index + 1] if index < last else " "
+
+def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
+    # One walk over the non-ASCII code points up to U+1FFF sorts them into
+    # the classes the patterns need.
+    lower: list[int] = []
+    upper: list[int] = []
+    alpha: list[int] = []
+    scripts: dict[str, list[int]] = {name: [] for name in ("latin", "greek", "cyrillic", "hebrew", "arabic", "thai")}
+    for code in range(0x80, 0x2000):
+        character = chr(code)
         if character.isalpha():
+            alpha.append(code)
+            if character.islower():
+                lower.append(code)
+            elif character.isupper():
+                upper.append(code)
             script = script_of(character)
-            if before.isalpha() and script_of(before) != script and script != "other":
-                faults += 1
-            elif after.isalpha() and script_of(after) != script and script != "other":
-                faults += 1
-            elif character.isupper() and before.islower():
-                faults += 1
-            elif character.islower() and after.isupper() and after.isalpha() and index + 2 <= last \
-                    and text[index + 2].islower():
-                faults += 1
-            elif character == "ς" and after.isalpha():
-                faults += 1
-        elif before.isalpha() and after.isalpha() and character not in _JOINERS and not character.isspace() \
-                and not character.isdigit() and not _is_mark(character):
-            faults += 1
-    return faults / seen if seen else 0.0
+            if script in scripts:
+                scripts[script].append(code)
+    small = "a-z" + _ranges(lower)
+    capital = _ranges(upper)
+    letters = "a-zA-Z" + _ranges(alpha) + "\u3040-\u30ff\u4e00-\u9fff\uac00-\ud7af"
+    classes = {name: _ranges(codes) for name, codes in scripts.items()}
+    classes["latin"] = "a-zA-Z" + classes["latin"]
+    mixes = []
+    for name, members in classes.items():
+        others = "".join(other for key, other in classes.items() if key != name)
+        mixes.append(f"[{members}][{others}]")
+    return (
+        re.compile("|".join(mixes)),
+        re.compile(f"[{small}][{capital}]|[{_ranges(lower)}][A-Z{capital}](?=[{small}])"),
+        re.compile(f"ς(?=[{letters}])"),
+        # A lone non-ASCII capital standing as a word of its own.
+        re.compile(f"(?<![{letters}])[{capital}](?![{letters}])"),
+    )
 
 
-def _is_mark(character: str) -> bool:
-    import unicodedata
+_FAULT_PATTERNS: tuple[re.Pattern[str], ...] = ()
 
-    return unicodedata.category(character).startswith("M")
+
+def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
+    """Context faults per non-ASCII character, one figure per kind of fault.
+
+    The kinds: a letter of one script touching a letter of another; a
+    capital right after a small letter inside a word; the final sigma inside
+    a word; a lone non-ASCII capital standing as a word.
+    """
+    global _FAULT_PATTERNS
+    if not _FAULT_PATTERNS:
+        _FAULT_PATTERNS = _build_fault_patterns()
+    if not non_ascii:
+        return (0.0,) * len(_FAULT_PATTERNS)
+    return tuple(len(pattern.findall(text)) / non_ascii for pattern in _FAULT_PATTERNS)
 
 
 _WORD = re.compile(r"[^\W\d_]+")
 
 
-@cache
-def _word_set(language: str) -> frozenset[str]:
-    return frozenset(WORDS.get(language, ()))
+_WORD_MASKS: dict[str, int] = {}
+for _index, _language in enumerate(_LANGUAGES):
+    for _word in WORDS.get(_language, ()):
+        _WORD_MASKS[_word] = _WORD_MASKS.get(_word, 0) | (1 << _index)
 
 
-def word_share(words: list[str], language: str) -> float:
-    known = _word_set(language)
-    if not words or not known:
+def word_shares(words: list[str]) -> dict[str, float]:
+    """For each language with a word list, the share of ``words`` that are among its frequent short words."""
+    if not words:
+        return {}
+    by_mask = Counter(_WORD_MASKS.get(word, 0) for word in words)
+    del by_mask[0]
+    shares = {}
+    for index, language in enumerate(_LANGUAGES):
+        bit = 1 << index
+        hits = sum(count for mask, count in by_mask.items() if mask & bit)
+        if hits:
+            shares[language] = hits / len(words)
+    return shares
+
+
+def served_word_share(text: str, encodings: list[str]) -> float:
+    """The best share of frequent short words, over the languages the codecs serve."""
+    words = [word.lower() for word in _WORD.findall(text)]
+    shares = word_shares(words)
+    if not shares:
         return 0.0
-    return sum(word in known for word in words) / len(words)
+    served = {index for encoding in encodings for index in served_languages(encoding)}
+    return max((share for language, share in shares.items() if _LANGUAGES.index(language) in served), default=0.0)
+
+
+@cache
+def _latin(language: str) -> bool:
+    return FREQUENCIES[language][:1].isascii()
 
 
 def letter_fit(letters: Counter[str], language: str) -> float:
+    """Share of a text's letters in the language's alphabet; ASCII letters fit every Latin-script language."""
     total = sum(letters.values())
     if not total:
         return 0.0
-    return sum(n for ch, n in letters.items() if fits(language, ch)) / total
+    latin = _latin(language)
+    return sum(n for ch, n in letters.items() if (latin and ch.isascii()) or fits(language, ch)) / total
+
+
+# Weight of the short-word share against the coherence ratio: the words
+# decide between languages whose letters fit equally (coherence ties them).
+WORD_WEIGHT = 10.0
+# A language whose alphabet fits the text's letters worse than the best one
+# by more than this is out.
+LETTER_TOLERANCE = 0.01
+_TYPICAL_WORD_SHARE = 0.4
+# Languages are judged on the first characters of a text: enough for a
+# stable answer, and the cost stays flat for large samples.
+LANGUAGE_TEXT_LIMIT = 6000
 
 
 def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
     """The languages of a decoded text, best first, with a 0..1 score."""
     from vexlora.tessaly import coherence_ratio
 
-    ranked = coherence_ratio(text, 0.1, None)
-    letters = Counter(ch for ch in text[:20000] if ch.isalpha())
+    text = text[:LANGUAGE_TEXT_LIMIT]
+    coherence = dict(coherence_ratio(text, 0.1, None))
+    words = [word.lower() for word in _WORD.findall(text)]
+    letters = Counter("".join(words))
     if not letters:
         return ()
-    words = [word.lower() for word in _WORD.findall(text[:20000])]
-    if not ranked:
-        # Too little text for the coherence test: judge by letters and words.
-        ranked = [(language, 0.0) for language in FREQUENCIES]
-    scored = []
-    fit_of = {language: letter_fit(letters, language) for language, _ in ranked}
+    shares = word_shares(words)
+    candidates = set(coherence) | set(shares)
+    if not candidates:
+        # Too short for the coherence test and no frequent word: the letters decide.
+        candidates = {language for language in FREQUENCIES if letter_fit(letters, language) >= 0.8}
+    fit_of = {language: letter_fit(letters, language) for language in candidates}
+    if not fit_of:
+        return ()
     best_fit = max(fit_of.values())
-    for language, ratio in ranked:
-        fit = fit_of[language]
-        if fit < best_fit - 0.02:
+    scored = []
+    for language in candidates:
+        if fit_of[language] < best_fit - LETTER_TOLERANCE:
             continue
-        scored.append((ratio + 0.6 * word_share(words, language) + fit - best_fit, language, ratio))
-    scored.sort(key=lambda item: -item[0])
-    return tuple((language, round(ratio, 4)) for _, language, ratio in scored[:limit])
+        combined = coherence.get(language, 0.0) + WORD_WEIGHT * shares.get(language, 0.0) + fit_of[language] - 1.0
+        scored.append((combined, language))
+    scored.sort(key=lambda item: (-item[0], item[1]))
+    scale = 1.0 + WORD_WEIGHT * _TYPICAL_WORD_SHARE
+    return tuple((language, round(min(1.0, combined / scale), 4)) for combined, language in scored[:limit])
+
+
+_ASCII_LETTERS = re.compile(r"[A-Za-z]")
+
+
+def ascii_letter_count(text: str) -> int:
+    return len(_ASCII_LETTERS.findall(text))
