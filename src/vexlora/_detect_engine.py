@@ -128,10 +128,10 @@ def _spread_sample(read_at: Callable[[int, int], bytes], size: int, aligned: boo
 class _Pass:
     """What one sequential pass over a payload learns, a chunk at a time."""
 
-    def __init__(self, contenders: list[Codec], keep_windows: bool) -> None:
+    def __init__(self, contenders: list[Codec], keep_windows: bool, collect_bytes: bool = True) -> None:
         self.size = 0
         self.present = bytearray()          # distinct non-ASCII bytes seen
-        self._absent = bytes(range(128, 256))
+        self.collect_bytes = collect_bytes
         self.decoders: dict[str, codecs.IncrementalDecoder] = {}
         self.failed: set[str] = set()
         for codec in contenders:
@@ -143,11 +143,10 @@ class _Pass:
         self._next_slice = 0
 
     def feed(self, chunk: bytes, final: bool = False) -> None:
-        if self._absent and _HIGH.search(chunk):
+        if self.collect_bytes and len(self.present) < 128 and _HIGH.search(chunk):
             fresh = chunk.translate(None, _ASCII + bytes(self.present))
             if fresh:
                 self.present.extend(set(fresh))
-                self._absent = bytes(set(self._absent) - set(self.present))
                 if self.keep_windows and len(self.windows) < SLICES:
                     self._window(chunk)
         for encoding in list(self.decoders):
@@ -182,6 +181,8 @@ class _Pass:
     def valid(self, codec: Codec) -> bool | None:
         """Whether the codec decodes everything passed (None: not checked)."""
         if codec.single_byte:
+            if not self.collect_bytes:
+                return None
             return not bytes(self.present).translate(None, codec.defined)
         if codec.encoding in self.failed:
             return False
@@ -218,12 +219,8 @@ def _final(sample: bytes, scan: _Pass, top: int, size: int) -> Detection:
     return _detection(kind, readings, top, size)
 
 
-def _large(sample: bytes, chunks: Iterator[bytes], size: int | None, top: int,
-           progress: Progress | None, stream_sampling: bool, aligned: bool) -> Detection:
-    kind, readings = rank(sample, top)
-    if kind in ("binary", "empty"):
-        return _detection(kind, readings, top, size or len(sample))
-    scan = _Pass(_contenders(readings), keep_windows=True)
+def _run(scan: _Pass, chunks: Iterator[bytes], size: int | None, progress: Progress | None,
+         stream_sampling: bool, aligned: bool) -> None:
     reported = 0
     for chunk in chunks:
         if stream_sampling:
@@ -235,6 +232,28 @@ def _large(sample: bytes, chunks: Iterator[bytes], size: int | None, top: int,
     scan.feed(b"", final=True)
     if progress is not None:
         progress(scan.size, size)
+
+
+def _large(sample: bytes, chunks: Callable[[], Iterator[bytes]], size: int | None, top: int,
+           progress: Progress | None, stream_sampling: bool, aligned: bool) -> Detection:
+    """Rank a large payload: on ``sample``, then checked over all of ``chunks()``.
+
+    ``chunks`` may be called twice for a payload that can be read again
+    (bytes, regular files); a stream is read once.
+    """
+    kind, readings = rank(sample, top)
+    if kind in ("binary", "empty"):
+        return _detection(kind, readings, top, size or len(sample))
+    winner = readings[0].codec if readings else None
+    # A multi-byte winner is checked by its decoder alone, the cheap way; the
+    # byte set that judges the single-byte code pages is collected when the
+    # winner is one of them, or when the payload cannot be read twice.
+    quick = winner is not None and not winner.single_byte and not stream_sampling
+    scan = _Pass(_contenders(readings), keep_windows=True, collect_bytes=not quick)
+    _run(scan, chunks(), size, progress, stream_sampling, aligned)
+    if quick and scan.valid(winner) is not True:
+        scan = _Pass(_contenders(readings), keep_windows=True)
+        _run(scan, chunks(), size, None, False, aligned)
     if stream_sampling:
         sample = sample + b"".join(piece for _, piece in scan.reservoir)
     elif readings and scan.valid(readings[0].codec) and _HIGH.search(sample):
@@ -261,7 +280,9 @@ def judge_bytes(data: bytes | bytearray | memoryview, top: int) -> Detection:
     head = view[:SLICE].tobytes()
     aligned = _aligned(head)
     sample = _spread_sample(lambda start, length: view[start:start + length].tobytes(), size, aligned)
-    chunks = (view[start:start + CHUNK].tobytes() for start in range(0, size, CHUNK))
+    def chunks() -> Iterator[bytes]:
+        return (view[start:start + CHUNK].tobytes() for start in range(0, size, CHUNK))
+
     return _large(sample, chunks, size, top, None, False, aligned)
 
 
@@ -287,8 +308,11 @@ def judge_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes], top: i
 
         aligned = _aligned(read_at(0, SLICE))
         sample = _spread_sample(read_at, size, aligned)
-        stream.seek(0)
-        return _large(sample, iter(lambda: stream.read(CHUNK), b""), size, top, progress, False, aligned)
+        def chunks() -> Iterator[bytes]:
+            stream.seek(0)
+            return iter(lambda: stream.read(CHUNK), b"")
+
+        return _large(sample, chunks, size, top, progress, False, aligned)
 
 
 def judge_stream(stream: BinaryIO, top: int, progress: Progress | None) -> Detection:
@@ -299,7 +323,7 @@ def judge_stream(stream: BinaryIO, top: int, progress: Progress | None) -> Detec
     aligned = _aligned(head)
     sample = _cut(head[:SLICES * SLICE // 2], aligned, True, False)
 
-    def chunks() -> Iterator[bytes]:
+    def read() -> Iterator[bytes]:
         yield head
         done = len(head)
         while done < STREAM_LIMIT:
@@ -309,7 +333,7 @@ def judge_stream(stream: BinaryIO, top: int, progress: Progress | None) -> Detec
             done += len(chunk)
             yield chunk
 
-    return _large(sample, chunks(), None, top, progress, True, aligned)
+    return _large(sample, read, None, top, progress, True, aligned)
 
 
 def _read_up_to(stream: BinaryIO, limit: int) -> bytes:

@@ -8,6 +8,7 @@ detector is measured on.
 from __future__ import annotations
 
 import re
+import unicodedata
 from collections import Counter
 from collections.abc import Callable, Iterable
 from functools import cache
@@ -22,6 +23,10 @@ __all__ = ["alphabet", "served_languages", "codec_fit", "context_faults", "rank_
 # ignores them.
 NEUTRAL = frozenset("\u00a0«»“”„‘’‚‹›–—…•·°€£¥§©®™×\u200b\u200c\u200d\u200e\u200f\u2009\u202f\ufeff")
 
+# Characters real text puts between two letters of a word (apostrophes,
+# quotes that Chinese sets without spaces, hyphens, joiners, the Catalan
+# middle dot, the Hebrew maqaf) and spaces.
+_WORD_JOINERS = frozenset("’‘ʼ“”«»‹›‐‑\u00ad·\u05be\u200b\u200c\u200d\u200e\u200f\u2009\u202f\u00a0")
 # Signs a language writes that its letter profile does not list.
 _EXTRA = {"Spanish": "¡¿", "Catalan": "·", "Greek": ";΄΅", "Arabic": "،؛؟", "Persian": "،؛؟"}
 _UNSPACED_SCRIPTS = {"Chinese": "han", "Japanese": "japanese", "Korean": "hangul"}
@@ -94,41 +99,32 @@ def served_languages(encoding: str) -> tuple[int, ...]:
     """Indices of the languages whose letters the codec can (nearly all) write."""
     if encoding.startswith("utf"):
         return tuple(range(len(_LANGUAGES)))
-    carried = _carried_characters(encoding)
     served = []
     for index, (language, letters) in enumerate(FREQUENCIES.items()):
         sample = letters if language not in _UNSPACED_SCRIPTS else letters[:60]
-        if sum(letter in carried for letter in sample) >= 0.9 * len(sample):
+        if _carried_count(sample, encoding) >= 0.9 * len(sample):
             served.append(index)
     return tuple(served)
 
 
-def _carried_characters(encoding: str) -> frozenset[str]:
-    """The profile letters (and their capitals) that the codec can encode."""
-    letters = sorted(set("".join(FREQUENCIES.values())))
-    try:
-        # Single-byte code pages: everything they decode.
-        table = bytes(range(256)).decode(encoding, "ignore")
-        if len(table) > 200 and not encoding.startswith(("iso2022", "hz")):
-            single = True
-        else:
-            single = False
-    except UnicodeDecodeError:
-        single = False
-    if single and _is_single_byte(encoding):
-        return frozenset(table)
-    carried = set()
+# Codecs in which "?" may be part of a multi-byte character: their letters
+# are tried one by one.
+_QUESTION_MARK_INSIDE = ("iso2022", "hz", "johab")
+
+
+def _carried_count(letters: str, encoding: str) -> int:
+    """How many of ``letters`` the codec can encode."""
+    if not encoding.startswith(_QUESTION_MARK_INSIDE):
+        # Each letter the codec lacks becomes one "?".
+        return len(letters) - letters.encode(encoding, "replace").count(b"?")
+    carried = 0
     for letter in letters:
         try:
             letter.encode(encoding)
         except UnicodeEncodeError:
             continue
-        carried.add(letter)
-    return frozenset(carried)
-
-
-def _is_single_byte(encoding: str) -> bool:
-    return len("\u00e9\u0430\u03b1".encode(encoding, "replace")) == 3
+        carried += 1
+    return carried
 
 
 def non_ascii_counts(text: str) -> Counter[str]:
@@ -204,6 +200,7 @@ def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
     lower: list[int] = []
     upper: list[int] = []
     alpha: list[int] = []
+    symbols: list[int] = []
     scripts: dict[str, list[int]] = {name: [] for name in ("latin", "greek", "cyrillic", "hebrew", "arabic", "thai")}
     for code in range(0x80, 0x2000):
         character = chr(code)
@@ -216,6 +213,10 @@ def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
             script = script_of(character)
             if script in scripts:
                 scripts[script].append(code)
+        elif not character.isspace() and not character.isdigit() and character not in _WORD_JOINERS \
+                and not unicodedata.category(character).startswith("M"):
+            symbols.append(code)
+    symbols.extend(code for code in range(0x2000, 0x2C00) if chr(code) not in _WORD_JOINERS)
     small = "a-z" + _ranges(lower)
     capital = _ranges(upper)
     letters = "a-zA-Z" + _ranges(alpha) + "\u3040-\u30ff\u4e00-\u9fff\uac00-\ud7af"
@@ -228,6 +229,7 @@ def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
     return (
         re.compile("|".join(mixes)),
         re.compile(f"[{small}][{capital}]|[{_ranges(lower)}][A-Z{capital}](?=[{small}])"),
+        re.compile(f"(?<=[{letters}])[{_ranges(symbols)}](?=[{letters}])"),
         re.compile(f"ς(?=[{letters}])"),
         # A lone non-ASCII capital standing as a word of its own.
         re.compile(f"(?<![{letters}])[{capital}](?![{letters}])"),
@@ -241,8 +243,9 @@ def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
     """Context faults per non-ASCII character, one figure per kind of fault.
 
     The kinds: a letter of one script touching a letter of another; a
-    capital right after a small letter inside a word; the final sigma inside
-    a word; a lone non-ASCII capital standing as a word.
+    capital right after a small letter inside a word; a symbol between two
+    letters; the final sigma inside a word; a lone non-ASCII capital
+    standing as a word.
     """
     global _FAULT_PATTERNS
     if not _FAULT_PATTERNS:
@@ -302,7 +305,7 @@ def letter_fit(letters: Counter[str], language: str) -> float:
 
 # Weight of the short-word share against the coherence ratio: the words
 # decide between languages whose letters fit equally (coherence ties them).
-WORD_WEIGHT = 10.0
+WORD_WEIGHT = 20.0
 # A language whose alphabet fits the text's letters worse than the best one
 # by more than this is out.
 LETTER_TOLERANCE = 0.01
@@ -326,7 +329,7 @@ def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
     candidates = set(coherence) | set(shares)
     if not candidates:
         # Too short for the coherence test and no frequent word: the letters decide.
-        candidates = {language for language in FREQUENCIES if letter_fit(letters, language) >= 0.8}
+        candidates = {language for language in FREQUENCIES if letter_fit(letters, language) >= 0.5}
     fit_of = {language: letter_fit(letters, language) for language in candidates}
     if not fit_of:
         return ()

@@ -45,18 +45,21 @@ _CJK = tuple(codec for codec in MULTI_BYTE if not codec.encoding.startswith("utf
 # tests/data/heldout and checked on tests/data/heldout2 (benchmarks/accuracy.py):
 # mess first; then how well the letters fit a language the codec serves
 # (all letters, and the non-ASCII ones alone); context faults (scripts
-# touching, a capital inside a word, a final sigma inside a word, a lone
+# touching, a capital inside a word, a symbol between letters, a final
+# sigma inside a word, a lone
 # accented capital); the coherence of the best language; the share of that
 # language's frequent short words; and last how common the codec is.
 FIT_WEIGHT = 0.8
 HIGH_FIT_WEIGHT = 0.4
-FAULT_WEIGHTS = (1.0, 1.0, 0.25, 0.5)
+FAULT_WEIGHTS = (1.0, 1.0, 0.3, 0.25, 0.5)
 COHERENCE_WEIGHT = 0.03
 WORD_WEIGHT = 1.0
 WORD_SHARE_CAP = 0.4
 PRIOR_WEIGHT = 0.004
 # A UTF-8 decoding with multi-byte sequences wins unless it is this messy.
 UTF8_MESS_LIMIT = 0.4
+# A payload with NULs whose best UTF-16/32 reading is this messy is binary.
+BINARY_MESS = 0.3
 # Readings messier than the cleanest by more than this are not scored further.
 CONTENDER_WINDOW = 0.15
 # How many single-byte readings (ranked by letter fit alone) are decoded and scored.
@@ -130,7 +133,7 @@ def _utf16_32_readings(sample: bytes, last_resort: bool = False) -> list[Reading
             # The high byte of each unit names a script block: few distinct
             # values, NUL for the ASCII in between. Single-byte text shows
             # the same variety in both lanes.
-            if (high_nul > 2 * low_nul and high_nul * 8 >= len(high)) or \
+            if (high_nul > 4 * low_nul and high_nul * 32 >= len(high)) or \
                     (low_nul == 0 and distinct_high * 3 < distinct_low * 2) or last_resort:
                 text = _decode(sample, encoding)
                 # Text never holds U+0000: NUL units mean binary data.
@@ -163,7 +166,11 @@ def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = N
         wide = [reading for reading in _utf16_32_readings(sample) if allow(reading.codec)]
         if not wide:
             return "binary", []
-        return "text", _finish(wide, top)
+        wide = _finish(wide, top)
+        if wide[0].mess >= BINARY_MESS:
+            # NULs and no clean wide reading: not text.
+            return "binary", []
+        return "text", wide
     if controls * 20 > len(sample):
         return "binary", []
     high = sample.translate(None, _ASCII)
