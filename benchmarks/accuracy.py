@@ -119,7 +119,7 @@ def run_ours(items: list[Payload]) -> tuple[list[Outcome], float]:
     outcomes = []
     started = time.perf_counter()
     for item in items:
-        best = vexlora.detect(item.data).best
+        best = vexlora.detect(item.data, top=1).best
         if best is None:
             outcomes.append(Outcome(None, None, None))
         else:

@@ -76,6 +76,15 @@ def test_binary_payloads(data):
     assert detection.kind == "binary" and detection.guesses == ()
 
 
+def test_bytes_that_no_codec_reads_as_text_are_undecodable():
+    import random
+
+    generator = random.Random(3)
+    data = bytes(generator.randrange(0x80, 0x100) for _ in range(3000))
+    detection = detect(data)
+    assert detection.kind == "undecodable" and detection.best is None and detection.size == 3000
+
+
 def test_pure_ascii_is_ascii():
     best = detect(b"Plain old ASCII text, nothing else.\n").best
     assert best is not None and best.encoding == "ascii" and best.name == "US-ASCII"

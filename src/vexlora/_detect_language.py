@@ -127,11 +127,33 @@ def _carried_count(letters: str, encoding: str) -> int:
     return carried
 
 
+@cache
+def served_mask(encodings: tuple[str, ...]) -> int:
+    """Bit i set when one of the codecs serves the i-th language."""
+    mask = 0
+    for encoding in encodings:
+        for index in served_languages(encoding):
+            mask |= 1 << index
+    return mask
+
+
+def _per_language(by_mask: Counter[int], within: int = -1) -> list[int]:
+    """Spread counts kept by language mask over the languages (limited to the bits of ``within``)."""
+    totals = [0] * len(_LANGUAGES)
+    for mask, count in by_mask.items():
+        mask &= within
+        while mask:
+            low = mask & -mask
+            totals[low.bit_length() - 1] += count
+            mask ^= low
+    return totals
+
+
 def non_ascii_counts(text: str) -> Counter[str]:
-    return Counter(_NON_ASCII.findall(text))
-
-
-_NON_ASCII = re.compile(r"[^\x00-\x7f]")
+    counts = Counter(text)
+    for character in [character for character in counts if character < "\x80"]:
+        del counts[character]
+    return counts
 
 
 def codec_fit(characters: Iterable[tuple[str, int]], encodings: Iterable[str],
@@ -158,85 +180,106 @@ def codec_fit(characters: Iterable[tuple[str, int]], encodings: Iterable[str],
                 kana += count
             elif mask & _CHINESE_BIT:
                 han += count
+    return best_fits(by_mask, high, ascii_letters, served_mask(tuple(encodings)), kana, han)
+
+
+def best_fits(by_mask: Counter[int], high: int, ascii_letters: int, served: int, kana: int = 0,
+              han: int = 0) -> tuple[float, float]:
+    """The two figures of ``codec_fit`` from non-ASCII counts kept by language mask."""
     total = high + ascii_letters
     if not total:
         return 1.0, 1.0
-    served = 0
-    for encoding in encodings:
-        for index in served_languages(encoding):
-            served |= 1 << index
+    shares = _per_language(by_mask, served)
     best_all = best_high = 0
-    for index in range(len(_LANGUAGES)):
-        bit = 1 << index
-        if not served & bit:
-            continue
-        share = sum(count for mask, count in by_mask.items() if mask & bit)
-        if bit == _JAPANESE_BIT and kana * 6 < kana + han:
-            # Japanese text is never Han characters alone: without kana
-            # they are another language's.
-            share -= han
-        best_high = max(best_high, share)
-        best_all = max(best_all, share + (ascii_letters if _LATIN_MASK & bit else 0))
+    latin = _LATIN_MASK
+    bit = 1
+    for share in shares:
+        if served & bit:
+            if bit == _JAPANESE_BIT and kana * 6 < kana + han:
+                # Japanese text is never Han characters alone: without kana
+                # they are another language's.
+                share -= han
+            if share > best_high:
+                best_high = share
+            if latin & bit:
+                share += ascii_letters
+            if share > best_all:
+                best_all = share
+        bit <<= 1
     return best_all / total, (best_high / high if high else 1.0)
 
 
-def _ranges(codes: list[int]) -> str:
-    """A regular-expression class body for the given (sorted) code points."""
-    parts = []
-    index = 0
-    while index < len(codes):
-        first = last = codes[index]
-        while index + 1 < len(codes) and codes[index + 1] == last + 1:
-            index += 1
-            last = codes[index]
-        parts.append(re.escape(chr(first)) if first == last else f"{re.escape(chr(first))}-{re.escape(chr(last))}")
-        index += 1
-    return "".join(parts)
+@cache
+def byte_masks(table: str) -> tuple[int, ...]:
+    """For a single-byte code page's 256 characters: each one's language mask, -1 for neutral ones."""
+    return tuple(-1 if character in NEUTRAL or character.isspace() else language_mask(character)
+                 for character in table)
 
 
-def _build_fault_patterns() -> tuple[re.Pattern[str], ...]:
-    # One walk over the non-ASCII code points up to U+1FFF sorts them into
-    # the classes the patterns need.
-    lower: list[int] = []
-    upper: list[int] = []
-    alpha: list[int] = []
-    symbols: list[int] = []
-    scripts: dict[str, list[int]] = {name: [] for name in ("latin", "greek", "cyrillic", "hebrew", "arabic", "thai")}
-    for code in range(0x80, 0x2000):
-        character = chr(code)
+# Context faults are found on a "class string": the text with every
+# character replaced by a letter naming its class, so that short patterns
+# over ASCII run instead of patterns over large Unicode classes.
+#   a/A  ASCII small/capital letter      b/B  other Latin small/capital letter
+#   c/C  Cyrillic small/capital          g/G  Greek small/capital, z final sigma
+#   h Hebrew  r Arabic  t Thai  o other letter  s symbol  space: anything else
+# CJK characters are left as they are (letters of no case).
+_LETTER_CLASS = "aAbBcCgGzhrto\u3040-\u30ff\u4e00-\u9fff\uac00-\ud7af"
+# Each pattern starts with one literal class letter, which the scan finds
+# fast; a kind of fault takes several patterns.
+_FAULT_SOURCES: tuple[tuple[str, ...], ...] = (
+    # a non-Latin letter touching a letter of another script
+    (
+        "c(?:(?<=[aAbBgGzhrt]c)|(?=[aAbBgGzhrt]))",
+        "C(?:(?<=[aAbBgGzhrt]C)|(?=[aAbBgGzhrt]))",
+        "g(?:(?<=[aAbBcChrt]g)|(?=[aAbBcChrt]))",
+        "G(?:(?<=[aAbBcChrt]G)|(?=[aAbBcChrt]))",
+        "z(?:(?<=[aAbBcChrt]z)|(?=[aAbBcChrt]))",
+        "h(?:(?<=[aAbBcCgGzrt]h)|(?=[aAbBcCgGzrt]))",
+        "r(?:(?<=[aAbBcCgGzht]r)|(?=[aAbBcCgGzht]))",
+        "t(?:(?<=[aAbBcCgGzhr]t)|(?=[aAbBcCgGzhr]))",
+    ),
+    # a capital right after a small letter inside a word
+    tuple(f"{capital}(?<=[abcgz]{capital})" for capital in "BCG")
+    + tuple(f"{capital}(?<=[bcgz]{capital})(?=[abcgz])" for capital in "A"),
+    # a symbol between two letters
+    (f"s(?<=[{_LETTER_CLASS}]s)(?=[{_LETTER_CLASS}])",),
+    # the final sigma inside a word
+    (f"z(?=[{_LETTER_CLASS}])",),
+    # a lone non-ASCII capital standing as a word of its own
+    tuple(f"{capital}(?<![{_LETTER_CLASS}]{capital})(?![{_LETTER_CLASS}])" for capital in "BCG"),
+)
+_SCRIPT_CLASSES = {"latin": "bB", "cyrillic": "cC", "greek": "gG"}
+_CASELESS_CLASSES = {"hebrew": "h", "arabic": "r", "thai": "t"}
+
+
+def _class_of(character: str) -> str:
+    code = ord(character)
+    if code < 0x80:
         if character.isalpha():
-            alpha.append(code)
-            if character.islower():
-                lower.append(code)
-            elif character.isupper():
-                upper.append(code)
-            script = script_of(character)
-            if script in scripts:
-                scripts[script].append(code)
-        elif not character.isspace() and not character.isdigit() and character not in _WORD_JOINERS \
-                and not unicodedata.category(character).startswith("M"):
-            symbols.append(code)
-    symbols.extend(code for code in range(0x2000, 0x2C00) if chr(code) not in _WORD_JOINERS)
-    small = "a-z" + _ranges(lower)
-    capital = _ranges(upper)
-    letters = "a-zA-Z" + _ranges(alpha) + "\u3040-\u30ff\u4e00-\u9fff\uac00-\ud7af"
-    classes = {name: _ranges(codes) for name, codes in scripts.items()}
-    classes["latin"] = "a-zA-Z" + classes["latin"]
-    mixes = []
-    for name, members in classes.items():
-        others = "".join(other for key, other in classes.items() if key != name)
-        mixes.append(f"[{members}][{others}]")
-    return (
-        re.compile("|".join(mixes)),
-        re.compile(f"[{small}][{capital}]|[{_ranges(lower)}][A-Z{capital}](?=[{small}])"),
-        re.compile(f"(?<=[{letters}])[{_ranges(symbols)}](?=[{letters}])"),
-        re.compile(f"ς(?=[{letters}])"),
-        # A lone non-ASCII capital standing as a word of its own.
-        re.compile(f"(?<![{letters}])[{capital}](?![{letters}])"),
-    )
+            return "A" if character.isupper() else "a"
+        return " "
+    if character == "ς":
+        return "z"
+    if character.isalpha():
+        script = script_of(character)
+        if script in _SCRIPT_CLASSES:
+            return _SCRIPT_CLASSES[script][character.isupper()]
+        return _CASELESS_CLASSES.get(script, "o")
+    if character.isspace() or character.isdigit() or character in _WORD_JOINERS \
+            or unicodedata.category(character).startswith("M"):
+        return " "
+    return "s"
 
 
-_FAULT_PATTERNS: tuple[re.Pattern[str], ...] = ()
+_Patterns = tuple[tuple[re.Pattern[str], ...], ...]
+
+
+def _build_fault_patterns() -> tuple[dict[int, str], _Patterns]:
+    table = {code: _class_of(chr(code)) for code in range(0x2C00)}
+    return table, tuple(tuple(re.compile(source) for source in sources) for sources in _FAULT_SOURCES)
+
+
+_FAULTS: tuple[dict[int, str], _Patterns] | None = None
 
 
 def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
@@ -247,12 +290,14 @@ def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
     letters; the final sigma inside a word; a lone non-ASCII capital
     standing as a word.
     """
-    global _FAULT_PATTERNS
-    if not _FAULT_PATTERNS:
-        _FAULT_PATTERNS = _build_fault_patterns()
+    global _FAULTS
+    if _FAULTS is None:
+        _FAULTS = _build_fault_patterns()
+    table, patterns = _FAULTS
     if not non_ascii:
-        return (0.0,) * len(_FAULT_PATTERNS)
-    return tuple(len(pattern.findall(text)) / non_ascii for pattern in _FAULT_PATTERNS)
+        return (0.0,) * len(patterns)
+    classes = text.translate(table)
+    return tuple(sum(len(pattern.findall(classes)) for pattern in kind) / non_ascii for kind in patterns)
 
 
 _WORD = re.compile(r"[^\W\d_]+")
@@ -270,37 +315,28 @@ def word_shares(words: list[str]) -> dict[str, float]:
         return {}
     by_mask = Counter(_WORD_MASKS.get(word, 0) for word in words)
     del by_mask[0]
-    shares = {}
-    for index, language in enumerate(_LANGUAGES):
-        bit = 1 << index
-        hits = sum(count for mask, count in by_mask.items() if mask & bit)
-        if hits:
-            shares[language] = hits / len(words)
-    return shares
+    return {_LANGUAGES[index]: hits / len(words) for index, hits in enumerate(_per_language(by_mask)) if hits}
 
 
 def served_word_share(text: str, encodings: list[str]) -> float:
     """The best share of frequent short words, over the languages the codecs serve."""
-    words = [word.lower() for word in _WORD.findall(text)]
-    shares = word_shares(words)
+    shares = word_shares(_WORD.findall(text.lower()))
     if not shares:
         return 0.0
-    served = {index for encoding in encodings for index in served_languages(encoding)}
-    return max((share for language, share in shares.items() if _LANGUAGES.index(language) in served), default=0.0)
+    served = served_mask(tuple(encodings))
+    return max((share for language, share in shares.items() if served >> _LANGUAGES.index(language) & 1),
+               default=0.0)
 
 
-@cache
-def _latin(language: str) -> bool:
-    return FREQUENCIES[language][:1].isascii()
-
-
-def letter_fit(letters: Counter[str], language: str) -> float:
-    """Share of a text's letters in the language's alphabet; ASCII letters fit every Latin-script language."""
+def letter_fits(letters: Counter[str]) -> list[float]:
+    """Per language, the share of a text's letters in its alphabet; ASCII letters fit every Latin-script language."""
     total = sum(letters.values())
     if not total:
-        return 0.0
-    latin = _latin(language)
-    return sum(n for ch, n in letters.items() if (latin and ch.isascii()) or fits(language, ch)) / total
+        return [0.0] * len(_LANGUAGES)
+    by_mask: Counter[int] = Counter()
+    for letter, count in letters.items():
+        by_mask[_LATIN_MASK if letter.isascii() else language_mask(letter)] += count
+    return [hits / total for hits in _per_language(by_mask)]
 
 
 # Weight of the short-word share against the coherence ratio: the words
@@ -312,7 +348,7 @@ LETTER_TOLERANCE = 0.01
 _TYPICAL_WORD_SHARE = 0.4
 # Languages are judged on the first characters of a text: enough for a
 # stable answer, and the cost stays flat for large samples.
-LANGUAGE_TEXT_LIMIT = 6000
+LANGUAGE_TEXT_LIMIT = 2000
 
 
 def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
@@ -321,16 +357,17 @@ def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
 
     text = text[:LANGUAGE_TEXT_LIMIT]
     coherence = dict(coherence_ratio(text, 0.1, None))
-    words = [word.lower() for word in _WORD.findall(text)]
+    words = _WORD.findall(text.lower())
     letters = Counter("".join(words))
     if not letters:
         return ()
     shares = word_shares(words)
+    fits_all = letter_fits(letters)
     candidates = set(coherence) | set(shares)
     if not candidates:
         # Too short for the coherence test and no frequent word: the letters decide.
-        candidates = {language for language in FREQUENCIES if letter_fit(letters, language) >= 0.5}
-    fit_of = {language: letter_fit(letters, language) for language in candidates}
+        candidates = {language for language, fit in zip(_LANGUAGES, fits_all) if fit >= 0.5}
+    fit_of = {language: fits_all[_LANGUAGES.index(language)] for language in candidates}
     if not fit_of:
         return ()
     best_fit = max(fit_of.values())
@@ -345,8 +382,8 @@ def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
     return tuple((language, round(min(1.0, combined / scale), 4)) for combined, language in scored[:limit])
 
 
-_ASCII_LETTERS = re.compile(r"[A-Za-z]")
+_NOT_ASCII_LETTERS = bytes(byte for byte in range(128) if not chr(byte).isalpha())
 
 
 def ascii_letter_count(text: str) -> int:
-    return len(_ASCII_LETTERS.findall(text))
+    return len(text.encode("ascii", "ignore").translate(None, _NOT_ASCII_LETTERS))

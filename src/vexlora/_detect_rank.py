@@ -17,10 +17,13 @@ from dataclasses import dataclass
 from vexlora._detect_codecs import BY_NAME, MULTI_BYTE, SINGLE_BYTE, Codec
 from vexlora._detect_language import (
     ascii_letter_count,
+    best_fits,
+    byte_masks,
     codec_fit,
     context_faults,
     non_ascii_counts,
     rank_languages,
+    served_mask,
     served_word_share,
 )
 
@@ -58,14 +61,18 @@ WORD_SHARE_CAP = 0.4
 PRIOR_WEIGHT = 0.004
 # A UTF-8 decoding with multi-byte sequences wins unless it is this messy.
 UTF8_MESS_LIMIT = 0.4
+# Bytes whose cleanest reading is this messy are reported as undecodable.
+UNDECODABLE_MESS = 0.5
 # A payload with NULs whose best UTF-16/32 reading is this messy is binary.
 BINARY_MESS = 0.3
 # Readings messier than the cleanest by more than this are not scored further.
 CONTENDER_WINDOW = 0.15
 # How many single-byte readings (ranked by letter fit alone) are decoded and scored.
-FULL_SCORE_LIMIT = 15
+FULL_SCORE_LIMIT = 12
+# How many readings get the costlier signals (context, coherence, words).
+FEATURE_LIMIT = 8
 # The text-level signals are judged on the start of a long sample.
-FEATURE_TEXT_LIMIT = 3000
+FEATURE_TEXT_LIMIT = 1200
 
 
 @dataclass(slots=True)
@@ -187,7 +194,11 @@ def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = N
     readings += [reading for reading in _utf16_32_readings(sample, not readings) if allow(reading.codec)]
     if not readings:
         return "undecodable", []
-    return "text", _finish(_merge(readings), top)
+    readings = _finish(_merge(readings), top)
+    if readings[0].mess >= UNDECODABLE_MESS:
+        # Every codec turns the bytes into a mess: they are no text we know.
+        return "undecodable", []
+    return "text", readings
 
 
 def _seven_bit(sample: bytes, top: int, allow: Callable[[Codec], bool]) -> tuple[str, list[Reading]]:
@@ -223,8 +234,7 @@ def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], b
     for codec in SINGLE_BYTE:
         if present.translate(None, codec.defined) or not allow(codec):
             continue
-        table = _table(codec.encoding)
-        key = "".join(table[byte] for byte in present)
+        key = present.decode(codec.encoding)
         if codec.encoding in _ASCII_CHANGERS:
             key += sample.decode(codec.encoding)
         reading = groups.get(key)
@@ -234,11 +244,18 @@ def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], b
             reading.codecs.append(codec)
     # The letter fit needs only the byte histogram: it picks the readings
     # worth decoding.
+    histogram = [(byte, count) for byte, count in counts.items() if byte >= 0x80]
     for reading in groups.values():
-        table = _table(reading.codecs[0].encoding)
-        reading.fit, reading.high_fit = codec_fit(
-            ((table[byte], count) for byte, count in counts.items()),
-            [codec.encoding for codec in reading.codecs], ascii_letters)
+        masks = byte_masks(_table(reading.codecs[0].encoding))
+        by_mask: Counter[int] = Counter()
+        high_count = 0
+        for byte, count in histogram:
+            mask = masks[byte]
+            if mask >= 0:
+                by_mask[mask] += count
+                high_count += count
+        reading.fit, reading.high_fit = best_fits(
+            by_mask, high_count, ascii_letters, served_mask(tuple(codec.encoding for codec in reading.codecs)))
     readings = sorted(groups.values(), key=lambda reading: (
         -(FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit), -reading.codec.prior))
     kept = readings[:FULL_SCORE_LIMIT]
@@ -279,29 +296,38 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
     for reading in readings:
         reading.mess = _mess(reading.text)
     least = min(reading.mess for reading in readings)
+    contenders = []
     for reading in readings:
         if reading.mess > least + CONTENDER_WINDOW:
             # Far messier than the best: no later signal makes up for it.
             reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
             continue
-        _features(reading)
-        reading.score = _score(reading)
+        head = reading.text[:FEATURE_TEXT_LIMIT]
+        counts = non_ascii_counts(head)
+        reading.fit, reading.high_fit = codec_fit(counts.items(), [codec.encoding for codec in reading.codecs],
+                                                  ascii_letter_count(head))
+        reading.score = reading.mess + FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
+        contenders.append((reading, head, sum(counts.values())))
+    # The costlier signals only for the readings that the cheap ones leave in the race.
+    contenders.sort(key=lambda item: item[0].score)
+    for position, (reading, head, non_ascii) in enumerate(contenders):
+        if position < FEATURE_LIMIT:
+            _features(reading, head, non_ascii)
+            reading.score = _score(reading)
+        else:
+            reading.score += 1.0
     readings.sort(key=lambda reading: reading.score)
     return readings[:max(top, 2)]
 
 
-def _features(reading: Reading) -> None:
+def _features(reading: Reading, head: str, non_ascii: int) -> None:
     from vexlora.tessaly import coherence_ratio
 
-    head = reading.text[:FEATURE_TEXT_LIMIT]
-    counts = non_ascii_counts(head)
-    encodings = [codec.encoding for codec in reading.codecs]
-    reading.fit, reading.high_fit = codec_fit(counts.items(), encodings, ascii_letter_count(head))
-    reading.faults = context_faults(head, sum(counts.values()))
+    reading.faults = context_faults(head, non_ascii)
     if reading.mess < 0.3:
         ranked = coherence_ratio(head, 0.1, None)
         reading.coherence = ranked[0][1] if ranked else 0.0
-    reading.words = served_word_share(head, encodings)
+    reading.words = served_word_share(head, [codec.encoding for codec in reading.codecs])
 
 
 def _score(reading: Reading) -> float:
