@@ -14,8 +14,9 @@ Usage:
 --peers    the same figures for Debian's `uchardet` command and ICU's detector
            (`python3-icu` under /usr/bin/python3) when they are installed;
            measured as black boxes, never needed by vexlora
---big MB   also time detect_file on a file of MB megabytes (peak memory growth
-           measured in a child process)
+--big MB   also time detect_file on a file of MB megabytes of Russian text in
+           each of --big-encodings (default utf_8,cp1251), in a child process:
+           time, peak RSS growth and peak Python allocations
 """
 
 from __future__ import annotations
@@ -179,6 +180,18 @@ def peer_codec(name: str | None) -> str | None:
         return None
 
 
+def with_bom(codec: str | None, data: bytes) -> str | None:
+    """A peer that names the UTF family of a payload with a BOM is right: map it to the BOM-removing codec."""
+    if codec is None:
+        return None
+    for mark, family, bom_codec in ((b"\xef\xbb\xbf", "utf-8", "utf_8_sig"),
+                                    (b"\xff\xfe\x00\x00", "utf-32", "utf_32"), (b"\x00\x00\xfe\xff", "utf-32", "utf_32"),
+                                    (b"\xff\xfe", "utf-16", "utf_16"), (b"\xfe\xff", "utf-16", "utf_16")):
+        if data.startswith(mark) and codec.replace("_", "-").startswith(family):
+            return bom_codec
+    return codec
+
+
 def run_uchardet(items: list[Payload]) -> tuple[list[Outcome], float] | None:
     program = shutil.which("uchardet")
     if program is None:
@@ -200,8 +213,8 @@ def run_uchardet(items: list[Payload]) -> tuple[list[Outcome], float] | None:
             for line in output.splitlines():
                 path, _, answer = line.rpartition(": ")
                 answers[path] = answer
-            for path in paths:
-                outcomes.append(Outcome(peer_codec(answers.get(path)), None))
+            for path, item in zip(paths, batch):
+                outcomes.append(Outcome(with_bom(peer_codec(answers.get(path)), item.data), None))
                 Path(path).unlink()
     return outcomes, elapsed
 
@@ -236,7 +249,8 @@ def run_icu(items: list[Payload]) -> tuple[list[Outcome], float] | None:
     feed = "\n".join(item.data.hex() for item in items)
     result = subprocess.run([ICU_PYTHON, "-c", ICU_SCRIPT], input=feed, capture_output=True, text=True, check=True)
     reply = json.loads(result.stdout)
-    outcomes = [Outcome(peer_codec(name), ICU_LANGUAGES.get(language or "")) for name, language in reply["answers"]]
+    outcomes = [Outcome(with_bom(peer_codec(name), item.data), ICU_LANGUAGES.get(language or ""))
+                for item, (name, language) in zip(items, reply["answers"])]
     return outcomes, reply["seconds"]
 
 
@@ -300,22 +314,27 @@ def report(title: str, items: list[Payload], outcomes: list[Outcome], seconds: f
 
 
 BIG_SCRIPT = r"""
-import resource, sys, time
+import resource, sys, time, tracemalloc
 import vexlora
+vexlora.detect(b"warm up: import the detector and its tables \xe9")
 path = sys.argv[1]
 before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 started = time.perf_counter()
 detection = vexlora.detect_file(path)
 elapsed = time.perf_counter() - started
 after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+tracemalloc.start()
+vexlora.detect_file(path)
+peak = tracemalloc.get_traced_memory()[1]
 best = detection.best
-print(f"{detection.kind} {best.encoding if best else None} {elapsed:.2f} s, peak memory growth {(after - before) / 1024:.1f} MB")
+print(f"{detection.kind} {best.encoding if best else None} {elapsed:.2f} s, peak RSS growth "
+      f"{(after - before) / 1024:.1f} MB, peak Python allocations {peak / 2**20:.1f} MB")
 """
 
 
-def big_file(megabytes: int) -> None:
+def big_file(megabytes: int, encoding: str) -> None:
     text = (DATA / "heldout2" / "russian.txt").read_text(encoding="utf-8")
-    block = (" ".join(text.split()) + "\n").encode("utf-8")
+    block = (" ".join(text.split()) + "\n").encode(encoding, "replace")
     with tempfile.NamedTemporaryFile(suffix=".txt", delete=False) as handle:
         path = handle.name
         chunk = block * max(1, (1 << 20) // len(block))
@@ -324,7 +343,7 @@ def big_file(megabytes: int) -> None:
             handle.write(chunk)
             written += len(chunk)
     try:
-        print(f"\n== detect_file on {written / 1e6:.0f} MB of UTF-8 Russian")
+        print(f"\n== detect_file on {written / 1e6:.0f} MB of Russian in {encoding}")
         subprocess.run([sys.executable, "-c", BIG_SCRIPT, path], check=True)
     finally:
         Path(path).unlink()
@@ -336,17 +355,20 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--sizes", default="200,1000,5000")
     parser.add_argument("--old", action="store_true")
     parser.add_argument("--peers", action="store_true")
+    parser.add_argument("--skip-ours", action="store_true", help="only the --old and --peers figures")
     parser.add_argument("--misses", type=int, default=12)
     parser.add_argument("--big", type=int, default=0, metavar="MB")
+    parser.add_argument("--big-encodings", default="utf_8,cp1251", metavar="CODECS")
     args = parser.parse_args(argv)
     sets = ["heldout", "heldout2"] if args.set == "both" else [args.set]
     sizes = tuple(int(size) for size in args.sizes.split(","))
     items = payloads(sets, sizes)
-    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    outcomes, seconds = run_ours(items)
-    growth = (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) / 1024
-    report("vexlora.detect", items, outcomes, seconds, args.misses)
-    print(f"  peak memory growth over the run: {growth:.1f} MB")
+    if not args.skip_ours:
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        outcomes, seconds = run_ours(items)
+        growth = (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) / 1024
+        report("vexlora.detect", items, outcomes, seconds, args.misses)
+        print(f"  peak memory growth over the run: {growth:.1f} MB")
     runs: list[tuple[str, Callable[[list[Payload]], tuple[list[Outcome], float] | None], bool]] = []
     if args.old:
         runs.append(("previous command line tool", run_old, True))
@@ -360,7 +382,8 @@ def main(argv: list[str]) -> int:
             continue
         report(title, items, result[0], result[1], args.misses, languages)
     if args.big:
-        big_file(args.big)
+        for encoding in args.big_encodings.split(","):
+            big_file(args.big, encoding)
     return 0
 
 

@@ -149,11 +149,11 @@ def _per_language(by_mask: Counter[int], within: int = -1) -> list[int]:
     return totals
 
 
+_ASCII_RUNS = re.compile(r"[\x00-\x7f]+")
+
+
 def non_ascii_counts(text: str) -> Counter[str]:
-    counts = Counter(text)
-    for character in [character for character in counts if character < "\x80"]:
-        del counts[character]
-    return counts
+    return Counter(_ASCII_RUNS.sub("", text))
 
 
 def codec_fit(characters: Iterable[tuple[str, int]], encodings: Iterable[str],

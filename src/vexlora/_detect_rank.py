@@ -10,6 +10,7 @@ by coherence and, last, by how common the code page is.
 from __future__ import annotations
 
 import math
+import re
 from collections import Counter
 from collections.abc import Callable
 from dataclasses import dataclass
@@ -68,9 +69,9 @@ BINARY_MESS = 0.3
 # Readings messier than the cleanest by more than this are not scored further.
 CONTENDER_WINDOW = 0.15
 # How many single-byte readings (ranked by letter fit alone) are decoded and scored.
-FULL_SCORE_LIMIT = 12
+FULL_SCORE_LIMIT = 15
 # How many readings get the costlier signals (context, coherence, words).
-FEATURE_LIMIT = 8
+FEATURE_LIMIT = 10
 # The text-level signals are judged on the start of a long sample.
 FEATURE_TEXT_LIMIT = 1200
 
@@ -243,21 +244,36 @@ def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], b
         else:
             reading.codecs.append(codec)
     # The letter fit needs only the byte histogram: it picks the readings
-    # worth decoding.
+    # worth decoding. A cheap upper bound (a byte fits when it fits any
+    # served language) orders the groups; the exact fit (one language for
+    # all bytes) is computed until no bound can reach the best kept.
     histogram = [(byte, count) for byte, count in counts.items() if byte >= 0x80]
+    bounded = []
     for reading in groups.values():
         masks = byte_masks(_table(reading.codecs[0].encoding))
+        served = served_mask(tuple(codec.encoding for codec in reading.codecs))
         by_mask: Counter[int] = Counter()
-        high_count = 0
+        high_count = fitting = 0
         for byte, count in histogram:
             mask = masks[byte]
             if mask >= 0:
                 by_mask[mask] += count
                 high_count += count
-        reading.fit, reading.high_fit = best_fits(
-            by_mask, high_count, ascii_letters, served_mask(tuple(codec.encoding for codec in reading.codecs)))
-    readings = sorted(groups.values(), key=lambda reading: (
-        -(FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit), -reading.codec.prior))
+                if mask & served:
+                    fitting += count
+        total = high_count + ascii_letters
+        bound = (FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0)
+                 + HIGH_FIT_WEIGHT * (fitting / high_count if high_count else 1.0))
+        bounded.append((bound, reading, by_mask, high_count, served))
+    bounded.sort(key=lambda item: (-item[0], -item[1].codec.prior))
+    exact: list[tuple[float, Reading]] = []
+    for bound, reading, by_mask, high_count, served in bounded:
+        if len(exact) >= FULL_SCORE_LIMIT and bound < exact[FULL_SCORE_LIMIT - 1][0]:
+            break
+        reading.fit, reading.high_fit = best_fits(by_mask, high_count, ascii_letters, served)
+        exact.append((FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit, reading))
+        exact.sort(key=lambda item: (-item[0], -item[1].codec.prior))
+    readings = [reading for _, reading in exact]
     kept = readings[:FULL_SCORE_LIMIT]
     for reading in kept:
         reading.text = sample.decode(reading.codecs[0].encoding)
@@ -302,7 +318,7 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             # Far messier than the best: no later signal makes up for it.
             reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
             continue
-        head = reading.text[:FEATURE_TEXT_LIMIT]
+        head = _feature_text(reading.text)
         counts = non_ascii_counts(head)
         reading.fit, reading.high_fit = codec_fit(counts.items(), [codec.encoding for codec in reading.codecs],
                                                   ascii_letter_count(head))
@@ -318,6 +334,22 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             reading.score += 1.0
     readings.sort(key=lambda reading: reading.score)
     return readings[:max(top, 2)]
+
+
+_FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
+
+
+def _feature_text(text: str) -> str:
+    """The part of a long text the text-level signals judge: from just before its first non-ASCII character.
+
+    Readings differ only where non-ASCII characters are, so a window that
+    starts in a long ASCII stretch would see no difference.
+    """
+    if len(text) <= FEATURE_TEXT_LIMIT:
+        return text
+    match = _FIRST_NON_ASCII.search(text)
+    start = max(0, min(match.start() - 100, len(text) - FEATURE_TEXT_LIMIT)) if match else 0
+    return text[start:start + FEATURE_TEXT_LIMIT]
 
 
 def _features(reading: Reading, head: str, non_ascii: int) -> None:
