@@ -26,7 +26,6 @@ import ctypes
 import math
 import pickle
 import random
-import sys
 import warnings
 
 import vexlora.constant as constant
@@ -848,7 +847,7 @@ def hostile_function(src, original):
                 del ascii_table[src.below(len(ascii_table) + 1):]
             pages = murkel.__dict__.get("_CHAR_INFO_PAGES")
             if type(pages) is list and pages is not REAL_PAGES:
-                for i, page in enumerate(pages):
+                for page in pages:
                     if type(page) is list:
                         page.clear()
                 del pages[src.below(len(pages) + 1):]
