@@ -26,8 +26,10 @@ from vexlora.detector import Detection, Guess
 FRENCH = "Le cœur a ses raisons que la raison ne connaît point. Nous le sentons en mille choses. " * 4
 TEXT = FRENCH.encode("cp1252")
 BINARY = bytes(range(256)) * 8 + b"\x00" * 512
-LINE = re.compile(r"^(?P<file>.+): (?P<name>[^,()]+?)(?:, (?P<language>[A-Za-z ]+))? "
-                  r"\(confidence (?P<confidence>[01]\.\d\d)\)$")
+LINE = re.compile(
+    r"^(?P<file>.+): (?P<name>[^,()]+?)(?:, (?P<language>[A-Za-z ]+))? "
+    r"\(confidence (?P<confidence>[01]\.\d\d)\)$"
+)
 
 
 def expected_line(name: str, payload: bytes) -> str:
@@ -36,16 +38,24 @@ def expected_line(name: str, payload: bytes) -> str:
 
 
 # Until the detector recognises binary payloads, the tests that need one say so.
-needs_binary_kind = pytest.mark.xfail(vexlora.detect(BINARY).kind != "binary",
-                                      reason="the detector does not report this payload as binary yet")
+needs_binary_kind = pytest.mark.xfail(
+    vexlora.detect(BINARY).kind != "binary", reason="the detector does not report this payload as binary yet"
+)
 
 
 def run_cli(*args, input=None, stdin=None, stdout=subprocess.PIPE, env=None, timeout=60):
     """The tool in a fresh interpreter; output as bytes so that any encoding fault shows."""
     if input is None and stdin is None:
         stdin = subprocess.DEVNULL
-    return subprocess.run([sys.executable, "-m", "vexlora", *args], input=input, stdin=stdin,
-                          stdout=stdout, stderr=subprocess.PIPE, env=env, timeout=timeout)
+    return subprocess.run(
+        [sys.executable, "-m", "vexlora", *args],
+        input=input,
+        stdin=stdin,
+        stdout=stdout,
+        stderr=subprocess.PIPE,
+        env=env,
+        timeout=timeout,
+    )
 
 
 def lines(data: bytes) -> list[str]:
@@ -65,10 +75,15 @@ def files(tmp_path):
 
 # -- entry points, version, samples ------------------------------------------
 
-@pytest.mark.parametrize("command", [
-    [sys.executable, "-m", "vexlora"],
-    [str(Path(sys.executable).with_name("vexlora"))],
-], ids=["python -m vexlora", "console script"])
+
+@pytest.mark.parametrize(
+    "command",
+    [
+        [sys.executable, "-m", "vexlora"],
+        [str(Path(sys.executable).with_name("vexlora"))],
+    ],
+    ids=["python -m vexlora", "console script"],
+)
 def test_version_from_both_entry_points(command):
     result = subprocess.run([*command, "--version"], capture_output=True, text=True, timeout=60)
     assert (result.returncode, result.stdout, result.stderr) == (0, f"vexlora {vexlora.__version__}\n", "")
@@ -90,6 +105,7 @@ def test_samples_are_read_only_on_request():
 
 
 # -- standard input ---------------------------------------------------------------
+
 
 @pytest.mark.parametrize("args", [[], ["-"]], ids=["implicit", "dash"])
 def test_standard_input(args):
@@ -118,14 +134,18 @@ def test_terminal_stdin_without_file_is_a_usage_error():
 
 # -- kinds and exit status ----------------------------------------------------
 
-@pytest.mark.parametrize("kinds, status", [
-    (["text"], 0),
-    (["empty"], 1),
-    pytest.param(["binary"], 1, marks=needs_binary_kind),
-    (["text", "empty"], 1),
-    (["missing", "text"], 2),
-    (["empty", "missing", "text"], 2),      # an unreadable file outranks a non-text payload
-])
+
+@pytest.mark.parametrize(
+    "kinds, status",
+    [
+        (["text"], 0),
+        (["empty"], 1),
+        pytest.param(["binary"], 1, marks=needs_binary_kind),
+        (["text", "empty"], 1),
+        (["missing", "text"], 2),
+        (["empty", "missing", "text"], 2),  # an unreadable file outranks a non-text payload
+    ],
+)
 def test_exit_status_and_lines(files, kinds, status):
     result = run_cli(*(files[kind] for kind in kinds))
     assert result.returncode == status
@@ -181,6 +201,7 @@ def test_out_of_memory_is_reported_per_file(monkeypatch, capsys):
 
 # -- output forms -------------------------------------------------------------
 
+
 def test_verbose_table_ranks_at_most_top(files):
     result = run_cli("--verbose", "--top", "2", files["text"], files["empty"])
     assert result.returncode == 1
@@ -231,13 +252,16 @@ def test_json_schema(files):
     assert guesses[0]["languages"] == [{"language": lang, "score": score} for lang, score in api.best.languages]
 
 
-@pytest.mark.parametrize("args, message", [
-    (["--top", "0"], "--top must be at least 1"),
-    (["--top", "-3"], "--top must be at least 1"),
-    (["--top", "two"], "invalid int value"),
-    (["--json", "--verbose"], "not allowed with argument"),
-    (["--bogus"], "unrecognized arguments"),
-])
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (["--top", "0"], "--top must be at least 1"),
+        (["--top", "-3"], "--top must be at least 1"),
+        (["--top", "two"], "invalid int value"),
+        (["--json", "--verbose"], "not allowed with argument"),
+        (["--bogus"], "unrecognized arguments"),
+    ],
+)
 def test_usage_errors(args, message):
     result = run_cli(*args, "-", input=TEXT)
     assert result.returncode == 2 and result.stdout == b""
@@ -246,9 +270,10 @@ def test_usage_errors(args, message):
 
 # -- conditions that must not end in a traceback ---------------------------------
 
+
 def test_broken_pipe_exits_quietly():
     reader, writer = os.pipe()
-    os.close(reader)                       # every write the tool makes now fails with EPIPE
+    os.close(reader)  # every write the tool makes now fails with EPIPE
     try:
         result = run_cli("--samples", stdout=writer)
     finally:
@@ -273,7 +298,8 @@ def test_file_names_that_are_not_utf8(tmp_path):
     assert result.returncode == 2
     shown = expected_line(os.fsdecode(tmp_path) + "/caf\\xe9.txt", TEXT)
     assert result.stdout.decode() == shown + "\n"
-    assert result.stderr == b"vexlora: cannot read " + os.fsencode(tmp_path) + b"/\\xff.txt: No such file or directory\n"
+    not_found = os.fsencode(tmp_path) + b"/\\xff.txt: No such file or directory\n"
+    assert result.stderr == b"vexlora: cannot read " + not_found
 
 
 def test_narrow_output_encoding(tmp_path):
@@ -289,8 +315,12 @@ def _tool_on_fifo(tmp_path) -> tuple[subprocess.Popen, int, Path]:
     """The tool started on a FIFO, and the FIFO's write end once the tool has opened the read end."""
     fifo = tmp_path / "pipe"
     os.mkfifo(fifo)
-    tool = subprocess.Popen([sys.executable, "-m", "vexlora", str(fifo)], stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    tool = subprocess.Popen(
+        [sys.executable, "-m", "vexlora", str(fifo)],
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+    )
     deadline = time.monotonic() + 30
     while True:
         # A non-blocking open fails with ENXIO until the tool has opened the read end.
@@ -328,6 +358,7 @@ def test_interrupt_exits_130_with_one_line(tmp_path):
 
 # -- progress -----------------------------------------------------------------
 
+
 class _Terminal(io.StringIO):
     def isatty(self):
         return True
@@ -355,7 +386,7 @@ def test_progress_only_on_a_terminal_and_erased(monkeypatch, capsys, terminal):
         assert drawn == ""
         return
     assert "vexlora: big.txt: 50% of 0.0 MB" in drawn and "vexlora: big.txt: 7.0 MB read" in drawn
-    assert drawn.endswith("\r") and drawn.rsplit("\r", 2)[-2].strip() == ""   # last draw blanks the line
+    assert drawn.endswith("\r") and drawn.rsplit("\r", 2)[-2].strip() == ""  # last draw blanks the line
 
 
 def test_progress_waits_before_drawing(monkeypatch):
@@ -364,8 +395,8 @@ def test_progress_waits_before_drawing(monkeypatch):
     progress = cli._Progress(stream, clock=lambda: now[0])
     progress.start("quick.txt")
     progress.update(10, 100)
-    assert stream.getvalue() == ""          # a quick payload never shows progress
+    assert stream.getvalue() == ""  # a quick payload never shows progress
     now[0] = cli.PROGRESS_DELAY + 0.01
     progress.update(20, 100)
-    progress.update(30, 100)                # within the refresh interval: not drawn
+    progress.update(30, 100)  # within the refresh interval: not drawn
     assert stream.getvalue() == "\rvexlora: quick.txt: 20% of 0.0 MB\r"

@@ -30,8 +30,9 @@ def test_readme_example_runs(source):
 def _same(shown: str, actual: str) -> bool:
     if NUMBER.sub("#", shown) != NUMBER.sub("#", actual):
         return False
-    return all(abs(float(a) - float(b)) <= FIGURE_TOLERANCE
-               for a, b in zip(NUMBER.findall(shown), NUMBER.findall(actual)))
+    return all(
+        abs(float(a) - float(b)) <= FIGURE_TOLERANCE for a, b in zip(NUMBER.findall(shown), NUMBER.findall(actual))
+    )
 
 
 @pytest.mark.parametrize("command, shown", COMMANDS, ids=[command for command, _ in COMMANDS])
@@ -39,8 +40,13 @@ def test_readme_session_shows_real_output(command, shown):
     status, actual = sessions.run(command)
     assert status in (0, 1), f"{command} exited {status}"
     same = len(shown) == len(actual) and all(map(_same, shown, actual))
-    assert same, (f"README shows for `{command}`:\n" + "\n".join(shown) + "\n\nit prints:\n" + "\n".join(actual)
-                  + "\n\n(.venv/bin/python tools/readme_sessions.py refreshes the README)")
+    assert same, (
+        f"README shows for `{command}`:\n"
+        + "\n".join(shown)
+        + "\n\nit prints:\n"
+        + "\n".join(actual)
+        + "\n\n(.venv/bin/python tools/readme_sessions.py refreshes the README)"
+    )
 
 
 def test_readme_has_examples():

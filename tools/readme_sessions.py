@@ -43,11 +43,11 @@ def run(command: str) -> tuple[int, list[str]]:
     if "<" in words:
         at = words.index("<")
         stdin = ROOT / words[at + 1]
-        del words[at:at + 2]
+        del words[at : at + 2]
     for prefix, replacement in _TOOL.items():
         head = prefix.split()
-        if words[:len(head)] == head:
-            words = replacement + words[len(head):]
+        if words[: len(head)] == head:
+            words = replacement + words[len(head) :]
             break
     else:
         raise ValueError(f"README command not understood: {command}")

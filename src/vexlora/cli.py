@@ -33,8 +33,8 @@ if TYPE_CHECKING:
 JSON_SCHEMA = 1
 
 EXIT_OK, EXIT_NOT_TEXT, EXIT_ERROR = 0, 1, 2
-EXIT_INTERRUPTED = 130   # 128 + SIGINT, what a shell reports for Ctrl-C
-EXIT_BROKEN_PIPE = 141   # 128 + SIGPIPE, what a shell reports for a tool killed by a closed pipe
+EXIT_INTERRUPTED = 130  # 128 + SIGINT, what a shell reports for Ctrl-C
+EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE, what a shell reports for a tool killed by a closed pipe
 
 STDIN = "-"
 
@@ -48,9 +48,9 @@ PROGRESS_INTERVAL = 0.1
 class Outcome:
     """What happened to one input: a detection, or the reason there is none."""
 
-    name: str                     # printable name: the argument as given, "-" for stdin
+    name: str  # printable name: the argument as given, "-" for stdin
     detection: Detection | None
-    error: str | None = None      # "cannot read NAME: why" when there is no detection
+    error: str | None = None  # "cannot read NAME: why" when there is no detection
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -59,7 +59,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         try:
             return _run(argv)
-        except SystemExit:        # argparse's --help, --version and usage errors
+        except SystemExit:  # argparse's --help, --version and usage errors
             _write("", end="")
             raise
     except KeyboardInterrupt:
@@ -84,8 +84,9 @@ def _run(argv: Sequence[str] | None) -> int:
     inputs = list(args.files)
     if not inputs and not args.samples:
         if sys.stdin is None or sys.stdin.isatty():
-            parser.error("no FILE given and standard input is a terminal "
-                         "(give FILE, '-' for standard input, or --samples)")
+            parser.error(
+                "no FILE given and standard input is a terminal (give FILE, '-' for standard input, or --samples)"
+            )
         inputs = [STDIN]
     progress = _Progress(sys.stderr) if _is_terminal(sys.stderr) else None
     outcomes: list[Outcome] = []
@@ -105,27 +106,38 @@ def _parser() -> argparse.ArgumentParser:
         prog="vexlora",
         description="Name the character encoding and the language of each FILE.",
         epilog="Exit status: 0 all payloads are text, 1 a payload is empty, binary or undecodable, "
-               "2 usage error or unreadable file, 130 interrupted, 141 output pipe closed.")
-    parser.add_argument("files", metavar="FILE", nargs="*",
-                        help="payload to analyse; '-' reads standard input, which is also "
-                             "read when no FILE is given and it is not a terminal")
-    parser.add_argument("--samples", action="store_true",
-                        help="also analyse the sample payloads bundled with vexlora")
+        "2 usage error or unreadable file, 130 interrupted, 141 output pipe closed.",
+    )
+    parser.add_argument(
+        "files",
+        metavar="FILE",
+        nargs="*",
+        help="payload to analyse; '-' reads standard input, which is also "
+        "read when no FILE is given and it is not a terminal",
+    )
+    parser.add_argument("--samples", action="store_true", help="also analyse the sample payloads bundled with vexlora")
     output = parser.add_mutually_exclusive_group()
-    output.add_argument("-v", "--verbose", action="store_true",
-                        help="show the ranked table of guesses for each payload")
-    output.add_argument("--json", action="store_true",
-                        help=f"print one JSON document (schema {JSON_SCHEMA}, see the README)")
-    parser.add_argument("--top", type=int, default=5, metavar="N",
-                        help="how many guesses to rank (default 5; the one-line output shows the first)")
+    output.add_argument(
+        "-v", "--verbose", action="store_true", help="show the ranked table of guesses for each payload"
+    )
+    output.add_argument(
+        "--json", action="store_true", help=f"print one JSON document (schema {JSON_SCHEMA}, see the README)"
+    )
+    parser.add_argument(
+        "--top",
+        type=int,
+        default=5,
+        metavar="N",
+        help="how many guesses to rank (default 5; the one-line output shows the first)",
+    )
     parser.add_argument("--version", action="version", version=f"vexlora {vexlora.__version__}")
     return parser
 
 
 # -- analysis -----------------------------------------------------------------
 
-def _analyse_all(inputs: list[str], samples: bool, top: int,
-                 progress: _Progress | None) -> Iterator[Outcome]:
+
+def _analyse_all(inputs: list[str], samples: bool, top: int, progress: _Progress | None) -> Iterator[Outcome]:
     for name in inputs:
         yield _analyse_input(name, top, progress)
     if samples:
@@ -172,6 +184,7 @@ def _exit_status(outcomes: list[Outcome]) -> int:
 
 # -- rendering ----------------------------------------------------------------
 
+
 def printable_name(argument: str) -> str:
     """``argument`` with bytes that are not valid in the file system encoding shown as ``\\xNN``.
 
@@ -202,24 +215,26 @@ def _render_verbose(outcome: Outcome) -> str:
     for rank, guess in enumerate(detection.guesses, 1):
         languages = ", ".join(f"{language} {score:.2f}" for language, score in guess.languages[:3])
         name = guess.name + (" (BOM)" if guess.bom else "")
-        rows.append((str(rank), name, guess.encoding, f"{guess.confidence:.2f}", f"{guess.mess:.3f}",
-                     languages or "-"))
+        rows.append((str(rank), name, guess.encoding, f"{guess.confidence:.2f}", f"{guess.mess:.3f}", languages or "-"))
     widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]) - 1)]
-    numeric = (True, False, False, True, True)      # rank, name, codec, confidence, mess
+    numeric = (True, False, False, True, True)  # rank, name, codec, confidence, mess
     lines = [head]
     for row in rows:
-        cells = [cell.rjust(width) if right else cell.ljust(width)
-                 for cell, width, right in zip(row, widths, numeric)]
+        cells = [cell.rjust(width) if right else cell.ljust(width) for cell, width, right in zip(row, widths, numeric)]
         lines.append("  " + "  ".join(cells + [row[-1]]))
     return "\n".join(lines)
 
 
 def _render_json(outcomes: list[Outcome]) -> str:
-    return json.dumps({
-        "schema": JSON_SCHEMA,
-        "vexlora": vexlora.__version__,
-        "results": [_json_result(o) for o in outcomes],
-    }, ensure_ascii=False, indent=2)
+    return json.dumps(
+        {
+            "schema": JSON_SCHEMA,
+            "vexlora": vexlora.__version__,
+            "results": [_json_result(o) for o in outcomes],
+        },
+        ensure_ascii=False,
+        indent=2,
+    )
 
 
 def _json_result(outcome: Outcome) -> dict[str, object]:
@@ -231,18 +246,22 @@ def _json_result(outcome: Outcome) -> dict[str, object]:
         "kind": detection.kind,
         "size": detection.size,
         "error": None,
-        "guesses": [{
-            "encoding": guess.encoding,
-            "name": guess.name,
-            "confidence": guess.confidence,
-            "mess": guess.mess,
-            "bom": guess.bom,
-            "languages": [{"language": language, "score": score} for language, score in guess.languages],
-        } for guess in detection.guesses],
+        "guesses": [
+            {
+                "encoding": guess.encoding,
+                "name": guess.name,
+                "confidence": guess.confidence,
+                "mess": guess.mess,
+                "bom": guess.bom,
+                "languages": [{"language": language, "score": score} for language, score in guess.languages],
+            }
+            for guess in detection.guesses
+        ],
     }
 
 
 # -- terminal and stream handling ---------------------------------------------
+
 
 class _Progress:
     """Progress of the payload being read, on one rewritten stderr line.
@@ -292,7 +311,7 @@ def _megabytes(size: int) -> str:
 def _is_terminal(stream: TextIO | None) -> bool:
     try:
         return stream is not None and stream.isatty()
-    except ValueError:            # closed stream
+    except ValueError:  # closed stream
         return False
 
 
@@ -318,7 +337,7 @@ def _print_error(message: str) -> None:
     try:
         print(f"vexlora: {message}", file=sys.stderr, flush=True)
     except (OSError, ValueError, AttributeError):
-        pass                      # nowhere left to report to
+        pass  # nowhere left to report to
 
 
 def _tolerate_unencodable_output() -> None:
