@@ -13,6 +13,8 @@ after one warm-up call, which also fills the record cache as the host's first ca
 
 from __future__ import annotations
 
+from functools import partial
+
 from vexlora.murkel import mess_ratio
 
 from floor import judge_taken_out  # benchmarks/floor.py
@@ -32,10 +34,10 @@ def run(texts: dict[str, str]) -> list[dict]:
     for name, text in texts.items():
         n = len(text)
         printable = median_time(printable_copy(text).isprintable)
-        full = median_time(lambda: mess_ratio(text, float("inf")))
+        full = median_time(partial(mess_ratio, text, float("inf")))
         with judge_taken_out():
-            floor = median_time(lambda: mess_ratio(text, float("inf")))
-        default = median_time(lambda: mess_ratio(text))
+            floor = median_time(partial(mess_ratio, text, float("inf")))
+        default = median_time(partial(mess_ratio, text))
         rows.append({
             "text": name,
             "chars": n,

@@ -10,6 +10,8 @@ builds can be compared (compare.py). mess_ratio("") is the pure per-call cost.
 
 from __future__ import annotations
 
+from functools import partial
+
 from vexlora.murkel import mess_ratio
 from vexlora.tessaly import coherence_ratio
 
@@ -24,14 +26,14 @@ def measure(short: dict[str, str]) -> dict[str, dict[str, float]]:
     for name, text in short.items():
         figures[name] = {
             "isprintable": per_call(printable_copy(text).isprintable),
-            "mess_ratio": per_call(lambda: mess_ratio(text, float("inf"))),
+            "mess_ratio": per_call(partial(mess_ratio, text, float("inf"))),
             "lower": per_call(text.lower),
-            "coherence_ratio": per_call(lambda: coherence_ratio(text)),
+            "coherence_ratio": per_call(partial(coherence_ratio, text)),
         }
-    empty = per_call(lambda: mess_ratio(""), calls=20000)
+    empty = per_call(partial(mess_ratio, ""), calls=20000)
     figures["empty"] = {"isprintable": per_call("".isprintable, calls=20000), "mess_ratio": empty,
                         "lower": per_call("".lower, calls=20000),
-                        "coherence_ratio": per_call(lambda: coherence_ratio(""), calls=20000)}
+                        "coherence_ratio": per_call(partial(coherence_ratio, ""), calls=20000)}
     return figures
 
 

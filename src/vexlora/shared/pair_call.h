@@ -41,11 +41,18 @@ private:
             return args_.get();
         }
         // Ours alone: no dictionary holds it, so refilling it is invisible.
-        Py_SETREF(PyTuple_GET_ITEM(args, 0), Py_NewRef(first));
-        Py_SETREF(PyTuple_GET_ITEM(args, 1), Py_NewRef(second));
+        // Both items are in place (and the tuple tracked) before the old ones
+        // are dropped, since a dropped item's finalizer may run Python code,
+        // which must never see a half-refilled tuple.
+        PyObject* old_first = PyTuple_GET_ITEM(args, 0);
+        PyObject* old_second = PyTuple_GET_ITEM(args, 1);
+        PyTuple_SET_ITEM(args, 0, Py_NewRef(first));
+        PyTuple_SET_ITEM(args, 1, Py_NewRef(second));
         if (!PyObject_GC_IsTracked(args)) {
             PyObject_GC_Track(args);  // the collector may have untracked it as atomic
         }
+        Py_DECREF(old_first);
+        Py_DECREF(old_second);
         return args;
     }
 

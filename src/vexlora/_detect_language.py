@@ -1,0 +1,391 @@
+"""What the detector knows about languages: alphabets, served languages, words.
+
+Everything here is derived from the language profiles (``FREQUENCIES``) and
+the generated word lists (``_language_words.WORDS``), never from the texts the
+detector is measured on.
+"""
+
+from __future__ import annotations
+
+import re
+import unicodedata
+from collections import Counter
+from collections.abc import Iterable
+from functools import cache
+
+from vexlora._language_words import WORDS
+from vexlora.constant import COMMON_CJK_CHARACTERS, FREQUENCIES
+
+__all__ = ["alphabet", "served_languages", "codec_fit", "context_faults", "rank_languages"]
+
+# Non-ASCII characters every script's text uses: typographic quotes, dashes,
+# spaces, bullets, currency. They say nothing about the code page, so the fit
+# ignores them.
+NEUTRAL = frozenset("\u00a0«»“”„‘’‚‹›–—…•·°€£¥§©®™×\u200b\u200c\u200d\u200e\u200f\u2009\u202f\ufeff")
+
+# Characters real text puts between two letters of a word (apostrophes,
+# quotes that Chinese sets without spaces, hyphens, joiners, the Catalan
+# middle dot, the Hebrew maqaf) and spaces.
+_WORD_JOINERS = frozenset("’‘ʼ“”«»‹›‐‑\u00ad·\u05be\u200b\u200c\u200d\u200e\u200f\u2009\u202f\u00a0")
+# Signs a language writes that its letter profile does not list.
+_EXTRA = {"Spanish": "¡¿", "Catalan": "·", "Greek": ";΄΅", "Arabic": "،؛؟", "Persian": "،؛؟"}
+# Languages with thousands of characters: whether a codec writes them is
+# judged on the 60 most frequent of their profile's 255.
+_LARGE_SCRIPTS = frozenset({"Chinese", "Japanese", "Korean"})
+
+
+def script_of(character: str) -> str:
+    """A coarse script name for a letter: enough to see two scripts touch."""
+    code = ord(character)
+    if code < 0x250 or 0x1E00 <= code <= 0x1EFF:
+        return "latin"
+    if 0x370 <= code <= 0x3FF or 0x1F00 <= code <= 0x1FFF:
+        return "greek"
+    if 0x400 <= code <= 0x52F:
+        return "cyrillic"
+    if 0x590 <= code <= 0x5FF or 0xFB1D <= code <= 0xFB4F:
+        return "hebrew"
+    if 0x600 <= code <= 0x6FF or 0x750 <= code <= 0x77F or 0xFB50 <= code <= 0xFEFF:
+        return "arabic"
+    if 0xE00 <= code <= 0xE7F:
+        return "thai"
+    if 0x3040 <= code <= 0x30FF or 0x31F0 <= code <= 0x31FF or 0xFF66 <= code <= 0xFF9F:
+        return "kana"
+    if 0xAC00 <= code <= 0xD7AF or 0x1100 <= code <= 0x11FF or 0x3130 <= code <= 0x318F:
+        return "hangul"
+    if 0x4E00 <= code <= 0x9FFF or 0x3400 <= code <= 0x4DBF or 0xF900 <= code <= 0xFAFF or code >= 0x20000:
+        return "han"
+    return "other"
+
+
+@cache
+def alphabet(language: str) -> frozenset[str]:
+    """The letters of a language's profile, in both cases."""
+    letters = FREQUENCIES[language]
+    return frozenset(letters) | frozenset(letters.upper()) | frozenset(ch.upper() for ch in letters)
+
+
+def fits(language: str, character: str) -> bool:
+    """Whether a character belongs to how the language is written.
+
+    Han characters fit Chinese and Japanese when they are among the common
+    ones: a wrong multi-byte reading of other bytes yields rare ones. Hangul
+    syllables fit Korean when they are in its profile, for the same reason.
+    """
+    if character in alphabet(language) or character in _EXTRA.get(language, ""):
+        return True
+    if language in ("Chinese", "Japanese") and character in COMMON_CJK_CHARACTERS:
+        return True
+    return language == "Japanese" and "\u3041" <= character <= "\u30ff"
+
+
+_LANGUAGES = tuple(FREQUENCIES)
+_MASKS: dict[str, int] = {}
+_JAPANESE_BIT = 1 << _LANGUAGES.index("Japanese")
+_CHINESE_BIT = 1 << _LANGUAGES.index("Chinese")
+_LATIN_MASK = sum(1 << index for index, language in enumerate(_LANGUAGES) if FREQUENCIES[language][:1].isascii())
+
+
+def language_mask(character: str) -> int:
+    """Bit i set when the character fits the i-th language of FREQUENCIES."""
+    mask = _MASKS.get(character)
+    if mask is None:
+        mask = sum(1 << index for index, language in enumerate(_LANGUAGES) if fits(language, character))
+        if len(_MASKS) < 100_000:
+            _MASKS[character] = mask
+    return mask
+
+
+@cache
+def served_languages(encoding: str) -> tuple[int, ...]:
+    """Indices of the languages whose letters the codec can (nearly all) write."""
+    if encoding.startswith("utf"):
+        return tuple(range(len(_LANGUAGES)))
+    served = []
+    for index, (language, letters) in enumerate(FREQUENCIES.items()):
+        sample = letters if language not in _LARGE_SCRIPTS else letters[:60]
+        if _carried_count(sample, encoding) >= 0.9 * len(sample):
+            served.append(index)
+    return tuple(served)
+
+
+# Codecs in which "?" may be part of a multi-byte character: their letters
+# are tried one by one.
+_QUESTION_MARK_INSIDE = ("iso2022", "hz", "johab")
+
+
+def _carried_count(letters: str, encoding: str) -> int:
+    """How many of ``letters`` the codec can encode."""
+    if not encoding.startswith(_QUESTION_MARK_INSIDE):
+        # Each letter the codec lacks becomes one "?".
+        return len(letters) - letters.encode(encoding, "replace").count(b"?")
+    carried = 0
+    for letter in letters:
+        try:
+            letter.encode(encoding)
+        except UnicodeEncodeError:
+            continue
+        carried += 1
+    return carried
+
+
+@cache
+def served_mask(encodings: tuple[str, ...]) -> int:
+    """Bit i set when one of the codecs serves the i-th language."""
+    mask = 0
+    for encoding in encodings:
+        for index in served_languages(encoding):
+            mask |= 1 << index
+    return mask
+
+
+def _per_language(by_mask: Counter[int], within: int = -1) -> list[int]:
+    """Spread counts kept by language mask over the languages (limited to the bits of ``within``)."""
+    totals = [0] * len(_LANGUAGES)
+    for mask, count in by_mask.items():
+        mask &= within
+        while mask:
+            low = mask & -mask
+            totals[low.bit_length() - 1] += count
+            mask ^= low
+    return totals
+
+
+_ASCII_RUNS = re.compile(r"[\x00-\x7f]+")
+
+
+def non_ascii_counts(text: str) -> Counter[str]:
+    return Counter(_ASCII_RUNS.sub("", text))
+
+
+def codec_fit(characters: Iterable[tuple[str, int]], encodings: Iterable[str],
+              ascii_letters: int) -> tuple[float, float]:
+    """How well the letters of a decoding fit one language the codecs serve: (all letters, non-ASCII only).
+
+    ``characters`` gives each distinct non-ASCII character with its count;
+    ``ascii_letters`` is the number of ASCII letters, which fit every
+    Latin-script language and no other. Non-ASCII symbols count against
+    every language; typographic punctuation counts for none. Each figure is
+    0..1, the best over the languages served.
+    """
+    by_mask: Counter[int] = Counter()
+    high = 0
+    kana = han = 0
+    for character, count in characters:
+        if character in NEUTRAL or character.isspace():
+            continue
+        mask = language_mask(character)
+        by_mask[mask] += count
+        high += count
+        if mask & _JAPANESE_BIT:
+            if "\u3041" <= character <= "\u30ff":
+                kana += count
+            elif mask & _CHINESE_BIT:
+                han += count
+    return best_fits(by_mask, high, ascii_letters, served_mask(tuple(encodings)), kana, han)
+
+
+def best_fits(by_mask: Counter[int], high: int, ascii_letters: int, served: int, kana: int = 0,
+              han: int = 0) -> tuple[float, float]:
+    """The two figures of ``codec_fit`` from non-ASCII counts kept by language mask."""
+    total = high + ascii_letters
+    if not total:
+        return 1.0, 1.0
+    shares = _per_language(by_mask, served)
+    best_all = best_high = 0
+    latin = _LATIN_MASK
+    bit = 1
+    for share in shares:
+        if served & bit:
+            if bit == _JAPANESE_BIT and kana * 6 < kana + han:
+                # Japanese text is never Han characters alone: without kana
+                # they are another language's.
+                share -= han
+            if share > best_high:
+                best_high = share
+            if latin & bit:
+                share += ascii_letters
+            if share > best_all:
+                best_all = share
+        bit <<= 1
+    return best_all / total, (best_high / high if high else 1.0)
+
+
+@cache
+def byte_masks(table: str) -> tuple[int, ...]:
+    """For a single-byte code page's 256 characters: each one's language mask, -1 for neutral ones."""
+    return tuple(-1 if character in NEUTRAL or character.isspace() else language_mask(character)
+                 for character in table)
+
+
+# Context faults are found on a "class string": the text with every
+# character replaced by a letter naming its class, so that short patterns
+# over ASCII run instead of patterns over large Unicode classes.
+#   a/A  ASCII small/capital letter      b/B  other Latin small/capital letter
+#   c/C  Cyrillic small/capital          g/G  Greek small/capital, z final sigma
+#   h Hebrew  r Arabic  t Thai  o other letter  s symbol  space: anything else
+# CJK characters are left as they are (letters of no case).
+_LETTER_CLASS = "aAbBcCgGzhrto\u3040-\u30ff\u4e00-\u9fff\uac00-\ud7af"
+# Each pattern starts with one literal class letter, which the scan finds
+# fast; a kind of fault takes several patterns.
+_FAULT_SOURCES: tuple[tuple[str, ...], ...] = (
+    # a non-Latin letter touching a letter of another script
+    (
+        "c(?:(?<=[aAbBgGzhrt]c)|(?=[aAbBgGzhrt]))",
+        "C(?:(?<=[aAbBgGzhrt]C)|(?=[aAbBgGzhrt]))",
+        "g(?:(?<=[aAbBcChrt]g)|(?=[aAbBcChrt]))",
+        "G(?:(?<=[aAbBcChrt]G)|(?=[aAbBcChrt]))",
+        "z(?:(?<=[aAbBcChrt]z)|(?=[aAbBcChrt]))",
+        "h(?:(?<=[aAbBcCgGzrt]h)|(?=[aAbBcCgGzrt]))",
+        "r(?:(?<=[aAbBcCgGzht]r)|(?=[aAbBcCgGzht]))",
+        "t(?:(?<=[aAbBcCgGzhr]t)|(?=[aAbBcCgGzhr]))",
+    ),
+    # a capital right after a small letter inside a word
+    tuple(f"{capital}(?<=[abcgz]{capital})" for capital in "BCG")
+    + tuple(f"{capital}(?<=[bcgz]{capital})(?=[abcgz])" for capital in "A"),
+    # a symbol between two letters
+    (f"s(?<=[{_LETTER_CLASS}]s)(?=[{_LETTER_CLASS}])",),
+    # the final sigma inside a word
+    (f"z(?=[{_LETTER_CLASS}])",),
+    # a lone non-ASCII capital standing as a word of its own
+    tuple(f"{capital}(?<![{_LETTER_CLASS}]{capital})(?![{_LETTER_CLASS}])" for capital in "BCG"),
+)
+_SCRIPT_CLASSES = {"latin": "bB", "cyrillic": "cC", "greek": "gG"}
+_CASELESS_CLASSES = {"hebrew": "h", "arabic": "r", "thai": "t"}
+
+
+def _class_of(character: str) -> str:
+    code = ord(character)
+    if code < 0x80:
+        if character.isalpha():
+            return "A" if character.isupper() else "a"
+        return " "
+    if character == "ς":
+        return "z"
+    if character.isalpha():
+        script = script_of(character)
+        if script in _SCRIPT_CLASSES:
+            return _SCRIPT_CLASSES[script][character.isupper()]
+        return _CASELESS_CLASSES.get(script, "o")
+    if character.isspace() or character.isdigit() or character in _WORD_JOINERS \
+            or unicodedata.category(character).startswith("M"):
+        return " "
+    return "s"
+
+
+_Patterns = tuple[tuple[re.Pattern[str], ...], ...]
+
+
+def _build_fault_patterns() -> tuple[dict[int, str], _Patterns]:
+    table = {code: _class_of(chr(code)) for code in range(0x2C00)}
+    return table, tuple(tuple(re.compile(source) for source in sources) for sources in _FAULT_SOURCES)
+
+
+_FAULTS: tuple[dict[int, str], _Patterns] | None = None
+
+
+def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
+    """Context faults per non-ASCII character, one figure per kind of fault.
+
+    The kinds: a letter of one script touching a letter of another; a
+    capital right after a small letter inside a word; a symbol between two
+    letters; the final sigma inside a word; a lone non-ASCII capital
+    standing as a word.
+    """
+    global _FAULTS
+    if _FAULTS is None:
+        _FAULTS = _build_fault_patterns()
+    table, patterns = _FAULTS
+    if not non_ascii:
+        return (0.0,) * len(patterns)
+    classes = text.translate(table)
+    return tuple(sum(len(pattern.findall(classes)) for pattern in kind) / non_ascii for kind in patterns)
+
+
+_WORD = re.compile(r"[^\W\d_]+")
+
+
+_WORD_MASKS: dict[str, int] = {}
+for _index, _language in enumerate(_LANGUAGES):
+    for _word in WORDS.get(_language, ()):
+        _WORD_MASKS[_word] = _WORD_MASKS.get(_word, 0) | (1 << _index)
+
+
+def word_shares(words: list[str]) -> dict[str, float]:
+    """For each language with a word list, the share of ``words`` that are among its frequent short words."""
+    if not words:
+        return {}
+    by_mask = Counter(_WORD_MASKS.get(word, 0) for word in words)
+    del by_mask[0]
+    return {_LANGUAGES[index]: hits / len(words) for index, hits in enumerate(_per_language(by_mask)) if hits}
+
+
+def served_word_share(text: str, encodings: list[str]) -> float:
+    """The best share of frequent short words, over the languages the codecs serve."""
+    shares = word_shares(_WORD.findall(text.lower()))
+    if not shares:
+        return 0.0
+    served = served_mask(tuple(encodings))
+    return max((share for language, share in shares.items() if served >> _LANGUAGES.index(language) & 1),
+               default=0.0)
+
+
+def letter_fits(letters: Counter[str]) -> list[float]:
+    """Per language, the share of a text's letters in its alphabet; ASCII letters fit every Latin-script language."""
+    total = sum(letters.values())
+    if not total:
+        return [0.0] * len(_LANGUAGES)
+    by_mask: Counter[int] = Counter()
+    for letter, count in letters.items():
+        by_mask[_LATIN_MASK if letter.isascii() else language_mask(letter)] += count
+    return [hits / total for hits in _per_language(by_mask)]
+
+
+# Weight of the short-word share against the coherence ratio: the words
+# decide between languages whose letters fit equally (coherence ties them).
+WORD_WEIGHT = 20.0
+# A language whose alphabet fits the text's letters worse than the best one
+# by more than this is out.
+LETTER_TOLERANCE = 0.01
+_TYPICAL_WORD_SHARE = 0.4
+# Languages are judged on the first characters of a text: enough for a
+# stable answer, and the cost stays flat for large samples.
+LANGUAGE_TEXT_LIMIT = 2000
+
+
+def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
+    """The languages of a decoded text, best first, with a 0..1 score."""
+    from vexlora.tessaly import coherence_ratio
+
+    text = text[:LANGUAGE_TEXT_LIMIT]
+    coherence = dict(coherence_ratio(text, 0.1, None))
+    words = _WORD.findall(text.lower())
+    letters = Counter("".join(words))
+    if not letters:
+        return ()
+    shares = word_shares(words)
+    fits_all = letter_fits(letters)
+    candidates = set(coherence) | set(shares)
+    if not candidates:
+        # Too short for the coherence test and no frequent word: the letters decide.
+        candidates = {language for language, fit in zip(_LANGUAGES, fits_all) if fit >= 0.5}
+    fit_of = {language: fits_all[_LANGUAGES.index(language)] for language in candidates}
+    if not fit_of:
+        return ()
+    best_fit = max(fit_of.values())
+    scored = []
+    for language in candidates:
+        if fit_of[language] < best_fit - LETTER_TOLERANCE:
+            continue
+        combined = coherence.get(language, 0.0) + WORD_WEIGHT * shares.get(language, 0.0) + fit_of[language] - 1.0
+        scored.append((combined, language))
+    scored.sort(key=lambda item: (-item[0], item[1]))
+    scale = 1.0 + WORD_WEIGHT * _TYPICAL_WORD_SHARE
+    return tuple((language, round(min(1.0, combined / scale), 4)) for combined, language in scored[:limit])
+
+
+_NOT_ASCII_LETTERS = bytes(byte for byte in range(128) if not chr(byte).isalpha())
+
+
+def ascii_letter_count(text: str) -> int:
+    return len(text.encode("ascii", "ignore").translate(None, _NOT_ASCII_LETTERS))

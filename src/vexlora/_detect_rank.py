@@ -1,0 +1,397 @@
+"""Ranking the readings of a payload (a whole small payload or a sample of a large one).
+
+Order of the tests, cheapest first: byte order marks; NUL patterns and
+control bytes (UTF-16/32 or binary); pure ASCII; valid UTF-8; then every
+codec that survives the byte-level filters, scored by mess, by how well the
+decoding's letters fit the languages the codec serves, by context faults,
+by coherence and, last, by how common the code page is.
+"""
+
+from __future__ import annotations
+
+import math
+import re
+from collections import Counter
+from collections.abc import Callable
+from dataclasses import dataclass
+
+from vexlora._detect_codecs import BY_NAME, MULTI_BYTE, SINGLE_BYTE, Codec
+from vexlora._detect_language import (
+    ascii_letter_count,
+    best_fits,
+    byte_masks,
+    codec_fit,
+    context_faults,
+    non_ascii_counts,
+    rank_languages,
+    served_mask,
+    served_word_share,
+)
+
+__all__ = ["Reading", "rank", "BOMS", "binary_bytes"]
+
+BOMS: tuple[tuple[bytes, str], ...] = (
+    (b"\xff\xfe\x00\x00", "utf_32"), (b"\x00\x00\xfe\xff", "utf_32"), (b"\xef\xbb\xbf", "utf_8_sig"),
+    (b"\xff\xfe", "utf_16"), (b"\xfe\xff", "utf_16"),
+)
+
+_ASCII = bytes(range(128))
+_HIGH = bytes(range(128, 256))
+# Control bytes that text files do not hold; tab, line feed, vertical tab,
+# form feed, carriage return, ESC (ISO-2022) and SO/SI (ISO-2022-KR) are
+# text, and so is 0x1A (DOS end of file).
+_CONTROLS = bytes([*range(1, 9), *range(0x10, 0x1A), *range(0x1C, 0x20), 0x7F])
+# The CJK codecs that need a marker in the bytes before they are worth a try.
+_NEEDS_ESC = {"iso2022_jp", "iso2022_jp_2", "iso2022_jp_2004", "iso2022_kr"}
+_CJK = tuple(codec for codec in MULTI_BYTE if not codec.encoding.startswith("utf"))
+
+# Weights of the ranking score (lower is better), fitted on the payloads of
+# tests/data/heldout and checked on tests/data/heldout2 (benchmarks/accuracy.py):
+# mess first; then how well the letters fit a language the codec serves
+# (all letters, and the non-ASCII ones alone); context faults (scripts
+# touching, a capital inside a word, a symbol between letters, a final
+# sigma inside a word, a lone
+# accented capital); the coherence of the best language; the share of that
+# language's frequent short words; and last how common the codec is.
+FIT_WEIGHT = 0.8
+HIGH_FIT_WEIGHT = 0.4
+FAULT_WEIGHTS = (1.0, 1.0, 0.3, 0.25, 0.5)
+COHERENCE_WEIGHT = 0.03
+WORD_WEIGHT = 1.0
+WORD_SHARE_CAP = 0.4
+PRIOR_WEIGHT = 0.004
+# A UTF-8 decoding with multi-byte sequences wins unless it is this messy.
+UTF8_MESS_LIMIT = 0.4
+# Bytes whose cleanest reading is this messy are reported as undecodable.
+UNDECODABLE_MESS = 0.5
+# A payload with NULs whose best UTF-16/32 reading is this messy is binary.
+BINARY_MESS = 0.3
+# Readings messier than the cleanest by more than this are not scored further.
+CONTENDER_WINDOW = 0.15
+# How many single-byte readings (ranked by letter fit alone) are decoded and scored.
+FULL_SCORE_LIMIT = 15
+# How many readings get the costlier signals (context, coherence, words).
+FEATURE_LIMIT = 10
+# The text-level signals are judged on the start of a long sample.
+FEATURE_TEXT_LIMIT = 1200
+
+
+@dataclass(slots=True)
+class Reading:
+    """One distinct decoding of the payload and the codecs that give it."""
+
+    codecs: list[Codec]
+    text: str = ""
+    mess: float = 1.0
+    fit: float = 1.0
+    high_fit: float = 1.0
+    faults: tuple[float, ...] = ()
+    coherence: float = 0.0
+    words: float = 0.0
+    score: float = math.inf
+    bom: bool = False
+    _named_by: tuple[int, Codec] | None = None
+
+    @property
+    def codec(self) -> Codec:
+        # Among codecs giving the same text, the most common one names it
+        # (kept until more codecs join the reading).
+        if self._named_by is None or self._named_by[0] != len(self.codecs):
+            self._named_by = (len(self.codecs), max(self.codecs, key=lambda codec: codec.prior))
+        return self._named_by[1]
+
+
+def binary_bytes(sample: bytes) -> tuple[int, int]:
+    """(NUL count, other control byte count) of a sample."""
+    return sample.count(0), len(sample) - len(sample.translate(None, _CONTROLS))
+
+
+def _decode(sample: bytes, encoding: str) -> str | None:
+    try:
+        return sample.decode(encoding)
+    except UnicodeDecodeError:
+        return None
+
+
+def _mess(text: str) -> float:
+    from vexlora.murkel import mess_ratio
+
+    return mess_ratio(text, 1.0)
+
+
+def _utf16_32_readings(sample: bytes, last_resort: bool = False) -> list[Reading]:
+    """UTF-16/32 without BOM, tried where the NUL pattern or byte lanes point to them.
+
+    As a ``last_resort`` (no other codec decodes the bytes) UTF-16 is tried anyway.
+    """
+    readings = []
+    size = len(sample)
+    if size % 4 == 0 and size >= 4:
+        quarter = size // 4
+        for encoding, lane in (("utf_32_le", 3), ("utf_32_be", 0)):
+            if sample[lane::4].count(0) == quarter:
+                text = _decode(sample, encoding)
+                if text is not None and "\x00" not in text:
+                    readings.append(Reading([BY_NAME[encoding]], text))
+        if readings:
+            return readings
+    if size % 2 == 0 and size >= 2:
+        even, odd = sample[0::2], sample[1::2]
+        even_nul, odd_nul = even.count(0), odd.count(0)
+        distinct_even, distinct_odd = len(set(even)), len(set(odd))
+        for encoding, high, high_nul, low_nul, distinct_high, distinct_low in (
+                ("utf_16_le", odd, odd_nul, even_nul, distinct_odd, distinct_even),
+                ("utf_16_be", even, even_nul, odd_nul, distinct_even, distinct_odd)):
+            # The high byte of each unit names a script block: few distinct
+            # values, NUL for the ASCII in between. Single-byte text shows
+            # the same variety in both lanes.
+            if (high_nul > 4 * low_nul and high_nul * 32 >= len(high)) or \
+                    (low_nul == 0 and distinct_high * 3 < distinct_low * 2) or last_resort:
+                text = _decode(sample, encoding)
+                # Text never holds U+0000: NUL units mean binary data.
+                if text is not None and "\x00" not in text:
+                    readings.append(Reading([BY_NAME[encoding]], text))
+    return readings
+
+
+def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = None) -> tuple[str, list[Reading]]:
+    """Judge ``sample``: its kind and its readings, best first (at most ``top``).
+
+    ``allowed`` restricts the codecs (a large payload's codecs are first
+    checked over the whole payload).
+    """
+    if not sample:
+        return "empty", []
+    allow = allowed or (lambda codec: True)
+    for mark, encoding in BOMS:
+        if sample.startswith(mark) and allow(BY_NAME[encoding]):
+            text = _decode(sample, encoding)
+            if text is not None:
+                reading = Reading([BY_NAME[encoding]], text, _mess(text), bom=True)
+                if reading.mess < UTF8_MESS_LIMIT:
+                    return "text", [reading]
+            if encoding == "utf_32":
+                continue
+            break
+    nuls, controls = binary_bytes(sample)
+    if nuls:
+        wide = [reading for reading in _utf16_32_readings(sample) if allow(reading.codec)]
+        if not wide:
+            return "binary", []
+        wide = _finish(wide, top)
+        if wide[0].mess >= BINARY_MESS:
+            # NULs and no clean wide reading: not text.
+            return "binary", []
+        return "text", wide
+    if controls * 20 > len(sample):
+        return "binary", []
+    high = sample.translate(None, _ASCII)
+    if not high:
+        return _seven_bit(sample, top, allow)
+    if allow(BY_NAME["utf_8"]):
+        text = _decode(sample, "utf_8")
+        if text is not None:
+            reading = Reading([BY_NAME["utf_8"]], text, _mess(text))
+            if reading.mess < UTF8_MESS_LIMIT:
+                return "text", [reading]
+    readings = _single_byte_readings(sample, high, allow)
+    readings += [reading for reading in _cjk_readings(sample, allow)]
+    readings += [reading for reading in _utf16_32_readings(sample, not readings) if allow(reading.codec)]
+    if not readings:
+        return "undecodable", []
+    readings = _finish(_merge(readings), top)
+    if readings[0].mess >= UNDECODABLE_MESS:
+        # Every codec turns the bytes into a mess: they are no text we know.
+        return "undecodable", []
+    return "text", readings
+
+
+def _seven_bit(sample: bytes, top: int, allow: Callable[[Codec], bool]) -> tuple[str, list[Reading]]:
+    readings = []
+    if b"\x1b" in sample:
+        for encoding in ("iso2022_jp", "iso2022_jp_2", "iso2022_jp_2004", "iso2022_kr"):
+            if allow(BY_NAME[encoding]):
+                text = _decode(sample, encoding)
+                if text is not None:
+                    readings.append(Reading([BY_NAME[encoding]], text))
+    if b"~{" in sample and allow(BY_NAME["hz"]):
+        text = _decode(sample, "hz")
+        if text is not None and text != sample.decode("ascii"):
+            readings.append(Reading([BY_NAME["hz"]], text))
+    if readings:
+        readings = _merge(readings)
+        for reading in readings:
+            reading.mess = _mess(reading.text)
+        best = min(readings, key=lambda reading: (reading.mess, -reading.codec.prior))
+        if best.mess < UTF8_MESS_LIMIT:
+            return "text", _finish(readings, top)
+    if allow(BY_NAME["ascii"]):
+        text = sample.decode("ascii")
+        return "text", [Reading([BY_NAME["ascii"]], text, _mess(text))]
+    return "undecodable", []
+
+
+def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
+    counts = Counter(high)
+    present = bytes(sorted(counts))
+    ascii_letters = ascii_letter_count(sample.decode("latin_1"))
+    groups: dict[str, Reading] = {}
+    for codec in SINGLE_BYTE:
+        if present.translate(None, codec.defined) or not allow(codec):
+            continue
+        key = present.decode(codec.encoding)
+        if codec.encoding in _ASCII_CHANGERS:
+            key += sample.decode(codec.encoding)
+        reading = groups.get(key)
+        if reading is None:
+            groups[key] = Reading([codec])
+        else:
+            reading.codecs.append(codec)
+    # The letter fit needs only the byte histogram: it picks the readings
+    # worth decoding. A cheap upper bound (a byte fits when it fits any
+    # served language) orders the groups; the exact fit (one language for
+    # all bytes) is computed until no bound can reach the best kept.
+    histogram = [(byte, count) for byte, count in counts.items() if byte >= 0x80]
+    bounded = []
+    for reading in groups.values():
+        masks = byte_masks(_table(reading.codecs[0].encoding))
+        served = served_mask(tuple(codec.encoding for codec in reading.codecs))
+        by_mask: Counter[int] = Counter()
+        high_count = fitting = 0
+        for byte, count in histogram:
+            mask = masks[byte]
+            if mask >= 0:
+                by_mask[mask] += count
+                high_count += count
+                if mask & served:
+                    fitting += count
+        total = high_count + ascii_letters
+        bound = (FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0)
+                 + HIGH_FIT_WEIGHT * (fitting / high_count if high_count else 1.0))
+        bounded.append((bound, reading, by_mask, high_count, served))
+    bounded.sort(key=lambda item: (-item[0], -item[1].codec.prior))
+    exact: list[tuple[float, Reading]] = []
+    for bound, reading, by_mask, high_count, served in bounded:
+        if len(exact) >= FULL_SCORE_LIMIT and bound < exact[FULL_SCORE_LIMIT - 1][0]:
+            break
+        reading.fit, reading.high_fit = best_fits(by_mask, high_count, ascii_letters, served)
+        exact.append((FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit, reading))
+        exact.sort(key=lambda item: (-item[0], -item[1].codec.prior))
+    readings = [reading for _, reading in exact]
+    kept = readings[:FULL_SCORE_LIMIT]
+    for reading in kept:
+        reading.text = sample.decode(reading.codecs[0].encoding)
+    return kept
+
+
+def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
+    readings = []
+    for codec in _CJK:
+        if codec.encoding in _NEEDS_ESC and b"\x1b" not in sample:
+            continue
+        if codec.encoding == "hz" and b"~{" not in sample:
+            continue
+        if not allow(codec):
+            continue
+        text = _decode(sample, codec.encoding)
+        if text is not None:
+            readings.append(Reading([codec], text))
+    return readings
+
+
+def _merge(readings: list[Reading]) -> list[Reading]:
+    """Readings that give the same text count once."""
+    merged: dict[str, Reading] = {}
+    for reading in readings:
+        kept = merged.get(reading.text)
+        if kept is None:
+            merged[reading.text] = reading
+        else:
+            kept.codecs.extend(reading.codecs)
+            kept.fit = max(kept.fit, reading.fit)
+    return list(merged.values())
+
+
+def _finish(readings: list[Reading], top: int) -> list[Reading]:
+    for reading in readings:
+        reading.mess = _mess(reading.text)
+    least = min(reading.mess for reading in readings)
+    contenders = []
+    for reading in readings:
+        if reading.mess > least + CONTENDER_WINDOW:
+            # Far messier than the best: no later signal makes up for it.
+            reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
+            continue
+        head = _feature_text(reading.text)
+        counts = non_ascii_counts(head)
+        reading.fit, reading.high_fit = codec_fit(counts.items(), [codec.encoding for codec in reading.codecs],
+                                                  ascii_letter_count(head))
+        reading.score = reading.mess + FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
+        contenders.append((reading, head, sum(counts.values())))
+    # The costlier signals only for the readings that the cheap ones leave in
+    # the race. They never lower a score by more than the prior's weight, so
+    # a reading whose cheap score already exceeds the best full score by more
+    # than that cannot win and keeps its cheap score (plus one: it ranks after).
+    contenders.sort(key=lambda item: item[0].score)
+    best = math.inf
+    for position, (reading, head, non_ascii) in enumerate(contenders):
+        if position < FEATURE_LIMIT and reading.score - PRIOR_WEIGHT <= best:
+            _features(reading, head, non_ascii)
+            reading.score = _score(reading)
+            best = min(best, reading.score)
+        else:
+            reading.score += 1.0
+    readings.sort(key=lambda reading: reading.score)
+    return readings[:max(top, 2)]
+
+
+_FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
+
+
+def _feature_text(text: str) -> str:
+    """The part of a long text the text-level signals judge: from just before its first non-ASCII character.
+
+    Readings differ only where non-ASCII characters are, so a window that
+    starts in a long ASCII stretch would see no difference.
+    """
+    if len(text) <= FEATURE_TEXT_LIMIT:
+        return text
+    match = _FIRST_NON_ASCII.search(text)
+    start = max(0, min(match.start() - 100, len(text) - FEATURE_TEXT_LIMIT)) if match else 0
+    return text[start:start + FEATURE_TEXT_LIMIT]
+
+
+def _features(reading: Reading, head: str, non_ascii: int) -> None:
+    from vexlora.tessaly import coherence_ratio
+
+    reading.faults = context_faults(head, non_ascii)
+    if reading.mess < 0.3:
+        ranked = coherence_ratio(head, 0.1, None)
+        reading.coherence = ranked[0][1] if ranked else 0.0
+    reading.words = served_word_share(head, [codec.encoding for codec in reading.codecs])
+
+
+def _score(reading: Reading) -> float:
+    return (reading.mess
+            + FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
+            + sum(weight * rate for weight, rate in zip(FAULT_WEIGHTS, reading.faults))
+            + COHERENCE_WEIGHT * (1.0 - reading.coherence)
+            + WORD_WEIGHT * (WORD_SHARE_CAP - min(WORD_SHARE_CAP, reading.words))
+            - PRIOR_WEIGHT * reading.codec.prior)
+
+
+_TABLES: dict[str, str] = {}
+_ASCII_CHANGERS = frozenset(
+    codec.encoding for codec in SINGLE_BYTE if _ASCII.decode(codec.encoding, "replace") != _ASCII.decode("ascii"))
+
+
+def _table(encoding: str) -> str:
+    """The 256 characters a single-byte code page reads (U+FFFD where undefined)."""
+    table = _TABLES.get(encoding)
+    if table is None:
+        table = _TABLES[encoding] = bytes(range(256)).decode(encoding, "replace")
+    return table
+
+
+def languages_of(reading: Reading) -> tuple[tuple[str, float], ...]:
+    return rank_languages(reading.text)
