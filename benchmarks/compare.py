@@ -33,9 +33,13 @@ print(json.dumps(bench_short.measure(texts.short())))
 
 def measure(site: str | None) -> dict:
     env = dict(os.environ)
+    flags = []
     if site is not None:
         env["PYTHONPATH"] = site + os.pathsep + env.get("PYTHONPATH", "")
-    out = subprocess.run([sys.executable, "-c", CHILD.format(here=str(HERE))], env=env, check=True,
+        # Without site-packages: an editable install's import hook there
+        # would otherwise find this build before the other one.
+        flags = ["-S"]
+    out = subprocess.run([sys.executable, *flags, "-c", CHILD.format(here=str(HERE))], env=env, check=True,
                          capture_output=True, text=True, cwd="/").stdout
     return json.loads(out)
 
