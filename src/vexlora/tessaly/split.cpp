@@ -220,7 +220,36 @@ char no_range_marker;
 template <class Char>
 class Splitter {
 public:
-    explicit Splitter(PyObject* ascii) noexcept : ascii_(ascii) {}
+    Splitter() noexcept = default;
+
+    // Start a call on `ascii` (the validated _ASCII_CHAR_INFO list). Entries
+    // kept from an earlier call are confirmed again before use, as after any
+    // Python code; the records and fields they were read from are still
+    // owned, so a confirmation compares them as within one call.
+    void begin(PyObject* ascii) noexcept {
+        ascii_ = ascii;
+        layers_.clear();
+        previous_range_ = nullptr;
+        previous_layer_ = 0;
+        python_ran();
+    }
+
+    // End of a call on a kept splitter: a table grown past its bound is
+    // dropped (the records it owns may run Python code when freed).
+    void finish() noexcept {
+        layers_.clear();
+        if (entries_.size() > kKeptEntries || owned_.size() > 6 * kKeptEntries) {
+            for (Entry& e : direct_) {
+                e = Entry{};
+            }
+            entries_.clear();
+            std::vector<Slot>().swap(slots_);  // no stale slots behind data()
+            std::deque<Seen> seen;
+            std::vector<Ref> owned;
+            owned.swap(owned_);
+            seen.swap(seen_);
+        }
+    }
 
     int walk(const Char* text, Py_ssize_t length) {
         Entry* info = nullptr;  // record of the previous character
@@ -309,8 +338,8 @@ private:
     // scratch character without advancing, and leaves every letter to the
     // slow path, as no letter's `fast` equals the marker.
     Hot load_hot() noexcept {
-        Hot hot{epoch_, reinterpret_cast<PyObject*>(&no_range_marker), scratch_, scratch_ + 1, slots_.data(),
-                slots_.empty() ? 0 : slots_.size() - 1,
+        Hot hot{epoch_, reinterpret_cast<PyObject*>(&no_range_marker), scratch_, scratch_ + 1,
+                slots_.empty() ? nullptr : slots_.data(), slots_.empty() ? 0 : slots_.size() - 1,
                 PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr};
         if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
             Layer<Char>& layer = layers_[previous_layer_];
@@ -609,7 +638,10 @@ private:
         return 0;
     }
 
-    PyObject* ascii_;  // the validated _ASCII_CHAR_INFO list, held by the caller
+    // Entries kept between calls, beyond which a kept table is dropped.
+    static constexpr size_t kKeptEntries = 8192;
+
+    PyObject* ascii_ = nullptr;  // the validated _ASCII_CHAR_INFO list, held by the caller
     PairCaller call_judge_;
     Char scratch_[1] = {};
     uint32_t epoch_ = 1;
@@ -723,15 +755,45 @@ private:
     Py_UCS1 lowered_[256];                     // by byte; the upper half stays kDropped
 };
 
-// The splitter lives on the heap: its tables are large, and a judge that calls
-// back into this module nests one walk per level on the C stack.
 template <class Char>
-PyObject* split_text(const void* data, Py_ssize_t length, PyObject* ascii) {
-    auto splitter = std::make_unique<Splitter<Char>>(ascii);
-    if (splitter->walk(static_cast<const Char*>(data), length) < 0) {
+PyObject* walk_with(Splitter<Char>& splitter, const void* data, Py_ssize_t length, PyObject* ascii) {
+    splitter.begin(ascii);
+    if (splitter.walk(static_cast<const Char*>(data), length) < 0) {
         return nullptr;
     }
-    return splitter->result();
+    return splitter.result();
+}
+
+// Splitters live on the heap: their tables are large, and a judge that calls
+// back into this module nests one walk per level on the C stack. One
+// splitter per text width is kept between calls with its table of records,
+// so that a call finds the code points earlier calls have seen; a call made
+// while it is in use (from Python code a walk ran) gets one of its own.
+template <class Char>
+PyObject* split_text(const void* data, Py_ssize_t length, PyObject* ascii) {
+    static Splitter<Char>* kept = nullptr;
+    static bool busy = false;
+    if (busy) {
+        auto own = std::make_unique<Splitter<Char>>();
+        return walk_with(*own, data, length, ascii);
+    }
+    if (kept == nullptr) {
+        kept = new Splitter<Char>();
+    }
+    struct Release {
+        Splitter<Char>* splitter;
+        ~Release() {
+            // Dropping records may run Python code: an exception the walk
+            // raised is set aside meanwhile.
+            PyObject* raised = PyErr_GetRaisedException();
+            splitter->finish();
+            busy = false;
+            PyErr_SetRaisedException(raised);
+        }
+    };
+    busy = true;
+    Release release{kept};
+    return walk_with(*kept, data, length, ascii);
 }
 
 PyObject* split(PyObject* decoded_sequence) noexcept {
