@@ -269,7 +269,9 @@ def report(title: str, items: list[Payload], outcomes: list[Outcome], seconds: f
     if languages:
         print(f"   first language right {percent(sum(language_right), len(right))}", end="")
     utf8 = [r for item, r in zip(items, right) if item.encoding == "utf_8"]
-    print(f"   UTF-8 right {percent(sum(utf8), len(utf8))}")
+    legacy = [r for item, r in zip(items, right) if not item.encoding.startswith("utf")]
+    print(f"   UTF-8 right {percent(sum(utf8), len(utf8))}   legacy codecs (no UTF family) right "
+          f"{percent(sum(legacy), len(legacy))} of {len(legacy)}")
     for size in sorted({item.size for item in items}):
         picked = [i for i, item in enumerate(items) if item.size == size]
         line = f"  {size:>5} chars: encoding {percent(sum(right[i] for i in picked), len(picked))}"

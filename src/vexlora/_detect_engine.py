@@ -23,7 +23,7 @@ from collections.abc import Callable, Iterator
 from typing import BinaryIO
 
 from vexlora._detect_codecs import BY_NAME, Codec
-from vexlora._detect_rank import BOMS, Reading, languages_of, rank
+from vexlora._detect_rank import Reading, languages_of, rank
 from vexlora.detector import Detection, Guess, Progress
 
 WHOLE_LIMIT = 24 * 1024
@@ -350,4 +350,4 @@ def _read_up_to(stream: BinaryIO, limit: int) -> bytes:
     return b"".join(parts)
 
 
-__all__ = ["judge_bytes", "judge_file", "judge_stream", "BOMS"]
+__all__ = ["judge_bytes", "judge_file", "judge_stream"]

@@ -10,7 +10,7 @@ from __future__ import annotations
 import re
 import unicodedata
 from collections import Counter
-from collections.abc import Callable, Iterable
+from collections.abc import Iterable
 from functools import cache
 
 from vexlora._language_words import WORDS
@@ -29,7 +29,9 @@ NEUTRAL = frozenset("\u00a0«»“”„‘’‚‹›–—…•·°€£¥§
 _WORD_JOINERS = frozenset("’‘ʼ“”«»‹›‐‑\u00ad·\u05be\u200b\u200c\u200d\u200e\u200f\u2009\u202f\u00a0")
 # Signs a language writes that its letter profile does not list.
 _EXTRA = {"Spanish": "¡¿", "Catalan": "·", "Greek": ";΄΅", "Arabic": "،؛؟", "Persian": "،؛؟"}
-_UNSPACED_SCRIPTS = {"Chinese": "han", "Japanese": "japanese", "Korean": "hangul"}
+# Languages with thousands of characters: whether a codec writes them is
+# judged on the 60 most frequent of their profile's 255.
+_LARGE_SCRIPTS = frozenset({"Chinese", "Japanese", "Korean"})
 
 
 def script_of(character: str) -> str:
@@ -101,7 +103,7 @@ def served_languages(encoding: str) -> tuple[int, ...]:
         return tuple(range(len(_LANGUAGES)))
     served = []
     for index, (language, letters) in enumerate(FREQUENCIES.items()):
-        sample = letters if language not in _UNSPACED_SCRIPTS else letters[:60]
+        sample = letters if language not in _LARGE_SCRIPTS else letters[:60]
         if _carried_count(sample, encoding) >= 0.9 * len(sample):
             served.append(index)
     return tuple(served)

@@ -90,11 +90,15 @@ class Reading:
     words: float = 0.0
     score: float = math.inf
     bom: bool = False
+    _named_by: tuple[int, Codec] | None = None
 
     @property
     def codec(self) -> Codec:
-        # Among codecs giving the same text, the most common one names it.
-        return max(self.codecs, key=lambda codec: codec.prior)
+        # Among codecs giving the same text, the most common one names it
+        # (kept until more codecs join the reading).
+        if self._named_by is None or self._named_by[0] != len(self.codecs):
+            self._named_by = (len(self.codecs), max(self.codecs, key=lambda codec: codec.prior))
+        return self._named_by[1]
 
 
 def binary_bytes(sample: bytes) -> tuple[int, int]:
@@ -324,12 +328,17 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
                                                   ascii_letter_count(head))
         reading.score = reading.mess + FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
         contenders.append((reading, head, sum(counts.values())))
-    # The costlier signals only for the readings that the cheap ones leave in the race.
+    # The costlier signals only for the readings that the cheap ones leave in
+    # the race. They never lower a score by more than the prior's weight, so
+    # a reading whose cheap score already exceeds the best full score by more
+    # than that cannot win and keeps its cheap score (plus one: it ranks after).
     contenders.sort(key=lambda item: item[0].score)
+    best = math.inf
     for position, (reading, head, non_ascii) in enumerate(contenders):
-        if position < FEATURE_LIMIT:
+        if position < FEATURE_LIMIT and reading.score - PRIOR_WEIGHT <= best:
             _features(reading, head, non_ascii)
             reading.score = _score(reading)
+            best = min(best, reading.score)
         else:
             reading.score += 1.0
     readings.sort(key=lambda reading: reading.score)

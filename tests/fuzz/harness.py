@@ -932,13 +932,16 @@ def case_source(seed: int, index: int) -> RandomSource:
     return RandomSource(seed * 1_000_003 + index)
 
 
-def run_cases(seed: int, start: int, count: int, progress=None) -> int:
-    """Run cases start .. start+count-1 of the seed; returns the number run."""
+def run_cases(seed: int, start: int, count: int, progress=None, run=None, source=None) -> int:
+    """Run cases start .. start+count-1 of the seed; returns the number run.
+    `run` and `source` default to this module's cases (hostile.py passes its own)."""
+    run = run or run_case
+    source = source or case_source
     for i in range(start, start + count):
         if progress is not None:
             progress(i)
         try:
-            run_case(case_source(seed, i))
+            run(source(seed, i))
         except BaseException as exc:
             if isinstance(exc, KeyboardInterrupt):
                 raise
