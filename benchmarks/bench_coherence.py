@@ -11,6 +11,8 @@ call, which also fills the character record cache as a first call would.
 
 from __future__ import annotations
 
+from functools import partial
+
 from vexlora.tessaly import alpha_unicode_split, coherence_ratio
 
 from timing import median_time  # benchmarks/timing.py
@@ -23,8 +25,8 @@ def run(texts: dict[str, str]) -> list[dict]:
     for name, text in texts.items():
         n = len(text)
         lower = median_time(text.lower)
-        coherence = median_time(lambda: coherence_ratio(text))
-        split = median_time(lambda: alpha_unicode_split(text))
+        coherence = median_time(partial(coherence_ratio, text))
+        split = median_time(partial(alpha_unicode_split, text))
         ratio = coherence / lower
         result = coherence_ratio(text)
         rows.append({

@@ -1,8 +1,6 @@
 """coherence_ratio: languages a decoded text is coherent with."""
 
 import math
-from collections import Counter
-from operator import itemgetter
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -10,6 +8,7 @@ from hypothesis import given, settings, strategies as st
 import vexlora.tessaly as tessaly
 from vexlora.constant import FREQUENCIES, TOO_SMALL_SEQUENCE
 from vexlora.tessaly import coherence_ratio
+from support import coherence_restated, popular
 
 ENGLISH = ("The quick brown fox jumps over the lazy dog while the farmer watches from his porch "
            "and thinks about the weather, the harvest and the price of wheat at the market. ")
@@ -17,33 +16,6 @@ RUSSIAN = ("Быстрая коричневая лиса прыгает чере
            "и думает о погоде, об урожае и о цене пшеницы на рынке. ")
 FRENCH = ("L'été dernier, nous sommes allés à la fête du village ; les enfants ont dansé jusqu'à l'aube "
           "et les élèves ont écouté la musique près de la rivière. ")
-
-
-def popular(layer):
-    """Distinct characters by descending count, ties in order of first appearance."""
-    return [c for c, _ in sorted(Counter(layer).items(), key=lambda item: -item[1])]
-
-
-def coherence_restated(text, threshold=0.1, lg_inclusion=None):
-    """Plain restatement built from the module's public pieces."""
-    names = lg_inclusion.split(",") if lg_inclusion is not None else []
-    ignore_non_latin = "Latin Based" in names
-    if ignore_non_latin:
-        names.remove("Latin Based")
-    results, sufficient = [], 0
-    for layer in tessaly.alpha_unicode_split(text):
-        if len(layer) <= TOO_SMALL_SEQUENCE:
-            continue
-        ordered = popular(layer)
-        for language in names or tessaly.alphabet_languages(ordered, ignore_non_latin):
-            ratio = tessaly.characters_popularity_compare(language, ordered)
-            if ratio < threshold:
-                continue
-            sufficient += ratio >= 0.8
-            results.append((language, round(ratio, 4)))
-            if sufficient >= 3:
-                break
-    return sorted(tessaly.filter_alt_coherence_matches(results), key=itemgetter(1), reverse=True)
 
 
 # --- results ---------------------------------------------------------------------------------------------------
@@ -157,16 +129,16 @@ class Rebinding:
         return False
 
 
-@pytest.mark.parametrize("table, message", [
-    ([], "must hold 128 CharInfo records, got 0 entries"),
-    ([None] * 128, "^Cannot convert NoneType to vexlora.murkel.CharInfo$"),
-    ({}, "^Expected list, got dict$"),
+@pytest.mark.parametrize("table, error, message", [
+    ([], ValueError, "^_ASCII_CHAR_INFO must hold 128 CharInfo records, got a list of 0$"),
+    ([None] * 128, TypeError, "^Cannot convert NoneType to vexlora.murkel.CharInfo$"),
+    ({}, TypeError, "^Expected list, got dict$"),
 ])
-def test_rebound_ascii_table_refused(monkeypatch, table, message):
+def test_rebound_ascii_table_refused(monkeypatch, table, error, message):
     # The split has already read the real table; candidate selection must check the rebound one.
     monkeypatch.setattr(tessaly, "TOO_SMALL_SEQUENCE", Rebinding("_ASCII_CHAR_INFO", table))
     monkeypatch.setattr(tessaly, "_ASCII_CHAR_INFO", tessaly._ASCII_CHAR_INFO)
-    with pytest.raises(TypeError, match=message):
+    with pytest.raises(error, match=message):
         coherence_ratio(ENGLISH * 2)
 
 
@@ -189,7 +161,7 @@ def test_buffers_released(monkeypatch, failing):
         if failing:
             monkeypatch.setattr(tessaly, "TOO_SMALL_SEQUENCE", Rebinding("_ASCII_CHAR_INFO", []))
             monkeypatch.setattr(tessaly, "_ASCII_CHAR_INFO", tessaly._ASCII_CHAR_INFO)
-            with pytest.raises(TypeError):
+            with pytest.raises(ValueError):
                 coherence_ratio(text, 0.1, lg_inclusion)
             monkeypatch.undo()
         else:

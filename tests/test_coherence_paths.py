@@ -4,7 +4,7 @@ from hypothesis import given, settings, strategies as st
 
 from vexlora.constant import FREQUENCIES, TOO_SMALL_SEQUENCE
 from vexlora.tessaly import coherence_ratio
-from test_coherence import coherence_restated
+from support import coherence_restated
 
 LANGUAGES = ",".join(FREQUENCIES)
 

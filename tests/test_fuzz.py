@@ -2,6 +2,8 @@
 and the faults that fuzzing found, each pinned down on its own."""
 
 import os
+import re
+import subprocess
 import sys
 
 import pytest
@@ -10,6 +12,7 @@ from hypothesis import given, settings, strategies as st
 import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 from vexlora.constant import FREQUENCIES
+
 from support import check_python
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "fuzz"))
@@ -53,8 +56,9 @@ def test_record_survives_host_resizing_its_page():
     """)
 
 
-@pytest.mark.parametrize("call", ["m.mess_ratio(X)", "m._char_info(X)", "t.alpha_unicode_split(X)",
-                                  "t.coherence_ratio(X * 40)"])
+@pytest.mark.parametrize(
+    "call", ["m.mess_ratio(X)", "m._char_info(X)", "t.alpha_unicode_split(X)", "t.coherence_ratio(X * 40)"]
+)
 def test_host_calling_back_in_ends_in_recursion_error(call):
     # unicode_range rebound to mess_ratio: building the record of X needs the
     # record of X. Each level must count against the recursion limit.
@@ -69,3 +73,59 @@ def test_host_calling_back_in_ends_in_recursion_error(call):
         else:
             raise SystemExit("no RecursionError")
     """)
+
+
+def test_short_hostile_run():
+    # Hooks on the host functions and module globals that rewrite records,
+    # rebind tables, clear private dicts and re-enter, in worker processes so
+    # that a crash is reported with its case. A fixed seed: the same cases
+    # every run (the long campaign is `./dev fuzz --hostile`).
+    import known
+
+    run = subprocess.run(
+        [
+            sys.executable,
+            os.path.join(os.path.dirname(__file__), "fuzz", "run.py"),
+            "--hostile",
+            "--cases",
+            "2500",
+            "--seed",
+            "13",
+            "--jobs",
+            "1",
+        ],
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
+    summary = run.stdout.splitlines()[-1]
+    assert summary.startswith("new: 0 "), run.stdout[-6000:]
+    seen = {label for label in re.findall(r"(\S+) x\d+", summary)}
+    assert seen <= known.UNFIXED, run.stdout[-6000:]
+    assert run.returncode == (1 if seen else 0), run.stdout[-6000:]
+
+
+def test_hostile_case_is_reproducible():
+    # A hostile case must make the same moves whatever ran before it in the
+    # process: its number is the reproducer of a crash.
+    import gc
+    import io
+
+    import hostile
+
+    def moves(index):
+        log = io.StringIO()
+        hostile.TRACE = log
+        try:
+            hostile.run_case(hostile.case_source(3, index))
+        finally:
+            hostile.TRACE = None
+        return log.getvalue()
+
+    try:
+        first = [moves(i) for i in range(60, 90)]
+        again = [moves(i) for i in reversed(range(60, 90))][::-1]
+    finally:
+        gc.unfreeze()  # hostile cases freeze what exists before them
+    assert first == again
+    assert sum(line.lstrip().startswith("act ") for case in first for line in case.splitlines()) > 20

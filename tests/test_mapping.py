@@ -298,7 +298,7 @@ RECORD_USERS = [
 
 @pytest.mark.parametrize("call", RECORD_USERS)
 @pytest.mark.parametrize("name, value, error, message", [
-    ("_ASCII_CHAR_INFO", [], TypeError, "must hold 128 CharInfo records, got 0 entries"),
+    ("_ASCII_CHAR_INFO", [], ValueError, "must hold 128 CharInfo records, got a list of 0$"),
     ("_ASCII_CHAR_INFO", [None] * 128, TypeError, "^Cannot convert NoneType to vexlora.murkel.CharInfo$"),
     ("_char_info", lambda ch: None, TypeError, "^Cannot convert NoneType to vexlora.murkel.CharInfo$"),
 ])

@@ -10,64 +10,9 @@ from hypothesis import given, settings, strategies as st
 
 import vexlora.murkel as murkel
 from vexlora.murkel import mess_ratio
+from support import PLUGINS, mess_ratio_restated
 
 TRACE = 5
-
-PLUGIN_CLASSES = [
-    murkel.TooManySymbolOrPunctuationPlugin, murkel.TooManyAccentuatedPlugin, murkel.UnprintablePlugin,
-    murkel.SuspiciousDuplicateAccentPlugin, murkel.SuspiciousRange, murkel.SuperWeirdWordPlugin,
-    murkel.CjkUncommonPlugin, murkel.SuspiciousKatakanaPlugin, murkel.ArchaicUpperLowerPlugin,
-    murkel.ArabicIsolatedFormPlugin,
-]
-
-
-def reference(text, maximum_threshold=0.2):
-    """The driver restated in Python, through the plugins' public interface."""
-    symbol, accent, unprintable, duplicate, suspicious, weird, cjk, katakana, archaic, arabic = (
-        cls() for cls in PLUGIN_CLASSES)
-    ascii_only = text.isascii()
-    table = murkel._ASCII_CHAR_INFO
-    interval = 32 if len(text) < 511 else 64 if len(text) < 1024 else 128
-
-    def mean():
-        total = 0.0
-        for plugin in (symbol, accent, unprintable, duplicate, suspicious, weird, cjk, archaic, katakana, arabic):
-            total += plugin.ratio
-        return total
-
-    value = 0.0
-    for start in range(0, len(text), interval):
-        for ch in text[start:start + interval]:
-            info = table[ord(ch)] if ord(ch) < 128 else murkel._char_info(ch)
-            unprintable.feed_info(ch, info)
-            weird.feed_info(ch, info)
-            if ascii_only:
-                if info.printable:
-                    symbol.feed_info(ch, info)
-                continue
-            archaic.feed_info(ch, info)
-            if info.printable:
-                symbol.feed_info(ch, info)
-                suspicious.feed_info(ch, info)
-            if info.alpha:
-                accent.feed_info(ch, info)
-                if info.latin:
-                    duplicate.feed_info(ch, info)
-                if info.is_cjk:
-                    cjk.feed_info(ch, info)
-                if info.is_cjk or info.is_katakana:
-                    katakana.feed_info(ch, info)
-                if info.is_arabic:
-                    arabic.feed_info(ch, info)
-        value = mean()
-        if value >= maximum_threshold:
-            return round(value, 3)
-    weird.feed_info("\n", table[10])
-    if not ascii_only:
-        archaic.feed_info("\n", table[10])
-    unprintable.feed_info("\n", table[10])
-    return round(mean(), 3)
-
 
 # Characters from every script and class the plugins care about.
 ALPHABET = (
@@ -85,7 +30,7 @@ ALPHABET = (
        threshold=st.sampled_from([0.0, 0.05, 0.1, 0.2, 0.35, 0.5, 1.0, 3.0, math.inf])
        | st.floats(min_value=0.0, max_value=2.0))
 def test_matches_plain_python_driver(text, threshold):
-    assert mess_ratio(text, threshold) == reference(text, threshold)
+    assert mess_ratio(text, threshold) == mess_ratio_restated(text, threshold)
 
 
 @pytest.mark.parametrize("repeat", [1, 40, 300])
@@ -99,7 +44,7 @@ def test_matches_plain_python_driver(text, threshold):
 def test_matches_plain_python_driver_on_longer_texts(sample, repeat):
     text = sample * repeat
     for threshold in (0.2, math.inf):
-        assert mess_ratio(text, threshold) == reference(text, threshold)
+        assert mess_ratio(text, threshold) == mess_ratio_restated(text, threshold)
 
 
 # --- results the driver's rules fix --------------------------------------------------------------
@@ -176,7 +121,7 @@ def test_trace_records(caplog, text, threshold, edges):
     if edges:
         assert messages.pop(0) == "Starting with: " + text[:16]
         assert messages.pop(0) == "Ending with: " + text[-16:]
-    assert [m.split(": ")[0] for m in messages] == [str(cls) for cls in PLUGIN_CLASSES]
+    assert [m.split(": ")[0] for m in messages] == [str(cls) for cls in PLUGINS]
     assert all(float(m.split(": ")[1]) >= 0.0 for m in messages)
 
 

@@ -9,7 +9,7 @@ import pytest
 import vexlora.murkel as murkel
 from vexlora.murkel import mess_ratio
 
-from test_mess_ratio import reference
+from support import mess_ratio_restated
 
 # Block changes of every kind: Latin-1, Cyrillic, CJK, Katakana, an unknown block.
 TEXTS = [
@@ -62,7 +62,7 @@ def test_memo_counts_one_lookup_per_block_change(text):
 def test_memo_keys_stay_intact(monkeypatch, text, maxsize):
     # The memo keeps argument tuples as keys; a reused tuple must never be one.
     _, expected = counting_judge(monkeypatch, maxsize)
-    reference(text, math.inf)
+    mess_ratio_restated(text, math.inf)
     judge, calls = counting_judge(monkeypatch, maxsize)
     mess_ratio(text, math.inf)
     assert calls == expected and calls
@@ -121,7 +121,7 @@ def test_record_rewritten_during_a_call_is_read_afresh(monkeypatch, target):
 
     monkeypatch.setattr(murkel, "is_suspiciously_successive_range", judge)
     results = []
-    for run in (reference, mess_ratio):
+    for run in (mess_ratio_restated, mess_ratio):
         try:
             results.append(run(text, math.inf))
         finally:
@@ -197,7 +197,7 @@ def test_page_entry_replaced_by_the_judge_is_read_afresh(monkeypatch, page_slot,
         return False
 
     monkeypatch.setattr(murkel, "is_suspiciously_successive_range", judge)
-    expected = reference(text, math.inf)
+    expected = mess_ratio_restated(text, math.inf)
     page[index] = original
     assert mess_ratio(text, math.inf) == expected
     assert (expected != clean) == changes_result

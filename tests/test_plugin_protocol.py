@@ -7,7 +7,7 @@ import traceback
 import pytest
 
 import vexlora.murkel as m
-from test_plugins import PLUGINS, feed
+from support import PLUGINS, feed
 
 A = m._char_info("a")
 

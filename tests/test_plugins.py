@@ -9,24 +9,13 @@ from hypothesis import given, settings, strategies as st
 
 import vexlora.murkel as m
 from vexlora import constant
-
-PLUGINS = [
-    m.TooManySymbolOrPunctuationPlugin, m.TooManyAccentuatedPlugin, m.UnprintablePlugin,
-    m.SuspiciousDuplicateAccentPlugin, m.SuspiciousRange, m.SuperWeirdWordPlugin, m.CjkUncommonPlugin,
-    m.SuspiciousKatakanaPlugin, m.ArchaicUpperLowerPlugin, m.ArabicIsolatedFormPlugin,
-]
+from support import PLUGINS, feed
 
 # Uncommon and common CJK ideographs, halfwidth / fullwidth Katakana, Arabic
 # isolated form, accented Latin, and symbols of each kind, as the host sees them.
 UNCOMMON_CJK, COMMON_CJK = "亅乂乄", "中的一"
 HALF_KATAKANA, FULL_KATAKANA = "ｱｲ", "アイ"
 ISOLATED_ALEF, ARABIC_BEH = "\ufe8d", "\u0628"
-
-
-def feed(plugin, text):
-    for ch in text:
-        plugin.feed_info(ch, m._char_info(ch))
-    return plugin
 
 
 def ratio_of(cls, text):
@@ -131,10 +120,12 @@ def test_duplicate_accent_refuses_a_foreign_previous_letter():
     (m.TooManyAccentuatedPlugin, 0, "é"), (m.TooManySymbolOrPunctuationPlugin, 1, "©"),
     (W, 5, "ab "), (m.ArchaicUpperLowerPlugin, 3, "ÉéÉé "), (m.CjkUncommonPlugin, 1, "亅" * 20),
 ])
-def test_counters_at_the_limit_wrap_instead_of_overflowing(cls, index, text):
+def test_counters_at_the_limit_refuse_to_wrap(cls, index, text):
     plugin = cls()
     set_counter(plugin, index, 2**31 - 1)
-    assert isinstance(feed(plugin, text).ratio, float)
+    with pytest.raises(OverflowError, match="32-bit counter range"):
+        feed(plugin, text)
+    assert isinstance(plugin.ratio, float)
 
 
 def test_super_weird_word_restored_without_characters_reports_zero():

@@ -8,7 +8,7 @@ import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 from vexlora.murkel import CharInfo
 from vexlora.tessaly import alpha_unicode_split
-from test_split import Judge, reference as split_reference
+from support import Judge, split_restated
 
 FIELDS = sorted(name for name in dir(CharInfo) if not name.startswith("_"))
 TEXT = "The quick brown fox jumps over the lazy dog, 42 times!\n" * 5
@@ -29,7 +29,7 @@ class Range(str):
 
 
 def reference(text, table, judge):
-    return split_reference(text, judge, lookup=lambda ch: table[ord(ch)])
+    return split_restated(text, judge, lookup=lambda ch: table[ord(ch)])
 
 
 REPLACEMENTS = {

@@ -25,7 +25,7 @@ def joined_lowered(text):
 
 @pytest.mark.parametrize("text", [
     "Hello, W\u00f6rld!",                      # one byte per character
-    "\u00c0\u00c9\u00ce\u00d5\u00dc\u00d7\u00de\u00df \u00ff\u00b5\u00aa",  # Latin-1 capitals, signs, no-case letters
+    "\u00c0\u00c9\u00ce\u00d5\u00dc\u00d7\u00de\u00df \u00ff\u00b5\u00aa",  # Latin-1 capitals, signs, caseless
     "Gr\u00fc\u00dfe \u20ac 42",               # two-byte text whose letters fit one byte
     "ab\U0001F600cd",                          # four-byte text whose letters are ASCII
     "\u0416\u0430\u0440 \u00c9t\u00e9",         # two-byte letters with Latin-1 ones

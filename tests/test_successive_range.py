@@ -95,7 +95,8 @@ def test_family_table_is_looked_up_for_each_block(monkeypatch, tables):
 
 def test_arguments(tables):
     assert judge(unicode_range_b="Basic Latin", unicode_range_a="Cyrillic") is True
-    with pytest.raises(TypeError, match=r"^is_suspiciously_successive_range\(\) takes exactly 2 positional arguments \(1 given\)$"):
+    message = r"^is_suspiciously_successive_range\(\) takes exactly 2 positional arguments \(1 given\)$"
+    with pytest.raises(TypeError, match=message):
         judge("Basic Latin")
     with pytest.raises(TypeError, match="got an unexpected keyword argument 'unicode_range_c'"):
         judge("a", unicode_range_c="b")

@@ -155,7 +155,10 @@ def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--set", choices=sorted(CATALOGUES), default="heldout", help="which sample set to build")
     parser.add_argument(
-        "--locale-dir", type=pathlib.Path, action="append", help="where the catalogues are (repeatable; default /usr/share/locale)"
+        "--locale-dir",
+        type=pathlib.Path,
+        action="append",
+        help="where the catalogues are (repeatable; default /usr/share/locale)",
     )
     parser.add_argument("--output", type=pathlib.Path, help="default tests/data/<set>")
     args = parser.parse_args(argv)

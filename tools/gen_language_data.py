@@ -473,7 +473,9 @@ def render(profiles: dict[str, str], cjk: frozenset[str], sources_note: dict[str
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--sources", type=pathlib.Path, required=True, help="directory filled by fetch_language_sources.sh")
+    parser.add_argument(
+        "--sources", type=pathlib.Path, required=True, help="directory filled by fetch_language_sources.sh"
+    )
     parser.add_argument("--output", type=pathlib.Path, default=DEFAULT_OUTPUT)
     args = parser.parse_args(argv)
 

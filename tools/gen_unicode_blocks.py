@@ -10,6 +10,11 @@ BLOCKS_TXT defaults to /usr/share/unicode/Blocks.txt (Debian package
 script's repository root.  The file's Unicode version must equal the one of
 the running interpreter's ``unicodedata`` module, so that block names and
 character properties come from the same database; a mismatch is refused.
+
+The blocks that later Unicode versions added (``LATER_BLOCKS``) go into the
+output too, applied at import time when the interpreter's database has them:
+the supported interpreters do not share one Unicode version (CPython 3.12 has
+15.0, 3.13 has 15.1).
 """
 
 from __future__ import annotations
@@ -21,6 +26,36 @@ from pathlib import Path
 
 DEFAULT_SOURCE = Path("/usr/share/unicode/Blocks.txt")
 DEFAULT_OUTPUT = Path(__file__).resolve().parent.parent / "src" / "vexlora" / "_unicode_blocks.py"
+
+# (Unicode version, first, last, name) of each block added after the oldest
+# supported interpreter's Unicode version, from that version's Blocks.txt.
+LATER_BLOCKS = [
+    ("15.1.0", 0x2EBF0, 0x2EE5F, "CJK Unified Ideographs Extension I"),
+]
+
+_LATER_BLOCKS_CODE = '''
+
+def _add_later_blocks():
+    """Add the blocks of LATER_BLOCKS that this interpreter's unicodedata knows."""
+    import unicodedata
+
+    def key(version):
+        return tuple(int(part) for part in version.split("."))
+
+    rows = list(zip(BLOCK_STARTS, BLOCK_ENDS, BLOCK_NAMES))
+    version = UNICODE_VERSION
+    for added, start, end, name in LATER_BLOCKS:
+        if key(added) <= key(unicodedata.unidata_version):
+            rows.append((start, end, name))
+            version = max(version, added, key=key)
+    rows.sort()
+    starts, ends, names = (tuple(column) for column in zip(*rows))
+    return version, starts, ends, names
+
+
+UNICODE_VERSION, BLOCK_STARTS, BLOCK_ENDS, BLOCK_NAMES = _add_later_blocks()
+del _add_later_blocks
+'''
 
 _HEADER_RE = re.compile(r"^#\s*Blocks-(\d+\.\d+\.\d+)\.txt")
 _LINE_RE = re.compile(r"^([0-9A-Fa-f]{4,6})\.\.([0-9A-Fa-f]{4,6});\s*(.+?)\s*$")
@@ -74,7 +109,21 @@ def render(version: str, rows: list[tuple[int, int, str]]) -> str:
     out += [")", "", "BLOCK_NAMES = ("]
     out += [f"    {name!r}," for _, _, name in rows]
     out += [")", ""]
+    later = [row for row in LATER_BLOCKS if _key(row[0]) > _key(version)]
+    if later:
+        out += [
+            "# Blocks added by later Unicode versions: (version, first, last, name). Those",
+            "# that the running interpreter's unicodedata knows join the table above.",
+            "LATER_BLOCKS = (",
+        ]
+        out += [f"    ({added!r}, 0x{start:04X}, 0x{end:04X}, {name!r})," for added, start, end, name in later]
+        out += [")"]
+        out += _LATER_BLOCKS_CODE.split("\n")
     return "\n".join(out)
+
+
+def _key(version: str) -> tuple[int, ...]:
+    return tuple(int(part) for part in version.split("."))
 
 
 def main(argv: list[str]) -> int:

@@ -997,3 +997,31 @@ BLOCK_NAMES = (
     'Supplementary Private Use Area-A',
     'Supplementary Private Use Area-B',
 )
+
+# Blocks added by later Unicode versions: (version, first, last, name). Those
+# that the running interpreter's unicodedata knows join the table above.
+LATER_BLOCKS = (
+    ('15.1.0', 0x2EBF0, 0x2EE5F, 'CJK Unified Ideographs Extension I'),
+)
+
+
+def _add_later_blocks():
+    """Add the blocks of LATER_BLOCKS that this interpreter's unicodedata knows."""
+    import unicodedata
+
+    def key(version):
+        return tuple(int(part) for part in version.split("."))
+
+    rows = list(zip(BLOCK_STARTS, BLOCK_ENDS, BLOCK_NAMES))
+    version = UNICODE_VERSION
+    for added, start, end, name in LATER_BLOCKS:
+        if key(added) <= key(unicodedata.unidata_version):
+            rows.append((start, end, name))
+            version = max(version, added, key=key)
+    rows.sort()
+    starts, ends, names = (tuple(column) for column in zip(*rows))
+    return version, starts, ends, names
+
+
+UNICODE_VERSION, BLOCK_STARTS, BLOCK_ENDS, BLOCK_NAMES = _add_later_blocks()
+del _add_later_blocks

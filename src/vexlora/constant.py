@@ -202,6 +202,7 @@ _FAMILY_MEMBERS: dict[str, tuple[str, ...]] = {
         "CJK Unified Ideographs Extension F",
         "CJK Unified Ideographs Extension G",
         "CJK Unified Ideographs Extension H",
+        "CJK Unified Ideographs Extension I",  # Unicode 15.1: in the table from CPython 3.13 on
         "CJK Compatibility Ideographs",
         "CJK Compatibility Ideographs Supplement",
         "CJK Radicals Supplement",

@@ -1,4 +1,5 @@
-from typing import Any, Iterable
+from collections.abc import Iterable
+from typing import Any
 
 def encoding_unicode_range(iana_name: str) -> list[str]:
     """Return associated unicode ranges in a single byte code page."""

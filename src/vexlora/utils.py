@@ -12,7 +12,7 @@ import unicodedata
 from bisect import bisect_right
 from encodings import normalize_encoding
 from encodings.aliases import aliases as _CODEC_ALIASES
-from functools import lru_cache
+from functools import cache, lru_cache
 
 from vexlora._unicode_blocks import BLOCK_ENDS, BLOCK_NAMES, BLOCK_STARTS
 from vexlora.constant import (
@@ -307,7 +307,7 @@ _NON_SCRIPT_FAMILIES = frozenset(
 )
 
 
-@lru_cache(maxsize=None)  # keyed by block names, a few hundred at most
+@cache  # keyed by block names, a few hundred at most
 def _is_secondary_block(name: str) -> bool:
     if name == "Latin-1 Supplement":
         return False

@@ -26,7 +26,6 @@ import ctypes
 import math
 import pickle
 import random
-import sys
 import warnings
 
 import vexlora.constant as constant
@@ -848,7 +847,7 @@ def hostile_function(src, original):
                 del ascii_table[src.below(len(ascii_table) + 1):]
             pages = murkel.__dict__.get("_CHAR_INFO_PAGES")
             if type(pages) is list and pages is not REAL_PAGES:
-                for i, page in enumerate(pages):
+                for page in pages:
                     if type(page) is list:
                         page.clear()
                 del pages[src.below(len(pages) + 1):]
@@ -933,13 +932,16 @@ def case_source(seed: int, index: int) -> RandomSource:
     return RandomSource(seed * 1_000_003 + index)
 
 
-def run_cases(seed: int, start: int, count: int, progress=None) -> int:
-    """Run cases start .. start+count-1 of the seed; returns the number run."""
+def run_cases(seed: int, start: int, count: int, progress=None, run=None, source=None) -> int:
+    """Run cases start .. start+count-1 of the seed; returns the number run.
+    `run` and `source` default to this module's cases (hostile.py passes its own)."""
+    run = run or run_case
+    source = source or case_source
     for i in range(start, start + count):
         if progress is not None:
             progress(i)
         try:
-            run_case(case_source(seed, i))
+            run(source(seed, i))
         except BaseException as exc:
             if isinstance(exc, KeyboardInterrupt):
                 raise

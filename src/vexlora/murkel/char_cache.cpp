@@ -15,6 +15,13 @@ constexpr const char kWhere[] = "vexlora.murkel._char_info_from_codepoint";
 constexpr Py_UCS4 kLastCodePoint = 0x10FFFF;
 constexpr Py_ssize_t kPageSize = 256;
 
+// Rule for this file: Python code can run during any lookup of a global (a
+// hostile key's __eq__ in the namespace), any store into a list (the dropped
+// entry's finalizer), any allocation (the collector) and every record build
+// (the host). Tables, pages and records are therefore held by strong
+// references, and a page's shape is checked after the last such step and
+// before its slots are read.
+
 // The page table as a list, refusing anything that could make us read out of
 // bounds (the table is rebindable from Python).
 PyObject* page_table() noexcept {
@@ -63,7 +70,10 @@ CharInfoObject* lookup_or_build(Py_UCS4 cp) noexcept {
             return nullptr;
         }
         page = std::move(fresh);
-    } else if (!PyList_CheckExact(page.get()) || PyList_GET_SIZE(page.get()) != kPageSize) {
+    }
+    // Checked only now: storing a fresh page dropped the table's old entry,
+    // whose finalizer may have resized the new page through the table.
+    if (!PyList_CheckExact(page.get()) || PyList_GET_SIZE(page.get()) != kPageSize) {
         PyErr_Format(PyExc_TypeError, "_CHAR_INFO_PAGES[%zd] must be None or a list of 256 entries, got %.200s",
                      page_index, Py_TYPE(page.get())->tp_name);
         return nullptr;

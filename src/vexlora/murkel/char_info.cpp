@@ -219,6 +219,10 @@ int char_info_init(PyObject* op, PyObject* args, PyObject* kwargs) {
         VX_TRACEBACK(kInitWhere);
         return -1;
     }
+    // The host calls below may run any Python code: a caller's keyword
+    // dictionary can be cleared and the record re-initialised meanwhile, so
+    // the argument is held for the whole construction.
+    Ref held = Ref::borrow(character);
     ++g.record_writes;
     replace_field(self->character, character);
     int rc = cp <= 127 ? fill_ascii(self, character, cp) : fill_general(self, character, cp);
@@ -268,13 +272,19 @@ int char_info_clear(PyObject* op) {
     return 0;
 }
 
+// `range` may hold another record (restored state), so records can form
+// chains of any length: the trashcan defers freeing past a fixed nesting
+// depth instead of recursing once per link. Nothing may return between
+// BEGIN and END.
 void char_info_dealloc(PyObject* op) {
     auto* self = reinterpret_cast<CharInfoObject*>(op);
     PyObject_GC_UnTrack(op);
+    Py_TRASHCAN_BEGIN(op, char_info_dealloc)
     Py_CLEAR(self->character);
     Py_CLEAR(self->range);
     Py_CLEAR(self->unaccented);
     Py_TYPE(op)->tp_free(op);
+    Py_TRASHCAN_END
 }
 
 PyObject* get_field(PyObject* op, void* closure) {

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "murkel/class_fields.h"
+#include "murkel/counter_room.h"
 #include "murkel/mess_ratio_trace.h"
 #include "murkel/pair_judge.h"
 #include "murkel/record_bits.h"
@@ -41,6 +43,7 @@ using namespace driver;
 
 constexpr const char kWhere[] = "vexlora.murkel.mess_ratio";
 constexpr Py_UCS4 kLineFeed = 10;
+constexpr Py_ssize_t kGuardStride = 65536;
 
 // ---------------------------------------------------------------------------
 // The ten plugins of one call.
@@ -158,6 +161,9 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     auto check_records = [&]() noexcept {
         if (writes_seen != g.record_writes) [[unlikely]] {
             ascii.forget_words();
+            if constexpr (!kAsciiOnly) {
+                records.distrust();
+            }
             writes_seen = g.record_writes;
         }
     };
@@ -194,6 +200,31 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         katakana.store(p.at<KatakanaTraits>(7));
         archaic.store(p.at<ArchaicTraits>(8));
         arabic.store(p.at<ArabicTraits>(9));
+    };
+
+    // Every kGuardStride characters (at a checkpoint): let a pending signal
+    // (Ctrl-C) stop the walk, and make sure the counters can take the
+    // characters up to the next such point (and the final line feed)
+    // without wrapping.
+    Py_ssize_t next_guard = kGuardStride;
+    auto guard = [&]() noexcept {
+        const int signalled = PyErr_CheckSignals();
+        code_ran();  // a signal handler is Python code
+        if (signalled < 0) {
+            return -1;
+        }
+        const int64_t ahead = kGuardStride + w.interval + 1;
+        const bool fit = counters_fit(kTooManySymbolOrPunctuationPluginClass, &symbol.state, ahead) &&
+                         counters_fit(kTooManyAccentuatedPluginClass, &accent.state, ahead) &&
+                         counters_fit(kUnprintablePluginClass, &unprintable.state, ahead) &&
+                         counters_fit(kSuspiciousDuplicateAccentPluginClass, duplicate, ahead) &&
+                         counters_fit(kSuspiciousRangeClass, range, ahead) &&
+                         counters_fit(kSuperWeirdWordPluginClass, &weird.state, ahead) &&
+                         counters_fit(kCjkUncommonPluginClass, &cjk.state, ahead) &&
+                         counters_fit(kSuspiciousKatakanaPluginClass, &katakana.state, ahead) &&
+                         counters_fit(kArchaicUpperLowerPluginClass, &archaic.state, ahead) &&
+                         counters_fit(kArabicIsolatedFormPluginClass, &arabic.state, ahead);
+        return fit ? 0 : -1;
     };
 
     for (Py_ssize_t start = 0; start < length; start += w.interval) {
@@ -266,6 +297,12 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             store();
             return 0;
         }
+        if (stop >= next_guard) [[unlikely]] {
+            next_guard = stop + kGuardStride;
+            if (guard() < 0) {
+                return -1;
+            }
+        }
     }
 
     // End of text: a line feed closes the last word and the last case run.
@@ -322,6 +359,10 @@ double run(PyObject* text, double maximum_threshold, bool debug) noexcept {
                 status = walk<Py_UCS4, false>(w, static_cast<const Py_UCS4*>(data), length);
                 break;
         }
+    }
+    if (status < 0 && !PyErr_Occurred()) [[unlikely]] {
+        // Never let a failure pass for the result -1.0.
+        PyErr_SetString(PyExc_SystemError, "mess_ratio walk failed without setting an exception");
     }
     if (status < 0 || (debug && trace_mess_ratio(text, w.interval, w.mean, w.maximum_threshold, plugins.objects, Plugins::kCount) < 0)) {
         return -1.0;

@@ -61,11 +61,18 @@ private:
             return args_.get();
         }
         // Ours alone: no dictionary holds it, so refilling it is invisible.
-        Py_SETREF(PyTuple_GET_ITEM(args, 0), Py_NewRef(prev));
-        Py_SETREF(PyTuple_GET_ITEM(args, 1), Py_NewRef(cur));
+        // Both items are in place (and the tuple tracked) before the old ones
+        // are dropped, since a dropped item's finalizer may run Python code,
+        // which must never see a half-refilled tuple.
+        PyObject* old_prev = PyTuple_GET_ITEM(args, 0);
+        PyObject* old_cur = PyTuple_GET_ITEM(args, 1);
+        PyTuple_SET_ITEM(args, 0, Py_NewRef(prev));
+        PyTuple_SET_ITEM(args, 1, Py_NewRef(cur));
         if (!PyObject_GC_IsTracked(args)) {
             PyObject_GC_Track(args);  // the collector may have untracked it as atomic
         }
+        Py_DECREF(old_prev);
+        Py_DECREF(old_cur);
         return args;
     }
 
@@ -75,7 +82,9 @@ private:
             return func_.get();
         }
         func_.reset();
-        PyObject* found = PyDict_GetItemWithError(g.dict, g.names.n_is_suspiciously_successive_range);
+        PyObject* found = g.dict != nullptr
+                              ? PyDict_GetItemWithError(g.dict, g.names.n_is_suspiciously_successive_range)
+                              : nullptr;
         if (found != nullptr) {
             func_.reset(Py_NewRef(found));
             epoch_ = namespace_epoch;

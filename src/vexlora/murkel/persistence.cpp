@@ -134,6 +134,9 @@ int restore_dict(PyObject* self, PyObject* extra) noexcept {
 // Write a state tuple into an instance of the class. The item count is checked
 // first, so a short tuple changes nothing; after that the fields are assigned
 // in state order and those assigned before a failure keep their new values.
+// Conversions and dropped old values may run Python code; the items stay
+// alive in the caller's tuple, and each field is written right after its own
+// conversion, never from a value read before.
 int apply_state(int cls, PyObject* self, PyObject* state) noexcept {
     const ClassFields& c = kClassFields[cls];
     Py_ssize_t size = PyTuple_GET_SIZE(state);

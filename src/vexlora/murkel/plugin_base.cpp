@@ -12,6 +12,9 @@ namespace vx::murkel {
 namespace {
 
 // The base class's own Python methods, to tell them apart from overrides.
+// Strong references: the type's dictionary is reachable from Python (through
+// the collector), and an entry deleted there must not leave us comparing
+// against an address a new object may take.
 PyObject* base_feed_info_function = nullptr;
 PyObject* base_reset_function = nullptr;
 
@@ -178,8 +181,8 @@ int attach_base_plugin_methods() noexcept {
     if (dict == nullptr) {
         return -1;
     }
-    base_feed_info_function = PyDict_GetItemString(dict, "feed_info");  // kept alive by the type
-    base_reset_function = PyDict_GetItemString(dict, "reset");
+    Py_XSETREF(base_feed_info_function, Py_XNewRef(PyDict_GetItemString(dict, "feed_info")));
+    Py_XSETREF(base_reset_function, Py_XNewRef(PyDict_GetItemString(dict, "reset")));
     Py_DECREF(dict);
     return attach_persistence_methods(&MessDetectorPluginType);
 }

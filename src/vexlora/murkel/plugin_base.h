@@ -9,13 +9,12 @@
 
 namespace vx::murkel {
 
-// Counter arithmetic with two's-complement wrap-around. A counter restored
-// from a pickle may sit at INT32_MAX; the next update must stay defined.
+// Counter arithmetic with two's-complement wrap-around, so that an update
+// stays defined whatever a restored state holds. Callers make sure first that
+// no counter can actually wrap (counter_room.h), and ratios are computed in
+// 64 bits, so a wrapped value never reaches a result.
 inline int32_t wrap_add(int32_t a, int32_t b) noexcept {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-inline int32_t wrap_mul(int32_t a, int32_t b) noexcept {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
 }
 inline void bump(int32_t& counter, int32_t by = 1) noexcept { counter = wrap_add(counter, by); }
 

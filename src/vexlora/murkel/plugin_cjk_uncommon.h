@@ -42,7 +42,7 @@ struct CjkUncommonTraits {
             return 0.0;
         }
         const double d = c < 16 ? 80.0 : 5.0 * static_cast<double>(c);
-        const double x = static_cast<double>(wrap_add(wrap_mul(self->_uncommon_count, 2), -c)) / d;
+        const double x = static_cast<double>(int64_t{self->_uncommon_count} * 2 - c) / d;
         return x > 0.0 ? x : 0.0;
     }
 };

@@ -98,7 +98,7 @@ struct SuspiciousDuplicateAccentTraits {
         if (self->_character_count == 0) {
             return 0.0;
         }
-        return static_cast<double>(wrap_mul(self->_successive_count, 2)) / static_cast<double>(self->_character_count);
+        return static_cast<double>(int64_t{self->_successive_count} * 2) / static_cast<double>(self->_character_count);
     }
 };
 

@@ -186,7 +186,7 @@ struct SuspiciousRangeTraits {
         if (self->_character_count < 14) {
             return 0.0;
         }
-        return static_cast<double>(wrap_mul(self->_suspicious_successive_range_count, 2)) /
+        return static_cast<double>(int64_t{self->_suspicious_successive_range_count} * 2) /
                static_cast<double>(self->_character_count);
     }
 };

@@ -55,7 +55,7 @@ struct TooManySymbolOrPunctuationTraits {
         if (self->_character_count == 0) {
             return 0.0;
         }
-        double r = static_cast<double>(wrap_add(self->_punctuation_count, self->_symbol_count)) /
+        double r = static_cast<double>(int64_t{self->_punctuation_count} + self->_symbol_count) /
                    static_cast<double>(self->_character_count);
         return r >= 0.3 ? r : 0.0;
     }

@@ -27,6 +27,7 @@
 #include <string>
 #include <string_view>
 
+#include "murkel/counter_room.h"
 #include "murkel/plugin_base.h"
 #include "murkel/registry.h"
 #include "murkel/state.h"
@@ -64,13 +65,24 @@ struct ConcretePlugin {
         return false;
     }
 
+    // The update, refused (OverflowError, nothing changed) when a counter
+    // restored near the end of its range could wrap.
+    static int checked_feed(MessDetectorPluginObject* self, Py_UCS4 cp, CharInfoObject* info) noexcept {
+        static const int cls = class_index_of(Traits::kName);
+        if (!counters_fit(cls, self, 1)) {
+            VX_TRACEBACK(where("_feed").c_str());
+            return -1;
+        }
+        return Traits::feed(cast(self), cp, info);
+    }
+
     // Slot 1: convert the character, then perform the update.
     static int slot_feed_info(MessDetectorPluginObject* self, PyObject* character, CharInfoObject* info, int) noexcept {
         Py_UCS4 cp = 0;
         if (!check_info(info) || !public_codepoint(character, &cp)) {
             return -1;
         }
-        return Traits::feed(cast(self), cp, info);
+        return checked_feed(self, cp, info);
     }
     static int slot_reset(MessDetectorPluginObject* self, int) noexcept {
         Traits::reset(cast(self));
@@ -83,7 +95,7 @@ struct ConcretePlugin {
             VX_TRACEBACK(where("_feed").c_str());
             return -1;
         }
-        return Traits::feed(cast(self), cp, info);
+        return checked_feed(self, cp, info);
     }
     static double slot_ratio(MessDetectorPluginObject* self) noexcept { return Traits::ratio(cast(self)); }
 
@@ -113,10 +125,16 @@ struct ConcretePlugin {
 
     static void tp_dealloc(PyObject* op) {
         if constexpr (Traits::kHasReference) {
+            // A restored state can chain plugins (and records) to any
+            // length: the trashcan bounds the nesting of deallocations.
             PyObject_GC_UnTrack(op);
+            Py_TRASHCAN_BEGIN(op, tp_dealloc)
             Traits::clear(cast(op));
+            Py_TYPE(op)->tp_free(op);
+            Py_TRASHCAN_END
+        } else {
+            Py_TYPE(op)->tp_free(op);
         }
-        Py_TYPE(op)->tp_free(op);
     }
 
     static int tp_traverse(PyObject* op, visitproc visit, void* arg) {
@@ -175,7 +193,9 @@ struct ConcretePlugin {
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
 
-    // Step 8 of start-up: ready the type and bind it.
+    // Called at start-up, before the host modules are imported: fill in and
+    // ready the type, publish its native method table for other modules, and
+    // bind the class in the module.
     static int register_type(PyTypeObject& type, PyObject* module) noexcept {
         static std::string full_name = std::string(kModuleName) + "." + Traits::kName;
         type.tp_name = full_name.c_str();
@@ -197,7 +217,9 @@ struct ConcretePlugin {
         return PyModule_AddObjectRef(module, Traits::kName, reinterpret_cast<PyObject*>(&type));
     }
 
-    // Step 18 of start-up: feed_info, reset, then the persistence methods.
+    // Called late in start-up, once the host names and the record tables are
+    // in place: add feed_info and reset, then the pickling methods
+    // (__reduce__, __setstate__), to the readied type.
     static int attach_methods(PyTypeObject& type) noexcept {
         static const FunctionDef feed_info{"feed_info", py_feed_info, nullptr, "($self, character, info)"};
         static const FunctionDef reset{"reset", py_reset, nullptr, "($self)"};

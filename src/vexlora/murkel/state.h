@@ -16,6 +16,7 @@ namespace vx::murkel {
 inline constexpr const char kModuleName[] = "vexlora.murkel";
 
 // Names looked up in the module namespace (interned once at start-up).
+// clang-format off: it does not settle on a layout for a list of macro calls.
 #define VX_MURKEL_NAMES(X)                                                                        \
     X(COMMON_CJK_CHARACTERS) X(COMMON_SAFE_ASCII_CHARACTERS) X(TRACE) X(CompatibleFamillyRange)   \
     X(_ACCENTUATED) X(_ARABIC) X(_ARABIC_ISOLATED_FORM) X(_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES) \
@@ -27,6 +28,7 @@ inline constexpr const char kModuleName[] = "vexlora.murkel";
     X(lru_cache) X(getLogger) X(_char_info) X(_ASCII_CHAR_INFO) X(_CHAR_INFO_PAGES)                \
     X(is_suspiciously_successive_range) X(mess_ratio) X(feed_info) X(reset) X(ratio) X(log)         \
     X(maxsize) X(__dict__) X(vexlora) X(update)
+// clang-format on
 
 struct Names {
 #define VX_DECLARE_NAME(id) PyObject* n_##id = nullptr;
@@ -65,8 +67,24 @@ struct State {
 
 extern State g;
 
+// Raised by everything that needs the module namespace while there is none:
+// a start-up that failed forgets the namespace, but the classes it had
+// readied (and objects made from them) stay reachable from Python.
+[[gnu::cold]] inline PyObject* raise_not_initialised() noexcept {
+    PyErr_SetString(PyExc_ImportError,
+                    "vexlora.murkel failed to initialise; import it again (successfully) before using it");
+    return nullptr;
+}
+
 // A module global by name (namespace, then builtins): new reference or NameError.
-inline PyObject* get_global(PyObject* name) noexcept { return lookup_global(g.dict, g.builtins, name); }
+// The lookup may run Python code (the __eq__ of a key sharing the name's
+// hash), so nothing borrowed may be held across it.
+inline PyObject* get_global(PyObject* name) noexcept {
+    if (g.dict == nullptr) [[unlikely]] {
+        return raise_not_initialised();
+    }
+    return lookup_global(g.dict, g.builtins, name);
+}
 
 // The twelve classes.
 extern PyTypeObject CharInfoType;

@@ -9,12 +9,12 @@
 #include "murkel/record_bits.h"
 #include "murkel/registry.h"
 #include "murkel/state.h"
+#include "shared/ascii_table.h"
 #include "shared/errors.h"
 #include "shared/pyref.h"
 
 namespace vx::murkel::driver {
 
-inline constexpr Py_ssize_t kAsciiRecords = 128;
 inline constexpr Py_ssize_t kPageSize = 256;
 
 // ---------------------------------------------------------------------------
@@ -80,10 +80,7 @@ public:
             raise_expected("list", table.get());
             return -1;
         }
-        Py_ssize_t size = PyList_GET_SIZE(table.get());
-        if (size < kAsciiRecords) {
-            PyErr_Format(PyExc_ValueError, "_ASCII_CHAR_INFO must hold %zd CharInfo records, got a list of %zd",
-                         kAsciiRecords, size);
+        if (!ascii_table_complete(table.get())) {
             return -1;
         }
         PyObject** items = PySequence_Fast_ITEMS(table.get());
@@ -183,6 +180,10 @@ public:
         return info;
     }
 
+    // How many times the table was looked up again. A lookup may run Python
+    // code (a hostile key's __eq__ in the namespace).
+    uint64_t refreshes() const noexcept { return refreshes_; }
+
     // Python code may have run and rebound the table. With a watcher the
     // epoch says so; without one, look again before the next record.
     void code_ran() noexcept {
@@ -193,12 +194,15 @@ public:
 
 private:
     void refresh() noexcept {
+        ++refreshes_;
         stale_ = false;
         epoch_ = namespace_epoch;
         // Only a list bound in the module namespace itself is kept; anything
         // else (a builtins fallback, a foreign object) goes the slow way,
         // which looks the name up in full and raises what it must.
-        PyObject* table = PyDict_GetItemWithError(g.dict, g.names.n__CHAR_INFO_PAGES);
+        // (No namespace after a failed start-up: the slow way raises.)
+        PyObject* table =
+            g.dict != nullptr ? PyDict_GetItemWithError(g.dict, g.names.n__CHAR_INFO_PAGES) : nullptr;
         if (table == nullptr) {
             PyErr_Clear();
         }
@@ -207,6 +211,7 @@ private:
 
     Ref table_;
     uint64_t epoch_ = 0;
+    uint64_t refreshes_ = 0;
     bool stale_ = true;
 };
 
@@ -221,6 +226,14 @@ private:
 // the walk that may run Python code calls distrust(); slots filled before it
 // are then read again from the page table, and their bits are kept only if
 // the same record comes back and no record has been written since.
+//
+// The rule behind all of this: a pointer read from a Python object (a
+// table, a page, a record's field) is used only until the next step that may
+// run Python code (a host call, the pair judge, a comparison, a dictionary
+// lookup, dropping a reference, an allocation that may start the
+// collector). Whatever must survive such a step is held by a strong
+// reference (the ASCII table's copy, the slots, the retired list), and
+// anything derived from it (a word, a trusted slot) is re-checked after it.
 //
 // The cache never drops the last reference to a record during the walk:
 // such records wait in a list until the walk ends, so no finalizer runs
@@ -283,7 +296,11 @@ private:
     };
 
     CharInfoObject* fill(Slot& slot, Py_UCS4 cp, PageReader& pages, uint32_t* word) noexcept {
-        PyObject* found = pages.peek(cp);
+        const uint64_t refreshes = pages.refreshes();
+        PyObject* found = pages.peek(cp);  // borrowed: used before anything else runs
+        if (pages.refreshes() != refreshes) [[unlikely]] {
+            distrust();  // the lookup may have run Python code
+        }
         if (found == reinterpret_cast<PyObject*>(slot.info) && found != nullptr && slot.cp == cp) {
             // Still the record we hold: trust it again without touching it,
             // unless records have been written since its word was computed.

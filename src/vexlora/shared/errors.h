@@ -8,15 +8,35 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include <frameobject.h>
 
 #include <cstdint>
 
 namespace vx {
 
-// Add a traceback entry named `where` to the pending exception.
+// Add a traceback entry named `where` to the pending exception: an empty code
+// object named for the C++ routine, run in no frame, gives the entry its name,
+// file and line. Public API only (3.13 no longer exports a ready-made helper).
+// Building the entry may itself fail (memory; the file name's codec); the
+// original exception then stays pending, without the extra entry.
 inline void add_traceback(const char* where, const char* file, int line) noexcept {
-    if (PyErr_Occurred()) {
-        _PyTraceback_Add(where, file, line);
+    PyObject* exc = PyErr_GetRaisedException();
+    if (exc == nullptr) {
+        return;
+    }
+    PyFrameObject* frame = nullptr;
+    if (PyObject* globals = PyDict_New()) {
+        if (PyCodeObject* code = PyCode_NewEmpty(file, where, line)) {
+            frame = PyFrame_New(PyThreadState_Get(), code, globals, nullptr);
+            Py_DECREF(code);
+        }
+        Py_DECREF(globals);
+    }
+    PyErr_Clear();
+    PyErr_SetRaisedException(exc);
+    if (frame != nullptr) {
+        PyTraceBack_Here(frame);
+        Py_DECREF(frame);
     }
 }
 

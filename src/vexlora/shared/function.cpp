@@ -1,7 +1,13 @@
 #include "shared/function.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__linux__)
+#include <pthread.h>
+#endif
 
 #include "shared/pyref.h"
 
@@ -9,15 +15,96 @@ namespace vx {
 
 namespace {
 
-PyObject* call_impl(FunctionObject* f, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    // Our functions call back into host code, which may call them again:
-    // count every level against the interpreter's recursion limit, so that a
-    // cycle ends in RecursionError rather than in a stack overflow.
+// Stack kept free below the deepest native entry we allow: room for one more
+// level of our own frames and the interpreter's frames between two entries
+// (tens of KB, more in sanitizer builds), and for raising the error.
+constexpr uintptr_t kStackReserve = 256 * 1024;
+
+#if defined(__linux__)
+// The calling thread's stack: an entry is refused in [low, floor).
+struct StackBounds {
+    bool known = false;
+    uintptr_t low = 0;
+    uintptr_t floor = 0;
+};
+thread_local StackBounds stack_bounds;
+
+void find_stack_bounds(StackBounds& bounds) noexcept {
+    bounds.known = true;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) {
+        return;  // unknown: an empty range refuses nothing
+    }
+    void* low = nullptr;
+    size_t size = 0;
+    const int rc = pthread_attr_getstack(&attr, &low, &size);
+    pthread_attr_destroy(&attr);
+    if (rc == 0 && low != nullptr) {
+        bounds.low = reinterpret_cast<uintptr_t>(low);
+        // A thread started with a small stack still gets three quarters of it.
+        bounds.floor = bounds.low + std::min<uintptr_t>(kStackReserve, size / 4);
+    }
+}
+
+// A frame outside the thread's stack (code run on a stack of its own, as
+// some coroutine libraries do) is not judged.
+bool stack_nearly_exhausted() noexcept {
+    StackBounds& bounds = stack_bounds;
+    if (!bounds.known) {
+        find_stack_bounds(bounds);
+    }
+    const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    return here >= bounds.low && here < bounds.floor;
+}
+#else
+bool stack_nearly_exhausted() noexcept { return false; }
+#endif
+
+// Nesting depth of our native entries on this thread.
+thread_local int native_depth = 0;
+
+}  // namespace
+
+int enter_native_call() noexcept {
+    // The interpreter's recursion count bounds the number of nested levels,
+    // but not their size: a level of ours plus the Python code it calls back
+    // can take more C stack than the count allows for. So the stack left is
+    // checked as well, and an entry refused while there is still room to
+    // raise and unwind.
+    if (stack_nearly_exhausted()) {
+        PyErr_SetString(PyExc_RecursionError,
+                        "maximum recursion depth exceeded in a vexlora function (C stack nearly exhausted)");
+        return -1;
+    }
+    // The interpreter's C-level budget alone is not enough either: 3.13
+    // allows 10000 nested C calls, more than our frames fit in a default
+    // 8 MiB stack, so our nesting also stops at the Python recursion limit.
+    if (native_depth >= Py_GetRecursionLimit()) {
+        PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded in a vexlora function");
+        return -1;
+    }
     if (Py_EnterRecursiveCall(" in a vexlora function")) {
+        return -1;
+    }
+    ++native_depth;
+    return 0;
+}
+
+void leave_native_call() noexcept {
+    --native_depth;
+    Py_LeaveRecursiveCall();
+}
+
+namespace {
+
+PyObject* call_impl(FunctionObject* f, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    // Our functions call back into host code, which may call them again: a
+    // cycle must end in RecursionError rather than in a stack overflow.
+    if (enter_native_call() < 0) {
         return nullptr;
     }
     PyObject* result = f->impl(self, args, nargs, kwnames);
-    Py_LeaveRecursiveCall();
+    leave_native_call();
     return result;
 }
 

@@ -35,6 +35,13 @@ struct FunctionObject {
     const char* text_signature;
 };
 
+// Guard a native entry that may be reached again from the Python code it
+// runs: 0 to go on (pair it with leave_native_call), or -1 with
+// RecursionError when the recursion limit is reached or the C stack is
+// nearly exhausted. Every function object made here is guarded already.
+int enter_native_call() noexcept;
+void leave_native_call() noexcept;
+
 // Ready the function type of the calling module (once per module). Its type
 // name is "<module_name>.function".
 int function_type_ready(const char* type_name) noexcept;

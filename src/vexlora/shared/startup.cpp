@@ -109,12 +109,13 @@ int check_runtime_version(const char* module_fullname) noexcept {
     while (*p >= '0' && *p <= '9') {
         minor = minor * 10 + (*p++ - '0');
     }
-    if (major == 3 && minor == 12) {
+    // The interpreter the module was compiled for (3.12 or 3.13).
+    if (major == PY_MAJOR_VERSION && minor == PY_MINOR_VERSION) {
         return 0;
     }
     return PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
-                            "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d", 3, 12,
-                            module_fullname, "does not match", major, minor);
+                            "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
+                            PY_MAJOR_VERSION, PY_MINOR_VERSION, module_fullname, "does not match", major, minor);
 }
 
 int ensure_in_sys_modules(const char* fullname, PyObject* module) noexcept {
@@ -131,13 +132,15 @@ int import_names(PyObject* module_dict, const char* from_module, const char* con
     Ref module;
     {
         // Use the loaded module when it already has every requested name.
-        PyObject* loaded = PyDict_GetItemString(PyImport_GetModuleDict(), from_module);
-        bool complete = loaded != nullptr;
+        // Held first: an attribute lookup may run code that drops it from
+        // sys.modules.
+        Ref loaded = Ref::borrow(PyDict_GetItemString(PyImport_GetModuleDict(), from_module));
+        bool complete = static_cast<bool>(loaded);
         for (Py_ssize_t i = 0; complete && i < count; ++i) {
-            complete = PyObject_HasAttrString(loaded, names[i]) != 0;
+            complete = PyObject_HasAttrString(loaded.get(), names[i]) != 0;
         }
         if (complete) {
-            module = Ref::borrow(loaded);
+            module = std::move(loaded);
         }
     }
     if (!module) {

@@ -9,6 +9,7 @@
 #include "shared/args.h"
 #include "shared/errors.h"
 #include "shared/pyref.h"
+#include "tessaly/checkpoints.h"
 #include "tessaly/functions.h"
 #include "tessaly/records.h"
 #include "tessaly/results.h"
@@ -36,20 +37,28 @@ struct CodepointCounter {
     size_t mask;
     size_t distinct = 0;
 
+    // Count every character; -1 with the exception a signal handler raised.
     template <class CharT>
-    void add_all(const CharT* text, Py_ssize_t n) noexcept {
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            const uint32_t c = text[i];
-            size_t slot = static_cast<uint32_t>(c * kHashMultiplier) & mask;
-            while (keys[slot] != c && keys[slot] != kEmptySlot) {
-                slot = (slot + 1) & mask;
+    int add_all(const CharT* text, Py_ssize_t n) noexcept {
+        for (Py_ssize_t from = 0; from < n; from = block_end(from, n)) {
+            if (from != 0 && PyErr_CheckSignals() < 0) {
+                return -1;
             }
-            if (keys[slot] == kEmptySlot) {
-                keys[slot] = c;
-                first_seen[distinct++] = static_cast<uint32_t>(slot);
+            const Py_ssize_t to = block_end(from, n);
+            for (Py_ssize_t i = from; i < to; ++i) {
+                const uint32_t c = text[i];
+                size_t slot = static_cast<uint32_t>(c * kHashMultiplier) & mask;
+                while (keys[slot] != c && keys[slot] != kEmptySlot) {
+                    slot = (slot + 1) & mask;
+                }
+                if (keys[slot] == kEmptySlot) {
+                    keys[slot] = c;
+                    first_seen[distinct++] = static_cast<uint32_t>(slot);
+                }
+                ++counts[slot];
             }
-            ++counts[slot];
         }
+        return 0;
     }
 };
 
@@ -104,15 +113,21 @@ int sort_by_count(uint32_t* slots, size_t d, const uint32_t* counts) noexcept {
 // so that a run of one letter does not wait on its own previous increment.
 Py_ssize_t popular_latin1(const Py_UCS1* text, size_t n, uint32_t* out) noexcept {
     uint32_t lanes[4][256] = {};
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        ++lanes[0][text[i]];
-        ++lanes[1][text[i + 1]];
-        ++lanes[2][text[i + 2]];
-        ++lanes[3][text[i + 3]];
-    }
-    for (; i < n; ++i) {
-        ++lanes[0][text[i]];
+    for (size_t from = 0, end; from < n; from = end) {
+        if (from != 0 && PyErr_CheckSignals() < 0) {
+            return -1;
+        }
+        end = static_cast<size_t>(block_end(static_cast<Py_ssize_t>(from), static_cast<Py_ssize_t>(n)));
+        size_t i = from;
+        for (; i + 4 <= end; i += 4) {
+            ++lanes[0][text[i]];
+            ++lanes[1][text[i + 1]];
+            ++lanes[2][text[i + 2]];
+            ++lanes[3][text[i + 3]];
+        }
+        for (; i < end; ++i) {
+            ++lanes[0][text[i]];
+        }
     }
     uint32_t counts[256];
     size_t distinct = 0;
@@ -168,16 +183,10 @@ Py_ssize_t popular_codepoints(PyObject* layer, uint32_t* out) noexcept {
 
     CodepointCounter counter{keys.get(), counts.get(), first_seen.get(), capacity - 1};
     const void* data = PyUnicode_DATA(layer);
-    switch (kind) {
-        case PyUnicode_1BYTE_KIND:
-            counter.add_all(static_cast<const Py_UCS1*>(data), n);
-            break;
-        case PyUnicode_2BYTE_KIND:
-            counter.add_all(static_cast<const Py_UCS2*>(data), n);
-            break;
-        default:
-            counter.add_all(static_cast<const Py_UCS4*>(data), n);
-            break;
+    const int counted = kind == PyUnicode_2BYTE_KIND ? counter.add_all(static_cast<const Py_UCS2*>(data), n)
+                                                     : counter.add_all(static_cast<const Py_UCS4*>(data), n);
+    if (counted < 0) {
+        return -1;
     }
 
     const size_t d = counter.distinct;
@@ -281,9 +290,14 @@ Py_ssize_t requested_languages(PyObject* lg_inclusion, Scratch<uint8_t, kLanguag
     if (indices == nullptr) {
         return -1;
     }
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* name = PyList_GET_ITEM(names.get(), i);
-        PyObject* index = PyDict_GetItemWithError(g.language_index, name);  // borrowed
+    // A lookup may run the __eq__ of a key in _LANGUAGE_INDEX, which may
+    // reach the private names list and change it: each name is held and the
+    // list's length checked again.
+    Py_ssize_t filled = 0;
+    for (; filled < count && filled < PyList_GET_SIZE(names.get()); ++filled) {
+        Ref held = Ref::borrow(PyList_GET_ITEM(names.get(), filled));
+        PyObject* name = held.get();
+        PyObject* index = PyDict_GetItemWithError(g.language_index, name);  // borrowed, used at once
         if (index == nullptr) {
             if (!PyErr_Occurred()) {
                 PyErr_Format(PyExc_ValueError, "%U not available", name);
@@ -296,15 +310,15 @@ Py_ssize_t requested_languages(PyObject* lg_inclusion, Scratch<uint8_t, kLanguag
             PyErr_Format(PyExc_RuntimeError, "_LANGUAGE_INDEX entry for %R is not a language index", name);
             return -1;
         }
-        indices[i] = static_cast<uint8_t>(value);
+        indices[filled] = static_cast<uint8_t>(value);
     }
     *out = indices;
-    return count;
+    return filled;
 }
 
 // Append (name, round(ratio, 4)) to `results`.
 int append_result(PyObject* results, int language, double ratio) noexcept {
-    PyObject* name = language_name(language);
+    Ref name = Ref::steal(language_name(language));
     Ref value = Ref::steal(name ? PyFloat_FromDouble(ratio) : nullptr);
     Ref digits = Ref::steal(value ? PyLong_FromLong(4) : nullptr);
     if (!digits) {
@@ -312,8 +326,71 @@ int append_result(PyObject* results, int language, double ratio) noexcept {
     }
     PyObject* round_args[] = {value.get(), digits.get()};
     Ref rounded = Ref::steal(PyObject_Vectorcall(g.builtin_round, round_args, 2, nullptr));
-    Ref pair = Ref::steal(rounded ? PyTuple_Pack(2, name, rounded.get()) : nullptr);
+    Ref pair = Ref::steal(rounded ? PyTuple_Pack(2, name.get(), rounded.get()) : nullptr);
     return pair ? PyList_Append(results, pair.get()) : -1;
+}
+
+// What the candidate loop of every layer shares.
+struct Scoring {
+    const uint8_t* requested;  // languages named by the caller, or nullptr
+    Py_ssize_t requested_count;
+    bool ignore_non_latin;
+    double threshold;
+    PyObject* results;
+    // Counted over the whole call, not per layer: once enough languages fit
+    // very well, later layers only add their first acceptable candidate.
+    int sufficient_match_count = 0;
+};
+
+// Score one layer (an exact str longer than TOO_SMALL_SEQUENCE) against its
+// candidate languages, appending what reaches the threshold. 0, or -1 with
+// an exception. Kept out of line, with its scratch storage, so that the
+// frame of coherence_ratio stays small while the split calls back into
+// Python, which may call coherence_ratio again.
+[[gnu::noinline]] int score_layer(PyObject* layer, Scoring& scoring) noexcept {
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(layer);
+    Scratch<uint32_t, kStackCharacters> storage;
+    uint32_t* cps = storage.reserve(static_cast<size_t>(n));
+    if (cps == nullptr) {
+        return -1;
+    }
+    const Py_ssize_t d = popular_codepoints(layer, cps);
+    if (d < 0) {
+        return -1;
+    }
+
+    uint8_t detected[kLanguageCount];
+    const uint8_t* candidates = scoring.requested;
+    Py_ssize_t candidate_count = scoring.requested_count;
+    if (candidate_count == 0) {
+        const int found = alphabet_language_ids(cps, d, scoring.ignore_non_latin, detected);
+        if (found < 0) {
+            return -1;
+        }
+        candidates = detected;
+        candidate_count = found;
+    }
+
+    for (Py_ssize_t c = 0; c < candidate_count; ++c) {
+        const int language = candidates[c];
+        const double ratio = characters_popularity_compare_index(language, cps, d);
+        if (ratio == -1.0 && PyErr_Occurred()) {
+            return -1;
+        }
+        if (ratio < scoring.threshold) {
+            continue;
+        }
+        if (ratio >= kSufficientRatio) {
+            ++scoring.sufficient_match_count;
+        }
+        if (append_result(scoring.results, language, ratio) < 0) {
+            return -1;
+        }
+        if (scoring.sufficient_match_count >= kSufficientMatchLimit) {
+            break;
+        }
+    }
+    return 0;
 }
 
 PyObject* coherence_ratio(PyObject* decoded_sequence, double threshold, PyObject* lg_inclusion) noexcept {
@@ -339,9 +416,8 @@ PyObject* coherence_ratio(PyObject* decoded_sequence, double threshold, PyObject
         return nullptr;
     }
 
-    // Counted over the whole call, not per layer: once enough languages fit
-    // very well, later layers only add their first acceptable candidate.
-    int sufficient_match_count = 0;
+    Scoring scoring{requested_count == 0 ? nullptr : requested, requested_count, ignore_non_latin, threshold,
+                    results.get()};
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(layers.get()); ++i) {
         Ref layer = Ref::borrow(PyList_GET_ITEM(layers.get(), i));
         if (!PyUnicode_CheckExact(layer.get())) {
@@ -358,50 +434,8 @@ PyObject* coherence_ratio(PyObject* decoded_sequence, double threshold, PyObject
         if (skip < 0) {
             return nullptr;
         }
-        if (skip) {
-            continue;
-        }
-
-        Scratch<uint32_t, kStackCharacters> storage;
-        uint32_t* cps = storage.reserve(static_cast<size_t>(n));
-        if (cps == nullptr) {
+        if (!skip && score_layer(layer.get(), scoring) < 0) {
             return nullptr;
-        }
-        const Py_ssize_t d = popular_codepoints(layer.get(), cps);
-        if (d < 0) {
-            return nullptr;
-        }
-
-        uint8_t detected[kLanguageCount];
-        const uint8_t* candidates = requested;
-        Py_ssize_t candidate_count = requested_count;
-        if (requested_count == 0) {
-            const int found = alphabet_language_ids(cps, d, ignore_non_latin, detected);
-            if (found < 0) {
-                return nullptr;
-            }
-            candidates = detected;
-            candidate_count = found;
-        }
-
-        for (Py_ssize_t c = 0; c < candidate_count; ++c) {
-            const int language = candidates[c];
-            const double ratio = characters_popularity_compare_index(language, cps, d);
-            if (ratio == -1.0 && PyErr_Occurred()) {
-                return nullptr;
-            }
-            if (ratio < threshold) {
-                continue;
-            }
-            if (ratio >= kSufficientRatio) {
-                ++sufficient_match_count;
-            }
-            if (append_result(results.get(), language, ratio) < 0) {
-                return nullptr;
-            }
-            if (sufficient_match_count >= kSufficientMatchLimit) {
-                break;
-            }
         }
     }
 

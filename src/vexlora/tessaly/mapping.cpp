@@ -85,7 +85,10 @@ int profile_has_range(PyObject* profile, PyObject* primary_range) noexcept {
         if (!record) {
             return -1;
         }
-        int equal = PyObject_RichCompareBool(record.as<CharInfoObject>()->range, primary_range, Py_EQ);
+        // The comparison may run the range's __eq__, which may rewrite the
+        // record and drop its range while the comparison still uses it.
+        Ref range = Ref::borrow(record.as<CharInfoObject>()->range);
+        int equal = PyObject_RichCompareBool(range.get(), primary_range, Py_EQ);
         if (equal != 0) {
             return equal;
         }
@@ -183,22 +186,34 @@ PyObject* encoding_unicode_range(PyObject* iana_name) noexcept {
         if (skip) {
             continue;
         }
+        // The count is read at once, before anything can run Python code.
+        // The dict is private, but the collector can hand it to Python code
+        // (a range's __eq__ or a host function), so its values are checked.
         PyObject* count = PyDict_GetItemWithError(seen_ranges.get(), character_range.get());  // borrowed
         if (count == nullptr && PyErr_Occurred()) {
             return nullptr;
         }
-        Ref updated = Ref::steal(PyLong_FromSsize_t(count == nullptr ? 1 : PyLong_AsSsize_t(count) + 1));
+        const Py_ssize_t seen = count == nullptr ? 0 : PyLong_AsSsize_t(count);
+        if (seen == -1 && PyErr_Occurred()) {
+            return nullptr;
+        }
+        Ref updated = Ref::steal(PyLong_FromSsize_t(seen + 1));
         if (!updated || PyDict_SetItem(seen_ranges.get(), character_range.get(), updated.get()) < 0) {
             return nullptr;
         }
         ++character_count;
     }
 
+    // Nothing in this loop runs Python code, so the borrowed items stay valid.
     Py_ssize_t pos = 0;
     PyObject* range;
     PyObject* count;
     while (PyDict_Next(seen_ranges.get(), &pos, &range, &count)) {
-        const double share = static_cast<double>(PyLong_AsSsize_t(count)) / static_cast<double>(character_count);
+        const Py_ssize_t seen = PyLong_AsSsize_t(count);
+        if (seen == -1 && PyErr_Occurred()) {
+            return nullptr;
+        }
+        const double share = static_cast<double>(seen) / static_cast<double>(character_count);
         if (share >= kRangeShare && PyList_Append(selected_ranges.get(), range) < 0) {
             return nullptr;
         }
@@ -286,9 +301,9 @@ PyObject* alphabet_languages(PyObject* characters, int ignore_non_latin) noexcep
         if (!(ratio >= kAlphabetShare)) {
             continue;
         }
-        PyObject* name = language_name(language);
+        Ref name = Ref::steal(language_name(language));
         Ref value = Ref::steal(name ? PyFloat_FromDouble(ratio) : nullptr);
-        Ref pair = Ref::steal(value ? PyTuple_Pack(2, name, value.get()) : nullptr);
+        Ref pair = Ref::steal(value ? PyTuple_Pack(2, name.get(), value.get()) : nullptr);
         if (!pair || PyList_Append(languages.get(), pair.get()) < 0) {
             return nullptr;
         }

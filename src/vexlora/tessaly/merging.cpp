@@ -14,8 +14,16 @@ namespace {
 constexpr const char kFilterName[] = "vexlora.tessaly.filter_alt_coherence_matches";
 constexpr const char kMergeName[] = "vexlora.tessaly.merge_coherence_ratios";
 
+// Both functions group ratios in a dict of their own. It is private, but not
+// out of reach: Python code run meanwhile (a ratio's __radd__ or __gt__, a
+// name's __eq__ or __hash__, a finalizer) can find it through the
+// collector's referrer lists and change or clear it. So no name or list is
+// borrowed from it across a call that can run Python code: the groups are
+// read back from a snapshot of its items, each held while it is used.
+
 // Append `ratio` to the list stored under `name`, creating it on first sight.
-// Returns the list's new length, or -1 with an exception.
+// Returns the list's new length, or -1 with an exception. The list is
+// borrowed only from the lookup to the append, which run no Python code.
 Py_ssize_t collect(PyObject* groups, PyObject* name, PyObject* ratio) noexcept {
     PyObject* ratios = PyDict_GetItemWithError(groups, name);  // borrowed
     if (ratios == nullptr) {
@@ -32,6 +40,24 @@ Py_ssize_t collect(PyObject* groups, PyObject* name, PyObject* ratio) noexcept {
         return -1;
     }
     return PyList_GET_SIZE(ratios);
+}
+
+// Calls `visit(name, ratios)` for every group in insertion order, both held
+// while it runs; `visit` returns -1 on error. The snapshot may itself be
+// reached and emptied by Python code, so its length is read at every step.
+template <class Visit>
+int for_each_group(PyObject* groups, Visit&& visit) noexcept {
+    Ref items = Ref::steal(PyDict_Items(groups));
+    if (!items) {
+        return -1;
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+        Ref item = Ref::borrow(PyList_GET_ITEM(items.get(), i));  // a (name, ratios) tuple
+        if (visit(PyTuple_GET_ITEM(item.get(), 0), PyTuple_GET_ITEM(item.get(), 1)) < 0) {
+            return -1;
+        }
+    }
+    return 0;
 }
 
 PyObject* raise_not_iterable() noexcept {
@@ -90,24 +116,18 @@ PyObject* filter(PyObject* results) noexcept {
     if (!collapsed) {
         return nullptr;
     }
-    Py_ssize_t pos = 0;
-    PyObject* name;
-    PyObject* ratios;
-    // `groups` is private to this call, so nothing can resize it during the walk.
-    while (PyDict_Next(groups.get(), &pos, &name, &ratios)) {
+    // max() runs the ratios' comparisons.
+    const int status = for_each_group(groups.get(), [&](PyObject* name, PyObject* ratios) -> int {
         Ref best = Ref::steal(PyObject_CallOneArg(g.builtin_max, ratios));
-        if (!best) {
-            return nullptr;
-        }
-        Ref pair = Ref::steal(PyTuple_Pack(2, name, best.get()));
-        if (!pair || PyList_Append(collapsed.get(), pair.get()) < 0) {
-            return nullptr;
-        }
-    }
-    return collapsed.release();
+        Ref pair = Ref::steal(best ? PyTuple_Pack(2, name, best.get()) : nullptr);
+        return pair ? PyList_Append(collapsed.get(), pair.get()) : -1;
+    });
+    return status < 0 ? nullptr : collapsed.release();
 }
 
 // Average of a list of ratios, rounded to 4 places with the host arithmetic.
+// The caller holds `ratios`; its length is taken after sum(), as Python code
+// would, and asked of the object, which Python code may have replaced.
 PyObject* rounded_average(PyObject* ratios) noexcept {
     static PyObject* four = nullptr;
     if (four == nullptr && (four = PyLong_FromLong(4)) == nullptr) {
@@ -117,7 +137,11 @@ PyObject* rounded_average(PyObject* ratios) noexcept {
     if (!total) {
         return nullptr;
     }
-    Ref count = Ref::steal(PyLong_FromSsize_t(PyList_GET_SIZE(ratios)));
+    const Py_ssize_t size = PyObject_Size(ratios);
+    if (size < 0) {
+        return nullptr;
+    }
+    Ref count = Ref::steal(PyLong_FromSsize_t(size));
     if (!count) {
         return nullptr;
     }
@@ -180,21 +204,13 @@ PyObject* merge(PyObject* results) noexcept {
     if (!averaged) {
         return nullptr;
     }
-    Py_ssize_t pos = 0;
-    PyObject* language;
-    PyObject* ratios;
-    while (PyDict_Next(groups.get(), &pos, &language, &ratios)) {
-        Ref hold_language = Ref::borrow(language);
+    // sum() runs the ratios' arithmetic.
+    const int status = for_each_group(groups.get(), [&](PyObject* language, PyObject* ratios) -> int {
         Ref average = Ref::steal(rounded_average(ratios));
-        if (!average) {
-            return nullptr;
-        }
-        Ref pair = Ref::steal(PyTuple_Pack(2, language, average.get()));
-        if (!pair || PyList_Append(averaged.get(), pair.get()) < 0) {
-            return nullptr;
-        }
-    }
-    return sort_by_ratio(averaged.get());
+        Ref pair = Ref::steal(average ? PyTuple_Pack(2, language, average.get()) : nullptr);
+        return pair ? PyList_Append(averaged.get(), pair.get()) : -1;
+    });
+    return status < 0 ? nullptr : sort_by_ratio(averaged.get());
 }
 
 }  // namespace

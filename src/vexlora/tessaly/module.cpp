@@ -1,7 +1,12 @@
 // Start-up of vexlora.tessaly: multi-phase initialisation. The execute step
 // links to vexlora.murkel natively, binds the names the functions look up,
 // builds the language tables and publishes the eleven functions.
+#include <cstring>
 #include <iterator>
+
+#if defined(__linux__) || defined(__APPLE__)
+#include <dlfcn.h>
+#endif
 
 #include "shared/capi.h"
 #include "shared/errors.h"
@@ -204,12 +209,66 @@ int import_char_info_from_codepoint(PyObject* murkel) noexcept {
     return 0;
 }
 
+// True when `a` and `b` lie in the same loaded binary (or when that cannot be told).
+bool same_binary(const void* a, const void* b) noexcept {
+#if defined(__linux__) || defined(__APPLE__)
+    Dl_info info_a;
+    Dl_info info_b;
+    if (dladdr(a, &info_a) == 0 || dladdr(b, &info_b) == 0) {
+        return false;
+    }
+    return info_a.dli_fbase == info_b.dli_fbase;
+#else
+    (void)a;
+    (void)b;
+    return true;
+#endif
+}
+
+// The size check above only proves that instances are large enough; this
+// module reads records through murkel's own layout, so every class must be
+// one vexlora.murkel defines, or a Python subclass of one (which keeps the
+// layout): a class that only Python code or another binary can have made
+// does not count. murkel's classes are static types of the binary that also
+// holds _char_info_from_codepoint.
+int check_murkel_class(PyTypeObject* type, const char* name) noexcept {
+    PyTypeObject* defined = type;
+    while (defined != nullptr && (defined->tp_flags & Py_TPFLAGS_HEAPTYPE)) {
+        defined = defined->tp_base;
+    }
+    const size_t prefix = sizeof(kMurkelName) - 1;
+    const bool own = defined != nullptr && std::strncmp(defined->tp_name, kMurkelName, prefix) == 0 &&
+                     defined->tp_name[prefix] == '.' && std::strcmp(defined->tp_name + prefix + 1, name) == 0 &&
+                     same_binary(defined, reinterpret_cast<const void*>(g.char_info_from_codepoint));
+    if (!own) {
+        PyErr_Format(PyExc_ImportError, "%.200s.%.200s is bound to %.200s, a class that %.200s does not define",
+                     kMurkelName, name, type->tp_name, kMurkelName);
+        return -1;
+    }
+    return 0;
+}
+
+int check_murkel_classes() noexcept {
+    if (check_murkel_class(g.char_info_type, kMurkelTypes[0].name) < 0) {
+        return -1;
+    }
+    for (int i = 0; i < kPluginTypeCount; ++i) {
+        if (check_murkel_class(g.plugin_types[i], kMurkelTypes[i + 1].name) < 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
 int link_murkel() noexcept {
     Ref murkel = Ref::steal(PyImport_ImportModule(kMurkelName));
     if (!murkel) {
         return -1;
     }
-    return import_murkel_types(murkel.get()) < 0 || import_char_info_from_codepoint(murkel.get()) < 0 ? -1 : 0;
+    return import_murkel_types(murkel.get()) < 0 || import_char_info_from_codepoint(murkel.get()) < 0 ||
+                   check_murkel_classes() < 0
+               ? -1
+               : 0;
 }
 
 const char* const kLruCache[] = {"lru_cache"};

@@ -236,7 +236,8 @@ PyObject* compare(PyObject* language, PyObject* ordered_characters) noexcept {
         PyErr_SetString(PyExc_TypeError, "object of type 'NoneType' has no len()");
         return nullptr;
     }
-    const Py_ssize_t n = PyList_GET_SIZE(ordered_characters);
+    // The lookup may run a key's __eq__, which may change the list: its
+    // length is read afterwards.
     PyObject* index = PyDict_GetItemWithError(g.language_index, language);  // borrowed
     if (index == nullptr) {
         if (!PyErr_Occurred()) {
@@ -249,6 +250,7 @@ PyObject* compare(PyObject* language, PyObject* ordered_characters) noexcept {
         return nullptr;
     }
     // Nothing below runs Python code, so the list keeps its length and items.
+    const Py_ssize_t n = PyList_GET_SIZE(ordered_characters);
     Scratch<uint32_t, kStackElements> storage;
     uint32_t* codepoints = storage.get(n);
     if (codepoints == nullptr) {

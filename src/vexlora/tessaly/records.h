@@ -2,10 +2,11 @@
 // _ASCII_CHAR_INFO list, everything else from murkel's native cache.
 //
 // The ASCII list is a rebindable module global, so it is validated before it
-// is indexed: a list shorter than 128 entries or an entry that is not a
-// CharInfo is refused with TypeError instead of being read.
+// is indexed: a list shorter than 128 entries (ValueError) or an entry that
+// is not a CharInfo (TypeError) is refused instead of being read.
 #pragma once
 
+#include "shared/ascii_table.h"
 #include "tessaly/state.h"
 
 namespace vx::tessaly {
@@ -22,9 +23,7 @@ inline PyObject* ascii_table() noexcept {
         Py_DECREF(table);
         return nullptr;
     }
-    if (PyList_GET_SIZE(table) < 128) {
-        PyErr_Format(PyExc_TypeError, "_ASCII_CHAR_INFO must hold 128 CharInfo records, got %zd entries",
-                     PyList_GET_SIZE(table));
+    if (!ascii_table_complete(table)) {
         Py_DECREF(table);
         return nullptr;
     }
@@ -37,9 +36,7 @@ inline PyObject* ascii_table() noexcept {
 // a host callback) may have shrunk the list.
 inline CharInfoObject* record_for(PyObject* table, Py_UCS4 cp) noexcept {
     if (cp <= 127) {
-        if (PyList_GET_SIZE(table) < 128) {
-            PyErr_Format(PyExc_TypeError, "_ASCII_CHAR_INFO must hold 128 CharInfo records, got %zd entries",
-                         PyList_GET_SIZE(table));
+        if (!ascii_table_complete(table)) {
             return nullptr;
         }
         PyObject* entry = PyList_GET_ITEM(table, cp);

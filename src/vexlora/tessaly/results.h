@@ -7,15 +7,17 @@
 
 namespace vx::tessaly {
 
-// Name of a language index (borrowed), or nullptr with RuntimeError when the
-// names list no longer covers it.
+// Name of a language index (new reference), or nullptr with RuntimeError
+// when the names list no longer covers it. The list is reachable from Python
+// (through the collector's referrer lists), so the name is held, not
+// borrowed, across whatever the caller does next.
 inline PyObject* language_name(int language) noexcept {
     PyObject* names = g.language_names;
     if (names == nullptr || !PyList_CheckExact(names) || language < 0 || language >= PyList_GET_SIZE(names)) {
         PyErr_Format(PyExc_RuntimeError, "no language name for index %d", language);
         return nullptr;
     }
-    return PyList_GET_ITEM(names, language);
+    return Py_NewRef(PyList_GET_ITEM(names, language));
 }
 
 // sorted(pairs, key=itemgetter(1), reverse=True): new list or nullptr. The

@@ -16,16 +16,25 @@
 // that is not between two exact str, a record murkel had to build. A stale
 // entry is confirmed again by one lookup; getting the very object we already
 // hold back from murkel proves the lookup was a plain cache hit.
+//
+// Python code may also rewrite a record in place (__init__, __setstate__),
+// which drops the objects its fields held. So the walk never borrows from a
+// record: every record, and the character and range read from it, is held
+// strongly until the call ends, which keeps every layer key, cached range and
+// previous range alive however the record changes meanwhile; and an entry is
+// only confirmed when the record's fields are still the very objects it read.
 #include <algorithm>
 #include <cstddef>
 #include <deque>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <vector>
 
 #include "shared/args.h"
 #include "shared/errors.h"
 #include "shared/pyref.h"
+#include "tessaly/checkpoints.h"
 #include "tessaly/functions.h"
 #include "tessaly/records.h"
 
@@ -40,14 +49,34 @@ constexpr Py_UCS4 kDirect = 256;  // code points with an entry by index; the res
 // characters; shorter texts take the general walk.
 constexpr Py_ssize_t kAsciiShortcutMinLength = 32;
 
+// A record as the walk read it: the record and the objects its fields held
+// then. The entry built from it is right only while the record's fields are
+// still these objects; comparing identities is safe, as the walk holds them.
+struct Seen {
+    CharInfoObject* record;
+    PyObject* character;
+    PyObject* range;
+    int32_t alpha;
+
+    bool unchanged() const noexcept {
+        return record->character == character && record->range == range && record->alpha == alpha;
+    }
+};
+
 // What the walk needs from one record.
 // All zero until filled, so that a table of them is cleared in one sweep.
+// Every pointer is owned through Splitter::owned_ until the call ends. The
+// fields the fast path reads come first, in half a cache line.
 struct Entry {
-    uint32_t epoch = 0;                // the record is current while the epoch is unchanged
-    Py_UCS4 ch = 0;                    // its character when that is one code point, else kNoCodepoint
-    PyObject* fast = nullptr;          // `range` when the character is one code point of the text's width
-    PyObject* range = nullptr;         // the record's range when it is a letter with one, else nullptr
-    CharInfoObject* record = nullptr;  // owned through Splitter::owned_
+    uint32_t epoch = 0;         // the record is current while the epoch is unchanged
+    Py_UCS4 ch = 0;             // its character when that is one code point, else kNoCodepoint
+    PyObject* fast = nullptr;   // `range` when the character is one code point of the text's width
+    PyObject* range = nullptr;  // the record's range when it is a letter with one, else nullptr
+    const Seen* seen = nullptr;
+
+    CharInfoObject* record() const noexcept { return seen ? seen->record : nullptr; }
+    bool unchanged() const noexcept { return seen->unchanged(); }
+    bool describes(const CharInfoObject* r) const noexcept { return seen && r == seen->record && seen->unchanged(); }
 };
 
 // A layer's characters in text order, kept at the text's width `Char` until
@@ -98,30 +127,18 @@ void lower_latin1(const T* chars, size_t count, Py_UCS1* out) noexcept {
     }
 }
 
-// The layer string, lowercased as a whole as str.lower does (new reference).
+// The characters as a str (new reference). `bits` is the OR of their code
+// points: it falls below 128, 256 or 65536 exactly when their maximum does,
+// which is all the storage width depends on.
 template <class T>
-PyObject* lowered_layer(const T* chars, size_t count) noexcept {
-    const Py_ssize_t n = static_cast<Py_ssize_t>(count);
-    // An OR of the code points falls below 128, 256 or 65536 exactly when
-    // their maximum does, which is all the storage width depends on.
-    T bits = 0;
-    for (size_t k = 0; k < count; ++k) {
-        bits |= chars[k];
-    }
-    if (bits < 256) {
-        // Lowering keeps ASCII within ASCII and the rest of Latin-1 above it.
-        PyObject* result = PyUnicode_New(n, bits < 128 ? 127 : 255);
-        if (result != nullptr) {
-            lower_latin1(chars, count, PyUnicode_1BYTE_DATA(result));
-        }
-        return result;
-    }
-    Ref joined = Ref::steal(PyUnicode_New(n, bits > 0x10FFFF ? 0x10FFFF : static_cast<Py_UCS4>(bits)));
-    if (!joined) {
+PyObject* packed(const T* chars, size_t count, T bits) noexcept {
+    PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(count),
+                                   bits > 0x10FFFF ? 0x10FFFF : static_cast<Py_UCS4>(bits));
+    if (text == nullptr) {
         return nullptr;
     }
-    void* data = PyUnicode_DATA(joined.get());
-    switch (PyUnicode_KIND(joined.get())) {
+    void* data = PyUnicode_DATA(text);
+    switch (PyUnicode_KIND(text)) {
         case PyUnicode_1BYTE_KIND:
             std::copy(chars, chars + count, static_cast<Py_UCS1*>(data));
             break;
@@ -132,8 +149,66 @@ PyObject* lowered_layer(const T* chars, size_t count) noexcept {
             std::copy(chars, chars + count, static_cast<Py_UCS4*>(data));
             break;
     }
-    // str.lower of the whole string: final sigma depends on its neighbours.
-    return PyObject_CallMethodNoArgs(joined.get(), g.names.n_lower);
+    return text;
+}
+
+template <class T>
+T or_of(const T* chars, size_t count) noexcept {
+    T bits = 0;
+    for (size_t k = 0; k < count; ++k) {
+        bits |= chars[k];
+    }
+    return bits;
+}
+
+template <class T>
+bool has_capital_sigma(const T* chars, size_t count) noexcept {
+    if constexpr (sizeof(T) == 1) {
+        return false;
+    } else {
+        return std::find(chars, chars + count, static_cast<T>(0x3A3)) != chars + count;
+    }
+}
+
+// The layer string, lowercased as a whole as str.lower does (new reference).
+template <class T>
+PyObject* lowered_layer(const T* chars, size_t count) noexcept {
+    const T bits = or_of(chars, count);
+    if (bits < 256) {
+        // Lowering keeps ASCII within ASCII and the rest of Latin-1 above it.
+        PyObject* result = PyUnicode_New(static_cast<Py_ssize_t>(count), bits < 128 ? 127 : 255);
+        if (result != nullptr) {
+            lower_latin1(chars, count, PyUnicode_1BYTE_DATA(result));
+        }
+        return result;
+    }
+    // str.lower maps every character on its own except the capital sigma,
+    // whose form depends on its neighbours. A very long layer without one is
+    // lowered block by block, so that a signal is seen between two blocks
+    // (a block takes some tens of milliseconds; smaller ones would only add
+    // copies).
+    constexpr size_t block = size_t{1} << 20;
+    if (count <= block || has_capital_sigma(chars, count)) {
+        Ref joined = Ref::steal(packed(chars, count, bits));
+        return joined ? PyObject_CallMethodNoArgs(joined.get(), g.names.n_lower) : nullptr;
+    }
+    Ref pieces = Ref::steal(PyList_New(0));
+    if (!pieces) {
+        return nullptr;
+    }
+    for (size_t from = 0; from < count; from += block) {
+        if (from != 0 && PyErr_CheckSignals() < 0) {
+            return nullptr;
+        }
+        const size_t size = count - from < block ? count - from : block;
+        Ref piece = Ref::steal(packed(chars + from, size, or_of(chars + from, size)));
+        Ref lowered = Ref::steal(piece ? PyObject_CallMethodNoArgs(piece.get(), g.names.n_lower) : nullptr);
+        if (!lowered || PyList_Append(pieces.get(), lowered.get()) < 0) {
+            return nullptr;
+        }
+    }
+    Ref empty = Ref::steal(PyUnicode_New(0, 0));
+    return empty ? PyUnicode_Join(empty.get(), pieces.get()) : nullptr;
 }
 
 // Never the range of a record: what the fast path compares with before the
@@ -146,19 +221,33 @@ public:
     explicit Splitter(PyObject* ascii) noexcept : ascii_(ascii) {}
 
     int walk(const Char* text, Py_ssize_t length) {
-        const Entry* info = nullptr;  // record of the previous character
+        Entry* info = nullptr;  // record of the previous character
         Py_UCS4 previous_cp = kNoCodepoint;
         Py_ssize_t i = 0;
+        Py_ssize_t checkpoint = 0;
         while (i < length) {
+            if (i >= checkpoint) {
+                // A long text must stay interruptible. A signal handler (or
+                // the collector) is Python code, but it only runs here if a
+                // signal arrived or a collection is due; the records and
+                // objects we hold stay alive either way, so the epoch is not
+                // moved on, which would make every entry look its record up
+                // again at every checkpoint.
+                if (checkpoint != 0 && PyErr_CheckSignals() < 0) {
+                    return -1;
+                }
+                checkpoint = block_end(i, length);
+            }
             Hot hot = load_hot();
-            const Py_ssize_t stop = run(text, i, length, hot);
+            const Py_ssize_t stop = run(text, i, checkpoint, hot);
             store_hot(hot);
             if (stop > i) {
                 previous_cp = text[stop - 1];
                 info = previous_cp < kDirect ? &direct_[previous_cp] : find(hot, previous_cp);
             }
-            if (stop == length) {
-                break;
+            if (stop == checkpoint) {
+                i = stop;
+                continue;
             }
             const Py_UCS4 cp = text[stop];
             if (cp != previous_cp) {
@@ -167,6 +256,9 @@ public:
                     return -1;
                 }
                 previous_cp = cp;
+            } else if (!info->unchanged()) {
+                // The same record as the previous character, rewritten since.
+                refill(*info);
             }
             if (info->range != nullptr && place(*info) < 0) {
                 return -1;
@@ -238,8 +330,9 @@ private:
     // letter for the previous letter's layer, with a record confirmed in the
     // current epoch. Returns the index of the first character it leaves to
     // the caller. State lives in `hot`: stores into a narrow layer may alias
-    // anything, so members would be reloaded after each one.
-    Py_ssize_t run(const Char* text, Py_ssize_t i, Py_ssize_t length, Hot& hot) noexcept {
+    // anything, so members would be reloaded after each one. Out of line, so
+    // that the loop has the registers to itself.
+    [[gnu::noinline]] Py_ssize_t run(const Char* text, Py_ssize_t i, Py_ssize_t length, Hot& hot) noexcept {
         Char* out = hot.out;
         Char* const end = hot.end;
         const uint32_t epoch = hot.epoch;
@@ -253,9 +346,10 @@ private:
                 break;
             }
             if (e->epoch != epoch) {
-                // An ASCII entry whose list slot still holds our record is current.
+                // An ASCII entry whose list slot still holds our record, with
+                // the fields we read, is current.
                 if (cp >= 128 || ascii_items == nullptr ||
-                    ascii_items[cp] != reinterpret_cast<PyObject*>(e->record)) {
+                    !e->describes(reinterpret_cast<CharInfoObject*>(ascii_items[cp]))) {
                     break;
                 }
                 e->epoch = epoch;
@@ -304,31 +398,38 @@ private:
     }
 
     // Describe `record` (a new reference, from now on owned for the whole
-    // call) in `e`.
-    void fill(Entry& e, CharInfoObject* record) {
+    // call) in `e`, confirmed in `epoch`. The fields read are owned too: what
+    // the entry held before stays alive, as a layer key or the previous range
+    // may still point at it.
+    void fill(Entry& e, CharInfoObject* record, uint32_t epoch) {
         owned_.push_back(Ref::steal(reinterpret_cast<PyObject*>(record)));
-        e.record = record;
+        owned_.push_back(Ref::borrow(record->character));
+        owned_.push_back(Ref::borrow(record->range));
+        e.seen = &seen_.emplace_back(Seen{record, record->character, record->range, record->alpha});
         e.range = record->alpha && record->range != Py_None ? record->range : nullptr;
         PyObject* character = record->character;
         const bool simple = PyUnicode_CheckExact(character) && PyUnicode_GET_LENGTH(character) == 1;
         e.ch = simple ? PyUnicode_READ_CHAR(character, 0) : kNoCodepoint;
         e.fast = simple && e.ch <= Layer<Char>::kMaxChar ? e.range : nullptr;
-        e.epoch = epoch_;
+        e.epoch = epoch;
     }
+    void fill(Entry& e, CharInfoObject* record) { fill(e, record, epoch_); }
 
-    const Entry* ascii_entry(Py_UCS4 cp) {
+    // Read the entry's record again after Python code rewrote it in place;
+    // whether murkel would still give this record is left to the epoch.
+    void refill(Entry& e) { fill(e, reinterpret_cast<CharInfoObject*>(Py_NewRef(e.record())), e.epoch); }
+
+    Entry* ascii_entry(Py_UCS4 cp) {
         Entry& e = direct_[cp];
         if (e.epoch == epoch_) {
             return &e;
         }
         // The list may have been changed in place since the entry was read.
-        if (PyList_GET_SIZE(ascii_) < 128) {
-            PyErr_Format(PyExc_TypeError, "_ASCII_CHAR_INFO must hold 128 CharInfo records, got %zd entries",
-                         PyList_GET_SIZE(ascii_));
+        if (!ascii_table_complete(ascii_)) {
             return nullptr;
         }
         PyObject* item = PyList_GET_ITEM(ascii_, cp);
-        if (item == reinterpret_cast<PyObject*>(e.record)) {
+        if (e.describes(reinterpret_cast<CharInfoObject*>(item))) {
             e.epoch = epoch_;
             return &e;
         }
@@ -341,19 +442,22 @@ private:
         return &e;
     }
 
-    const Entry* other_entry(Py_UCS4 cp) {
+    Entry* other_entry(Py_UCS4 cp) {
         Entry& e = cp < kDirect ? direct_[cp] : slot_for(cp);
-        if (e.record != nullptr && e.epoch == epoch_) {
+        if (e.seen != nullptr && e.epoch == epoch_) {
             return &e;
         }
         CharInfoObject* record = g.char_info_from_codepoint(cp);
         if (record == nullptr) {
             return nullptr;
         }
-        if (record == e.record) {
+        if (record == e.record()) {
             // The record we hold, so murkel found it in its cache: no Python
-            // code ran.
+            // code ran. Earlier Python code may have rewritten it, though.
             Py_DECREF(record);
+            if (!e.unchanged()) {
+                refill(e);
+            }
             e.epoch = epoch_;
             return &e;
         }
@@ -412,7 +516,8 @@ private:
 
     // The key of the layer a letter of range `range` joins: the first open
     // layer whose range may precede it, else `range` itself. Keys and ranges
-    // belong to records held for the whole call, so no reference is taken.
+    // are held in owned_ for the whole call, so the judge (which may rewrite
+    // any record) cannot free them, and no further reference is taken.
     PyObject* target_key(PyObject* range) noexcept {
         for (const Layer<Char>& layer : layers_) {
             PyObject* key = layer.key;
@@ -454,7 +559,7 @@ private:
             layer.push(e.ch);
             return 0;
         }
-        PyObject* character = e.record->character;
+        PyObject* character = e.seen->character;
         if (!PyUnicode_Check(character)) {
             raise_expected("str", character);
             return -1;
@@ -506,7 +611,8 @@ private:
     Entry direct_[kDirect];      // entries of the code points below kDirect
     std::deque<Entry> entries_;  // the other entries; a deque keeps their addresses
     std::vector<Slot> slots_;    // open addressing over entries_ by code point
-    std::vector<Ref> owned_;     // every record used, so nothing read from one is freed mid-call
+    std::vector<Ref> owned_;     // every record used and the fields read from it, released when the call ends
+    std::deque<Seen> seen_;      // how each was read; a deque keeps their addresses
     std::vector<Layer<Char>> layers_;
     PyObject* previous_range_ = nullptr;  // range of the previous letter that had one
     size_t previous_layer_ = 0;
@@ -566,10 +672,19 @@ public:
         }
         Py_UCS1* const start = PyUnicode_1BYTE_DATA(layer);
         Py_UCS1* out = start;
-        for (Py_ssize_t i = 0; i < length; ++i) {
-            const Py_UCS1 ch = lowered_[text[i]];
-            *out = ch;
-            out += ch != kDropped;
+        for (Py_ssize_t from = 0; from < length; from += kSignalInterval) {
+            // Nothing here borrows from a Python object, so a signal handler
+            // run at a checkpoint cannot invalidate the walk.
+            if (from != 0 && PyErr_CheckSignals() < 0) {
+                Py_DECREF(layer);
+                return nullptr;
+            }
+            const Py_ssize_t to = block_end(from, length);
+            for (Py_ssize_t i = from; i < to; ++i) {
+                const Py_UCS1 ch = lowered_[text[i]];
+                *out = ch;
+                out += ch != kDropped;
+            }
         }
         const Py_ssize_t letters = out - start;
         if (letters == 0) {
@@ -603,13 +718,15 @@ private:
     Py_UCS1 lowered_[256];                     // by byte; the upper half stays kDropped
 };
 
+// The splitter lives on the heap: its tables are large, and a judge that calls
+// back into this module nests one walk per level on the C stack.
 template <class Char>
 PyObject* split_text(const void* data, Py_ssize_t length, PyObject* ascii) {
-    Splitter<Char> splitter(ascii);
-    if (splitter.walk(static_cast<const Char*>(data), length) < 0) {
+    auto splitter = std::make_unique<Splitter<Char>>(ascii);
+    if (splitter->walk(static_cast<const Char*>(data), length) < 0) {
         return nullptr;
     }
-    return splitter.result();
+    return splitter->result();
 }
 
 PyObject* split(PyObject* decoded_sequence) noexcept {
@@ -621,6 +738,8 @@ PyObject* split(PyObject* decoded_sequence) noexcept {
         raise_arg_type("decoded_sequence", "str", decoded_sequence);
         return nullptr;
     }
+    // The walk reads the text's storage across Python callbacks: hold it.
+    Ref text = Ref::borrow(decoded_sequence);
     Ref ascii = Ref::steal(ascii_table());
     if (!ascii) {
         return nullptr;

@@ -19,6 +19,7 @@ inline constexpr int kLanguageCount = 41;
 inline constexpr int kPluginTypeCount = 11;  // MessDetectorPlugin and the ten detectors
 
 // Names looked up in the module namespace (interned once at start-up).
+// clang-format off: it does not settle on a layout for a list of macro calls.
 #define VX_TESSALY_NAMES(X)                                                                   \
     X(importlib) X(lru_cache) X(itemgetter) X(FREQUENCIES) X(KO_NAMES) X(LANGUAGE_SUPPORTED_COUNT) \
     X(TOO_SMALL_SEQUENCE) X(ZH_NAMES) X(_ASCII_CHAR_INFO) X(_char_info)                          \
@@ -26,6 +27,7 @@ inline constexpr int kPluginTypeCount = 11;  // MessDetectorPlugin and the ten d
     X(encoding_unicode_range) X(import_module) X(IncrementalDecoder) X(errors) X(ignore)         \
     X(decode) X(items) X(get) X(split) X(remove) X(replace) X(startswith) X(update) X(key)       \
     X(reverse) X(maxsize) X(lower)
+// clang-format on
 
 struct Names {
 #define VX_DECLARE_NAME(id) PyObject* n_##id = nullptr;
@@ -56,6 +58,14 @@ struct State {
 };
 
 extern State g;
+
+// Python code can run inside any call that reaches the interpreter: a host
+// function or a rebindable global, a comparison or hash of a caller's
+// object, sum() or max(), a record murkel builds, a signal checkpoint. Across
+// such a call nothing read from a Python object is borrowed: what is used
+// afterwards is held (Ref::borrow) or read again, since the code may rewrite
+// a record in place, clear a container it found through the collector, or
+// call this module again.
 
 // A module global by name (namespace, then builtins): new reference or NameError.
 inline PyObject* get_global(PyObject* name) noexcept { return lookup_global(g.dict, g.builtins, name); }

@@ -61,8 +61,16 @@ int fill_language(Py_ssize_t index, PyObject* language, PyObject* characters) no
         PyErr_Format(PyExc_RuntimeError, "Language profile %R changed size during iteration", language);
         return -1;
     }
+    // Building a record runs the host's code, which can reach the snapshot
+    // through the collector and empty it: each character is held, and the
+    // snapshot's length is checked at every step.
     for (Py_ssize_t k = 0; k < size; ++k) {
-        PyObject* character = PyList_GET_ITEM(snapshot.get(), k);  // kept alive by the snapshot
+        if (PyList_GET_SIZE(snapshot.get()) != size) {
+            PyErr_Format(PyExc_RuntimeError, "Language profile %R changed size during iteration", language);
+            return -1;
+        }
+        Ref held = Ref::borrow(PyList_GET_ITEM(snapshot.get(), k));
+        PyObject* character = held.get();
         Py_UCS4 cp = 0;
         if (!to_ucs4(character, &cp)) {
             return -1;
