@@ -13,7 +13,7 @@ from collections import Counter
 from collections.abc import Iterable
 from functools import cache
 
-from vexlora._language_words import WORDS
+from vexlora._language_words import LETTERS, WORDS
 from vexlora.constant import COMMON_CJK_CHARACTERS, FREQUENCIES
 
 __all__ = ["alphabet", "served_languages", "codec_fit", "context_faults", "rank_languages"]
@@ -60,8 +60,13 @@ def script_of(character: str) -> str:
 
 @cache
 def alphabet(language: str) -> frozenset[str]:
-    """The letters of a language's profile, in both cases."""
-    letters = FREQUENCIES[language]
+    """The letters a language is written with, in both cases.
+
+    The profile lists only the most frequent letters; the rarer ones of the
+    language (French "œ" and "î", Slovak "ĺ") come from ``LETTERS``, so a
+    text using them is not taken for another language or code page.
+    """
+    letters = FREQUENCIES[language] + LETTERS.get(language, "")
     return frozenset(letters) | frozenset(letters.upper()) | frozenset(ch.upper() for ch in letters)
 
 
