@@ -114,7 +114,6 @@ def test_standard_input(args):
     assert lines(result.stdout) == [expected_line("-", TEXT)]
 
 
-@pytest.mark.xfail(reason="waiting for the detector: this cp1252 paragraph is still named windows-1250")
 def test_end_to_end_line():
     # The one place where these tests judge the detector's answer rather than the plumbing.
     result = run_cli("-", input=TEXT)
