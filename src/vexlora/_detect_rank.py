@@ -80,6 +80,8 @@ CONFIDENT_LEAD = 0.05
 FEATURE_LIMIT = 10
 # The text-level signals are judged on the start of a long sample.
 FEATURE_TEXT_LIMIT = 1200
+# The mess of a long sample is judged on a window of this many characters.
+MESS_TEXT_LIMIT = 2400
 
 
 @dataclass(slots=True)
@@ -398,8 +400,11 @@ def _merge(readings: list[Reading]) -> list[Reading]:
 
 
 def _finish(readings: list[Reading], top: int) -> list[Reading]:
+    # A long text's mess is judged on a window of it (where its non-ASCII
+    # characters start): the readings differ only there, and the cost stays
+    # flat for long samples.
     for reading in readings:
-        reading.mess = _mess(reading.text)
+        reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
     least = min(reading.mess for reading in readings)
     contenders = []
     for reading in readings:
@@ -408,7 +413,7 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
             continue
         head = _feature_text(reading.text)
-        if head is not reading.text or reading.fit_codecs != len(reading.codecs):
+        if reading.fit_codecs != len(reading.codecs):
             counts = non_ascii_counts(head)
             reading.fit, reading.high_fit = codec_fit(counts.items(), [codec.encoding for codec in reading.codecs],
                                                       ascii_letter_count(head))
@@ -444,17 +449,17 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
 _FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
 
 
-def _feature_text(text: str) -> str:
+def _feature_text(text: str, limit: int = FEATURE_TEXT_LIMIT) -> str:
     """The part of a long text the text-level signals judge: from just before its first non-ASCII character.
 
     Readings differ only where non-ASCII characters are, so a window that
     starts in a long ASCII stretch would see no difference.
     """
-    if len(text) <= FEATURE_TEXT_LIMIT:
+    if len(text) <= limit:
         return text
     match = _FIRST_NON_ASCII.search(text)
-    start = max(0, min(match.start() - 100, len(text) - FEATURE_TEXT_LIMIT)) if match else 0
-    return text[start:start + FEATURE_TEXT_LIMIT]
+    start = max(0, min(match.start() - 100, len(text) - limit)) if match else 0
+    return text[start:start + limit]
 
 
 def _features(reading: Reading, head: str, non_ascii: int) -> None:
