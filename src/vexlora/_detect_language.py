@@ -320,8 +320,7 @@ def word_shares(words: list[str]) -> dict[str, float]:
     """For each language with a word list, the share of ``words`` that are among its frequent short words."""
     if not words:
         return {}
-    by_mask = Counter(map(_WORD_MASKS.get, words))
-    del by_mask[None]
+    by_mask = Counter(filter(None, map(_WORD_MASKS.get, words)))
     return {_LANGUAGES[index]: hits / len(words) for index, hits in enumerate(_per_language(by_mask)) if hits}
 
 

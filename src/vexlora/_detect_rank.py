@@ -74,10 +74,14 @@ BINARY_MESS = 0.3
 CONTENDER_WINDOW = 0.15
 # How many single-byte readings (ranked by letter fit alone) are decoded and scored.
 FULL_SCORE_LIMIT = 15
+# A lead of the winner's score over the runner-up's that gives full confidence.
+CONFIDENT_LEAD = 0.05
 # How many readings get the costlier signals (context, coherence, words).
 FEATURE_LIMIT = 10
 # The text-level signals are judged on the start of a long sample.
 FEATURE_TEXT_LIMIT = 1200
+# The mess of a long sample is judged on a window of this many characters.
+MESS_TEXT_LIMIT = 2400
 
 
 @dataclass(slots=True)
@@ -396,8 +400,11 @@ def _merge(readings: list[Reading]) -> list[Reading]:
 
 
 def _finish(readings: list[Reading], top: int) -> list[Reading]:
+    # A long text's mess is judged on a window of it (where its non-ASCII
+    # characters start): the readings differ only there, and the cost stays
+    # flat for long samples.
     for reading in readings:
-        reading.mess = _mess(reading.text)
+        reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
     least = min(reading.mess for reading in readings)
     contenders = []
     for reading in readings:
@@ -406,7 +413,7 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
             continue
         head = _feature_text(reading.text)
-        if head is not reading.text or reading.fit_codecs != len(reading.codecs):
+        if reading.fit_codecs != len(reading.codecs):
             counts = non_ascii_counts(head)
             reading.fit, reading.high_fit = codec_fit(counts.items(), [codec.encoding for codec in reading.codecs],
                                                       ascii_letter_count(head))
@@ -418,13 +425,23 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
     # than that cannot win and keeps its cheap score (plus one: it ranks after).
     contenders.sort(key=lambda item: item[0].score)
     best = math.inf
+    featured = []
     for position, (reading, head, non_ascii) in enumerate(contenders):
         if position < FEATURE_LIMIT and reading.score - PRIOR_WEIGHT <= best:
             _features(reading, head, non_ascii)
-            reading.score = _score(reading)
-            best = min(best, reading.score)
+            # Without the coherence yet: its term adds 0..COHERENCE_WEIGHT.
+            reading.score = _score(reading, 1.0)
+            best = min(best, reading.score + COHERENCE_WEIGHT)
+            featured.append((reading, head))
         else:
             reading.score += 1.0
+    # Coherence (a native call, the costliest signal) only where it can
+    # change the winner or its confidence (which a lead of CONFIDENT_LEAD
+    # saturates); elsewhere its term is taken at its worst.
+    for reading, head in featured:
+        if reading.score <= best + CONFIDENT_LEAD:
+            _coherence(reading, head)
+        reading.score = _score(reading)
     readings.sort(key=lambda reading: reading.score)
     return readings[:max(top, 2)]
 
@@ -432,39 +449,43 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
 _FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
 
 
-def _feature_text(text: str) -> str:
+def _feature_text(text: str, limit: int = FEATURE_TEXT_LIMIT) -> str:
     """The part of a long text the text-level signals judge: from just before its first non-ASCII character.
 
     Readings differ only where non-ASCII characters are, so a window that
     starts in a long ASCII stretch would see no difference.
     """
-    if len(text) <= FEATURE_TEXT_LIMIT:
+    if len(text) <= limit:
         return text
     match = _FIRST_NON_ASCII.search(text)
-    start = max(0, min(match.start() - 100, len(text) - FEATURE_TEXT_LIMIT)) if match else 0
-    return text[start:start + FEATURE_TEXT_LIMIT]
+    start = max(0, min(match.start() - 100, len(text) - limit)) if match else 0
+    return text[start:start + limit]
 
 
 def _features(reading: Reading, head: str, non_ascii: int) -> None:
-    from vexlora.tessaly import coherence_ratio
-
     reading.faults = context_faults(head, non_ascii)
     words = words_of(head)
-    whole = head is reading.text and len(head) <= LANGUAGE_TEXT_LIMIT
-    if reading.mess < 0.3 or whole:
-        ranked = coherence_ratio(head, 0.1, None)
-        if reading.mess < 0.3:
-            reading.coherence = ranked[0][1] if ranked else 0.0
-        if whole:
-            reading.language_input = ranked, words
+    if head is reading.text and len(head) <= LANGUAGE_TEXT_LIMIT:
+        reading.language_input = [], words
     reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs])
 
 
-def _score(reading: Reading) -> float:
+def _coherence(reading: Reading, head: str) -> None:
+    from vexlora.tessaly import coherence_ratio
+
+    if reading.mess < 0.3 or reading.language_input is not None:
+        ranked = coherence_ratio(head, 0.1, None)
+        if reading.mess < 0.3:
+            reading.coherence = ranked[0][1] if ranked else 0.0
+        if reading.language_input is not None:
+            reading.language_input = ranked, reading.language_input[1]
+
+
+def _score(reading: Reading, coherence: float | None = None) -> float:
     return (reading.mess
             + FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
             + sum(weight * rate for weight, rate in zip(FAULT_WEIGHTS, reading.faults))
-            + COHERENCE_WEIGHT * (1.0 - reading.coherence)
+            + COHERENCE_WEIGHT * (1.0 - (reading.coherence if coherence is None else coherence))
             + WORD_WEIGHT * (WORD_SHARE_CAP - min(WORD_SHARE_CAP, reading.words))
             - PRIOR_WEIGHT * reading.codec.prior)
 
@@ -483,4 +504,5 @@ def _table(encoding: str) -> str:
 
 
 def languages_of(reading: Reading) -> tuple[tuple[str, float], ...]:
-    return rank_languages(reading.text, known=reading.language_input)
+    known = reading.language_input
+    return rank_languages(reading.text, known=known if known is not None and known[0] else None)
