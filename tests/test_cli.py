@@ -37,12 +37,6 @@ def expected_line(name: str, payload: bytes) -> str:
     return cli._render_line(cli.Outcome(name, vexlora.detect(payload)))
 
 
-# Until the detector recognises binary payloads, the tests that need one say so.
-needs_binary_kind = pytest.mark.xfail(
-    vexlora.detect(BINARY).kind != "binary", reason="the detector does not report this payload as binary yet"
-)
-
-
 def run_cli(*args, input=None, stdin=None, stdout=subprocess.PIPE, env=None, timeout=60):
     """The tool in a fresh interpreter; output as bytes so that any encoding fault shows."""
     if input is None and stdin is None:
@@ -114,7 +108,6 @@ def test_standard_input(args):
     assert lines(result.stdout) == [expected_line("-", TEXT)]
 
 
-@pytest.mark.xfail(reason="waiting for the detector: this cp1252 paragraph is still named windows-1250")
 def test_end_to_end_line():
     # The one place where these tests judge the detector's answer rather than the plumbing.
     result = run_cli("-", input=TEXT)
@@ -140,7 +133,7 @@ def test_terminal_stdin_without_file_is_a_usage_error():
     [
         (["text"], 0),
         (["empty"], 1),
-        pytest.param(["binary"], 1, marks=needs_binary_kind),
+        (["binary"], 1),
         (["text", "empty"], 1),
         (["missing", "text"], 2),
         (["empty", "missing", "text"], 2),  # an unreadable file outranks a non-text payload
@@ -175,10 +168,7 @@ def test_endless_device_ends_quickly_as_binary():
     started = time.monotonic()
     result = run_cli("/dev/zero", timeout=60)
     assert time.monotonic() - started < 20
-    assert result.stderr == b"" and result.returncode in (0, 1)
-    if vexlora.detect(BINARY).kind != "binary":
-        pytest.xfail("the detector does not report binary payloads yet")
-    assert (result.returncode, lines(result.stdout)) == (1, ["/dev/zero: binary"])
+    assert (result.returncode, lines(result.stdout), result.stderr) == (1, ["/dev/zero: binary"], b"")
 
 
 def test_undecodable_payload(monkeypatch, capsys):

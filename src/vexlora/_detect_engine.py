@@ -23,7 +23,7 @@ from collections.abc import Callable, Iterator
 from typing import BinaryIO
 
 from vexlora._detect_codecs import BY_NAME, Codec
-from vexlora._detect_rank import Reading, languages_of, rank
+from vexlora._detect_rank import CONFIDENT_LEAD, Reading, languages_of, rank
 from vexlora.detector import Detection, Guess, Progress
 
 WHOLE_LIMIT = 24 * 1024
@@ -56,7 +56,7 @@ def _confidence(reading: Reading, runner_up: Reading | None) -> float:
     if runner_up is None:
         return base
     lead = runner_up.score - reading.score
-    return base * min(1.0, 0.5 + 10.0 * lead)
+    return base * min(1.0, 0.5 + 0.5 * lead / CONFIDENT_LEAD)
 
 
 def _guesses(readings: list[Reading], top: int) -> tuple[Guess, ...]:

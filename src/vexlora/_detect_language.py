@@ -13,7 +13,7 @@ from collections import Counter
 from collections.abc import Iterable
 from functools import cache
 
-from vexlora._language_words import WORDS
+from vexlora._language_words import LETTERS, WORDS
 from vexlora.constant import COMMON_CJK_CHARACTERS, FREQUENCIES
 
 __all__ = ["alphabet", "served_languages", "codec_fit", "context_faults", "rank_languages"]
@@ -60,8 +60,13 @@ def script_of(character: str) -> str:
 
 @cache
 def alphabet(language: str) -> frozenset[str]:
-    """The letters of a language's profile, in both cases."""
-    letters = FREQUENCIES[language]
+    """The letters a language is written with, in both cases.
+
+    The profile lists only the most frequent letters; the rarer ones of the
+    language (French "œ" and "î", Slovak "ĺ") come from ``LETTERS``, so a
+    text using them is not taken for another language or code page.
+    """
+    letters = FREQUENCIES[language] + LETTERS.get(language, "")
     return frozenset(letters) | frozenset(letters.upper()) | frozenset(ch.upper() for ch in letters)
 
 
@@ -315,14 +320,18 @@ def word_shares(words: list[str]) -> dict[str, float]:
     """For each language with a word list, the share of ``words`` that are among its frequent short words."""
     if not words:
         return {}
-    by_mask = Counter(_WORD_MASKS.get(word, 0) for word in words)
-    del by_mask[0]
+    by_mask = Counter(filter(None, map(_WORD_MASKS.get, words)))
     return {_LANGUAGES[index]: hits / len(words) for index, hits in enumerate(_per_language(by_mask)) if hits}
 
 
-def served_word_share(text: str, encodings: list[str]) -> float:
-    """The best share of frequent short words, over the languages the codecs serve."""
-    shares = word_shares(_WORD.findall(text.lower()))
+def words_of(text: str) -> list[str]:
+    """The words of a text, in small letters."""
+    return _WORD.findall(text.lower())
+
+
+def served_word_share(words: list[str], encodings: list[str]) -> float:
+    """The best share of frequent short words (``words`` from ``words_of``), over the languages the codecs serve."""
+    shares = word_shares(words)
     if not shares:
         return 0.0
     served = served_mask(tuple(encodings))
@@ -353,13 +362,21 @@ _TYPICAL_WORD_SHARE = 0.4
 LANGUAGE_TEXT_LIMIT = 2000
 
 
-def rank_languages(text: str, limit: int = 3) -> tuple[tuple[str, float], ...]:
-    """The languages of a decoded text, best first, with a 0..1 score."""
-    from vexlora.tessaly import coherence_ratio
+def rank_languages(text: str, limit: int = 3, *, known: tuple[list[tuple[str, float]], list[str]] | None = None
+                   ) -> tuple[tuple[str, float], ...]:
+    """The languages of a decoded text, best first, with a 0..1 score.
 
-    text = text[:LANGUAGE_TEXT_LIMIT]
-    coherence = dict(coherence_ratio(text, 0.1, None))
-    words = _WORD.findall(text.lower())
+    ``known``: the ``coherence_ratio(text, 0.1, None)`` result and
+    ``words_of(text)`` when the caller has them already (for a text of at
+    most ``LANGUAGE_TEXT_LIMIT`` characters).
+    """
+    if known is None:
+        from vexlora.tessaly import coherence_ratio
+
+        text = text[:LANGUAGE_TEXT_LIMIT]
+        known = coherence_ratio(text, 0.1, None), words_of(text)
+    coherence = dict(known[0])
+    words = known[1]
     letters = Counter("".join(words))
     if not letters:
         return ()

@@ -9,6 +9,7 @@ by coherence and, last, by how common the code page is.
 
 from __future__ import annotations
 
+import bisect
 import math
 import re
 from collections import Counter
@@ -17,15 +18,18 @@ from dataclasses import dataclass
 
 from vexlora._detect_codecs import BY_NAME, MULTI_BYTE, SINGLE_BYTE, Codec
 from vexlora._detect_language import (
+    _LATIN_MASK,
     ascii_letter_count,
     best_fits,
     byte_masks,
     codec_fit,
     context_faults,
     non_ascii_counts,
+    LANGUAGE_TEXT_LIMIT,
     rank_languages,
     served_mask,
     served_word_share,
+    words_of,
 )
 
 __all__ = ["Reading", "rank", "BOMS", "binary_bytes"]
@@ -70,10 +74,14 @@ BINARY_MESS = 0.3
 CONTENDER_WINDOW = 0.15
 # How many single-byte readings (ranked by letter fit alone) are decoded and scored.
 FULL_SCORE_LIMIT = 15
+# A lead of the winner's score over the runner-up's that gives full confidence.
+CONFIDENT_LEAD = 0.05
 # How many readings get the costlier signals (context, coherence, words).
 FEATURE_LIMIT = 10
 # The text-level signals are judged on the start of a long sample.
 FEATURE_TEXT_LIMIT = 1200
+# The mess of a long sample is judged on a window of this many characters.
+MESS_TEXT_LIMIT = 2400
 
 
 @dataclass(slots=True)
@@ -90,6 +98,12 @@ class Reading:
     words: float = 0.0
     score: float = math.inf
     bom: bool = False
+    # The fit figures computed from the byte histogram, valid while the
+    # reading has this many codecs (0: none).
+    fit_codecs: int = 0
+    # Coherence and words of the whole text, when the signals saw all of it:
+    # the language ranking reuses them.
+    language_input: tuple[list[tuple[str, float]], list[str]] | None = None
     _named_by: tuple[int, Codec] | None = None
 
     @property
@@ -232,8 +246,8 @@ def _seven_bit(sample: bytes, top: int, allow: Callable[[Codec], bool]) -> tuple
 
 
 def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
-    counts = Counter(high)
-    present = bytes(sorted(counts))
+    histogram = list(Counter(high).items())
+    present = bytes(sorted(byte for byte, _ in histogram))
     ascii_letters = ascii_letter_count(sample.decode("latin_1"))
     groups: dict[str, Reading] = {}
     for codec in SINGLE_BYTE:
@@ -247,41 +261,114 @@ def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], b
             groups[key] = Reading([codec])
         else:
             reading.codecs.append(codec)
-    # The letter fit needs only the byte histogram: it picks the readings
-    # worth decoding. A cheap upper bound (a byte fits when it fits any
-    # served language) orders the groups; the exact fit (one language for
-    # all bytes) is computed until no bound can reach the best kept.
-    histogram = [(byte, count) for byte, count in counts.items() if byte >= 0x80]
+    # The letter fit needs only the bytes: it picks the readings worth
+    # decoding. A cheap upper bound (a byte fits when it fits any served
+    # language, counted by two translate calls) orders the groups; the exact
+    # fit (one language for all bytes) is computed until no bound can reach
+    # the best kept.
     bounded = []
     for reading in groups.values():
-        masks = byte_masks(_table(reading.codecs[0].encoding))
-        served = served_mask(tuple(codec.encoding for codec in reading.codecs))
-        by_mask: Counter[int] = Counter()
-        high_count = fitting = 0
-        for byte, count in histogram:
-            mask = masks[byte]
-            if mask >= 0:
-                by_mask[mask] += count
-                high_count += count
-                if mask & served:
-                    fitting += count
+        encodings = tuple(codec.encoding for codec in reading.codecs)
+        served = served_mask(encodings)
+        neutral, unfit = _fit_deletions(encodings[0], served)
+        high_count = len(high.translate(None, neutral))
+        fitting = len(high.translate(None, unfit))
         total = high_count + ascii_letters
         bound = (FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0)
                  + HIGH_FIT_WEIGHT * (fitting / high_count if high_count else 1.0))
-        bounded.append((bound, reading, by_mask, high_count, served))
-    bounded.sort(key=lambda item: (-item[0], -item[1].codec.prior))
-    exact: list[tuple[float, Reading]] = []
-    for bound, reading, by_mask, high_count, served in bounded:
-        if len(exact) >= FULL_SCORE_LIMIT and bound < exact[FULL_SCORE_LIMIT - 1][0]:
+        bounded.append((-bound, -reading.codec.prior, len(bounded), reading, high_count, fitting, served))
+    bounded.sort()
+    exact: list[tuple[float, float, int, Reading]] = []
+    for negative_bound, negative_prior, order, reading, high_count, fitting, served in bounded:
+        if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
-        reading.fit, reading.high_fit = best_fits(by_mask, high_count, ascii_letters, served)
-        exact.append((FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit, reading))
-        exact.sort(key=lambda item: (-item[0], -item[1].codec.prior))
-    readings = [reading for _, reading in exact]
-    kept = readings[:FULL_SCORE_LIMIT]
+        reading.fit, reading.high_fit = _exact_fit(reading.codecs[0].encoding, histogram, high_count, ascii_letters,
+                                                   served)
+        bisect.insort(exact, (-(FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit), negative_prior,
+                              order, reading))
+    kept = [item[3] for item in exact[:FULL_SCORE_LIMIT]]
     for reading in kept:
-        reading.text = sample.decode(reading.codecs[0].encoding)
+        encoding = reading.codecs[0].encoding
+        reading.text = sample.decode(encoding)
+        if encoding not in _ASCII_CHANGERS:
+            # The bytes gave every character of the text: the fit is exact.
+            reading.fit_codecs = len(reading.codecs)
     return kept
+
+
+_DELETIONS: dict[tuple[str, int], tuple[bytes, bytes]] = {}
+
+
+def _fit_deletions(encoding: str, served: int) -> tuple[bytes, bytes]:
+    """For a code page and the languages served: the high bytes that read as neutral characters, and
+    those that read as neutral characters or as no letter of a served language."""
+    found = _DELETIONS.get((encoding, served))
+    if found is None:
+        masks = byte_masks(_table(encoding))
+        neutral = bytes(byte for byte in range(0x80, 0x100) if masks[byte] < 0)
+        unfit = bytes(byte for byte in range(0x80, 0x100) if masks[byte] < 0 or not masks[byte] & served)
+        found = _DELETIONS[(encoding, served)] = (neutral, unfit)
+    return found
+
+
+# Per-language letter counts are summed in one big integer: field i (of
+# _FIELD bits) counts the bytes fitting the i-th language.
+_FIELD = 32
+_FIELD_MASK = (1 << _FIELD) - 1
+_PACKED_OF_MASK: dict[int, int] = {}
+_PACKED: dict[str, tuple[int, ...]] = {}
+_SERVED_FIELDS: dict[int, tuple[tuple[int, ...], tuple[int, ...]]] = {}
+
+
+def _packed(encoding: str) -> tuple[int, ...]:
+    """For each byte of a single-byte code page: one unit in the field of every language its character fits."""
+    found = _PACKED.get(encoding)
+    if found is None:
+        packed = []
+        for mask in byte_masks(_table(encoding)):
+            value = _PACKED_OF_MASK.get(mask)
+            if value is None:
+                value = 0
+                bits, index = max(mask, 0), 0
+                while bits:
+                    if bits & 1:
+                        value |= 1 << (_FIELD * index)
+                    bits >>= 1
+                    index += 1
+                _PACKED_OF_MASK[mask] = value
+            packed.append(value)
+        found = _PACKED[encoding] = tuple(packed)
+    return found
+
+
+def _served_fields(served: int) -> tuple[tuple[int, ...], tuple[int, ...]]:
+    """The field shifts of the served languages: (Latin-script ones, the others)."""
+    found = _SERVED_FIELDS.get(served)
+    if found is None:
+        latin, other = [], []
+        for index in range(served.bit_length()):
+            if served >> index & 1:
+                (latin if _LATIN_MASK >> index & 1 else other).append(_FIELD * index)
+        found = _SERVED_FIELDS[served] = (tuple(latin), tuple(other))
+    return found
+
+
+def _exact_fit(encoding: str, histogram: list[tuple[int, int]], high_count: int, ascii_letters: int,
+               served: int) -> tuple[float, float]:
+    """``best_fits`` for a single-byte reading, from the counts of its high bytes."""
+    packed = _packed(encoding)
+    fields = 0
+    for byte, count in histogram:
+        fields += packed[byte] * count
+    latin, other = _served_fields(served)
+    best_latin = max([fields >> shift & _FIELD_MASK for shift in latin], default=-1)
+    best_other = max([fields >> shift & _FIELD_MASK for shift in other], default=-1)
+    best_high = max(best_latin, best_other, 0)
+    best_all = max(best_latin + ascii_letters if latin else 0, best_other)
+    total = high_count + ascii_letters
+    if not total:
+        return 1.0, 1.0
+    return best_all / total, (best_high / high_count if high_count else 1.0)
 
 
 def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
@@ -313,8 +400,11 @@ def _merge(readings: list[Reading]) -> list[Reading]:
 
 
 def _finish(readings: list[Reading], top: int) -> list[Reading]:
+    # A long text's mess is judged on a window of it (where its non-ASCII
+    # characters start): the readings differ only there, and the cost stays
+    # flat for long samples.
     for reading in readings:
-        reading.mess = _mess(reading.text)
+        reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
     least = min(reading.mess for reading in readings)
     contenders = []
     for reading in readings:
@@ -323,24 +413,35 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
             continue
         head = _feature_text(reading.text)
-        counts = non_ascii_counts(head)
-        reading.fit, reading.high_fit = codec_fit(counts.items(), [codec.encoding for codec in reading.codecs],
-                                                  ascii_letter_count(head))
+        if reading.fit_codecs != len(reading.codecs):
+            counts = non_ascii_counts(head)
+            reading.fit, reading.high_fit = codec_fit(counts.items(), [codec.encoding for codec in reading.codecs],
+                                                      ascii_letter_count(head))
         reading.score = reading.mess + FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
-        contenders.append((reading, head, sum(counts.values())))
+        contenders.append((reading, head, len(head) - len(head.encode("ascii", "ignore"))))
     # The costlier signals only for the readings that the cheap ones leave in
     # the race. They never lower a score by more than the prior's weight, so
     # a reading whose cheap score already exceeds the best full score by more
     # than that cannot win and keeps its cheap score (plus one: it ranks after).
     contenders.sort(key=lambda item: item[0].score)
     best = math.inf
+    featured = []
     for position, (reading, head, non_ascii) in enumerate(contenders):
         if position < FEATURE_LIMIT and reading.score - PRIOR_WEIGHT <= best:
             _features(reading, head, non_ascii)
-            reading.score = _score(reading)
-            best = min(best, reading.score)
+            # Without the coherence yet: its term adds 0..COHERENCE_WEIGHT.
+            reading.score = _score(reading, 1.0)
+            best = min(best, reading.score + COHERENCE_WEIGHT)
+            featured.append((reading, head))
         else:
             reading.score += 1.0
+    # Coherence (a native call, the costliest signal) only where it can
+    # change the winner or its confidence (which a lead of CONFIDENT_LEAD
+    # saturates); elsewhere its term is taken at its worst.
+    for reading, head in featured:
+        if reading.score <= best + CONFIDENT_LEAD:
+            _coherence(reading, head)
+        reading.score = _score(reading)
     readings.sort(key=lambda reading: reading.score)
     return readings[:max(top, 2)]
 
@@ -348,34 +449,43 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
 _FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
 
 
-def _feature_text(text: str) -> str:
+def _feature_text(text: str, limit: int = FEATURE_TEXT_LIMIT) -> str:
     """The part of a long text the text-level signals judge: from just before its first non-ASCII character.
 
     Readings differ only where non-ASCII characters are, so a window that
     starts in a long ASCII stretch would see no difference.
     """
-    if len(text) <= FEATURE_TEXT_LIMIT:
+    if len(text) <= limit:
         return text
     match = _FIRST_NON_ASCII.search(text)
-    start = max(0, min(match.start() - 100, len(text) - FEATURE_TEXT_LIMIT)) if match else 0
-    return text[start:start + FEATURE_TEXT_LIMIT]
+    start = max(0, min(match.start() - 100, len(text) - limit)) if match else 0
+    return text[start:start + limit]
 
 
 def _features(reading: Reading, head: str, non_ascii: int) -> None:
+    reading.faults = context_faults(head, non_ascii)
+    words = words_of(head)
+    if head is reading.text and len(head) <= LANGUAGE_TEXT_LIMIT:
+        reading.language_input = [], words
+    reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs])
+
+
+def _coherence(reading: Reading, head: str) -> None:
     from vexlora.tessaly import coherence_ratio
 
-    reading.faults = context_faults(head, non_ascii)
-    if reading.mess < 0.3:
+    if reading.mess < 0.3 or reading.language_input is not None:
         ranked = coherence_ratio(head, 0.1, None)
-        reading.coherence = ranked[0][1] if ranked else 0.0
-    reading.words = served_word_share(head, [codec.encoding for codec in reading.codecs])
+        if reading.mess < 0.3:
+            reading.coherence = ranked[0][1] if ranked else 0.0
+        if reading.language_input is not None:
+            reading.language_input = ranked, reading.language_input[1]
 
 
-def _score(reading: Reading) -> float:
+def _score(reading: Reading, coherence: float | None = None) -> float:
     return (reading.mess
             + FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
             + sum(weight * rate for weight, rate in zip(FAULT_WEIGHTS, reading.faults))
-            + COHERENCE_WEIGHT * (1.0 - reading.coherence)
+            + COHERENCE_WEIGHT * (1.0 - (reading.coherence if coherence is None else coherence))
             + WORD_WEIGHT * (WORD_SHARE_CAP - min(WORD_SHARE_CAP, reading.words))
             - PRIOR_WEIGHT * reading.codec.prior)
 
@@ -394,4 +504,5 @@ def _table(encoding: str) -> str:
 
 
 def languages_of(reading: Reading) -> tuple[tuple[str, float], ...]:
-    return rank_languages(reading.text)
+    known = reading.language_input
+    return rank_languages(reading.text, known=known if known is not None and known[0] else None)

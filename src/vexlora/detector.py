@@ -49,7 +49,12 @@ def _check_top(top: int) -> None:
 
 
 def detect(data: bytes | bytearray | memoryview, *, top: int = 5) -> Detection:
-    """Rank the encodings (and their languages) that fit ``data``."""
+    """Rank the encodings (and their languages) that fit ``data``.
+
+    At most ``top`` guesses, best first; ``data.decode(guess.encoding)``
+    gives the text of each. Large payloads are judged on spread samples and
+    checked over the whole payload without copying it.
+    """
     if not isinstance(data, (bytes, bytearray, memoryview)):
         raise TypeError(f"detect() needs bytes, bytearray or memoryview, not {type(data).__name__}")
     _check_top(top)
@@ -60,7 +65,14 @@ def detect(data: bytes | bytearray | memoryview, *, top: int = 5) -> Detection:
 
 def detect_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes], *, top: int = 5,
                 progress: Progress | None = None) -> Detection:
-    """Like ``detect`` for the content of the file at ``path``, read with bounded memory."""
+    """Like ``detect`` for the content of the file at ``path``, read with bounded memory.
+
+    A large file is judged on slices spread over it, then checked in one
+    sequential pass; it is never read whole into memory. Devices and FIFOs
+    are read as streams (see ``detect_stream``). ``OSError`` comes as the
+    system raises it (missing file, no permission, a directory).
+    ``progress(bytes_done, bytes_total)`` is called from time to time.
+    """
     if not isinstance(path, (str, bytes, os.PathLike)):
         raise TypeError(f"detect_file() needs a path (str, bytes or os.PathLike), not {type(path).__name__}")
     _check_top(top)
@@ -70,7 +82,13 @@ def detect_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes], *, to
 
 
 def detect_stream(stream: BinaryIO, *, top: int = 5, progress: Progress | None = None) -> Detection:
-    """Like ``detect`` for what a binary stream yields, read with bounded memory."""
+    """Like ``detect`` for what a binary stream yields, read with bounded memory.
+
+    The stream is read to its end or to 1 GiB, whichever comes first
+    (``Detection.size`` is the number of bytes read); one that starts with
+    binary data is not read further. ``progress(bytes_done, None)`` is
+    called from time to time.
+    """
     if not callable(getattr(stream, "read", None)):
         raise TypeError(f"detect_stream() needs a binary stream, not {type(stream).__name__}")
     _check_top(top)
