@@ -14,9 +14,10 @@ from __future__ import annotations
 
 from functools import partial
 
+from floor import judge_taken_out  # benchmarks/floor.py
+
 from vexlora.tessaly import alpha_unicode_split, coherence_ratio
 
-from floor import judge_taken_out  # benchmarks/floor.py
 from timing import median_time  # benchmarks/timing.py
 
 TARGET_RATIO = 3.0
@@ -32,16 +33,18 @@ def run(texts: dict[str, str]) -> list[dict]:
             floor = median_time(partial(coherence_ratio, text))
         split = median_time(partial(alpha_unicode_split, text))
         result = coherence_ratio(text)
-        rows.append({
-            "text": name,
-            "chars": n,
-            "lower ns/char": f"{lower / n * 1e9:.2f}",
-            "coherence_ratio ns/char": f"{coherence / n * 1e9:.2f}",
-            "ratio to lower": f"{coherence / lower:.2f}",
-            "floor ratio": f"{floor / lower:.2f}",
-            "floor within target": "yes" if floor / lower <= TARGET_RATIO else "NO",
-            "split, ratio to lower": f"{split / lower:.2f}",
-            "after split, ratio to lower": f"{max(coherence - split, 0.0) / lower:.2f}",
-            "best": f"{result[0][0]} {result[0][1]}" if result else "-",
-        })
+        rows.append(
+            {
+                "text": name,
+                "chars": n,
+                "lower ns/char": f"{lower / n * 1e9:.2f}",
+                "coherence_ratio ns/char": f"{coherence / n * 1e9:.2f}",
+                "ratio to lower": f"{coherence / lower:.2f}",
+                "floor ratio": f"{floor / lower:.2f}",
+                "floor within target": "yes" if floor / lower <= TARGET_RATIO else "NO",
+                "split, ratio to lower": f"{split / lower:.2f}",
+                "after split, ratio to lower": f"{max(coherence - split, 0.0) / lower:.2f}",
+                "best": f"{result[0][0]} {result[0][1]}" if result else "-",
+            }
+        )
     return rows

@@ -15,9 +15,10 @@ from __future__ import annotations
 
 from functools import partial
 
+from floor import judge_taken_out  # benchmarks/floor.py
+
 from vexlora.murkel import mess_ratio
 
-from floor import judge_taken_out  # benchmarks/floor.py
 from timing import median_time  # benchmarks/timing.py
 
 TARGET_FLOOR_RATIO = 3.0
@@ -38,15 +39,17 @@ def run(texts: dict[str, str]) -> list[dict]:
         with judge_taken_out():
             floor = median_time(partial(mess_ratio, text, float("inf")))
         default = median_time(partial(mess_ratio, text))
-        rows.append({
-            "text": name,
-            "chars": n,
-            "isprintable ns/char": f"{printable / n * 1e9:.2f}",
-            "mess_ratio ns/char": f"{full / n * 1e9:.2f}",
-            "ratio to isprintable": f"{full / printable:.2f}",
-            "floor ratio": f"{floor / printable:.2f}",
-            "floor within target": "yes" if floor / printable <= TARGET_FLOOR_RATIO else "NO",
-            "default threshold ms": f"{default * 1e3:.3f}",
-            "result": mess_ratio(text),
-        })
+        rows.append(
+            {
+                "text": name,
+                "chars": n,
+                "isprintable ns/char": f"{printable / n * 1e9:.2f}",
+                "mess_ratio ns/char": f"{full / n * 1e9:.2f}",
+                "ratio to isprintable": f"{full / printable:.2f}",
+                "floor ratio": f"{floor / printable:.2f}",
+                "floor within target": "yes" if floor / printable <= TARGET_FLOOR_RATIO else "NO",
+                "default threshold ms": f"{default * 1e3:.3f}",
+                "result": mess_ratio(text),
+            }
+        )
     return rows

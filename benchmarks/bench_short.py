@@ -12,11 +12,12 @@ from __future__ import annotations
 
 from functools import partial
 
+from bench_mess_ratio import printable_copy  # benchmarks/bench_mess_ratio.py
+
 from vexlora.murkel import mess_ratio
 from vexlora.tessaly import coherence_ratio
 
 import texts as text_builder  # benchmarks/texts.py
-from bench_mess_ratio import printable_copy  # benchmarks/bench_mess_ratio.py
 from timing import per_call  # benchmarks/timing.py
 
 
@@ -31,20 +32,25 @@ def measure(short: dict[str, str]) -> dict[str, dict[str, float]]:
             "coherence_ratio": per_call(partial(coherence_ratio, text)),
         }
     empty = per_call(partial(mess_ratio, ""), calls=20000)
-    figures["empty"] = {"isprintable": per_call("".isprintable, calls=20000), "mess_ratio": empty,
-                        "lower": per_call("".lower, calls=20000),
-                        "coherence_ratio": per_call(partial(coherence_ratio, ""), calls=20000)}
+    figures["empty"] = {
+        "isprintable": per_call("".isprintable, calls=20000),
+        "mess_ratio": empty,
+        "lower": per_call("".lower, calls=20000),
+        "coherence_ratio": per_call(partial(coherence_ratio, ""), calls=20000),
+    }
     return figures
 
 
 def run(texts: dict[str, str]) -> list[dict]:
     rows = []
     for name, f in measure(text_builder.short()).items():
-        rows.append({
-            "text (200 chars)": name,
-            "mess_ratio us": f"{f['mess_ratio'] * 1e6:.2f}",
-            "x isprintable": f"{f['mess_ratio'] / f['isprintable']:.1f}",
-            "coherence_ratio us": f"{f['coherence_ratio'] * 1e6:.2f}",
-            "x lower": f"{f['coherence_ratio'] / f['lower']:.1f}",
-        })
+        rows.append(
+            {
+                "text (200 chars)": name,
+                "mess_ratio us": f"{f['mess_ratio'] * 1e6:.2f}",
+                "x isprintable": f"{f['mess_ratio'] / f['isprintable']:.1f}",
+                "coherence_ratio us": f"{f['coherence_ratio'] * 1e6:.2f}",
+                "x lower": f"{f['coherence_ratio'] / f['lower']:.1f}",
+            }
+        )
     return rows

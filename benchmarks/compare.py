@@ -39,8 +39,14 @@ def measure(site: str | None) -> dict:
         # Without site-packages: an editable install's import hook there
         # would otherwise find this build before the other one.
         flags = ["-S"]
-    out = subprocess.run([sys.executable, *flags, "-c", CHILD.format(here=str(HERE))], env=env, check=True,
-                         capture_output=True, text=True, cwd="/").stdout
+    out = subprocess.run(
+        [sys.executable, *flags, "-c", CHILD.format(here=str(HERE))],
+        env=env,
+        check=True,
+        capture_output=True,
+        text=True,
+        cwd="/",
+    ).stdout
     return json.loads(out)
 
 
@@ -53,13 +59,17 @@ def main() -> int:
     for _ in range(args.rounds):
         ours.append(measure(None))
         theirs.append(measure(args.against))
-    print(f"{'text (200 chars)':<18}" + "".join(f"{f + ' speed-up':>26}{f + ' us (ours/theirs)':>32}"
-                                                for f, _ in FUNCTIONS))
+    print(
+        f"{'text (200 chars)':<18}"
+        + "".join(f"{f + ' speed-up':>26}{f + ' us (ours/theirs)':>32}" for f, _ in FUNCTIONS)
+    )
     for name in ours[0]:
         line = f"{name:<18}"
         for function, baseline in FUNCTIONS:
-            speedups = [t[name][function] / t[name][baseline] / (o[name][function] / o[name][baseline])
-                        for o, t in zip(ours, theirs)]
+            speedups = [
+                t[name][function] / t[name][baseline] / (o[name][function] / o[name][baseline])
+                for o, t in zip(ours, theirs)
+            ]
             us_ours = statistics.median(o[name][function] for o in ours) * 1e6
             us_theirs = statistics.median(t[name][function] for t in theirs) * 1e6
             line += f"{statistics.median(speedups):>26.2f}{f'{us_ours:.2f} / {us_theirs:.2f}':>32}"

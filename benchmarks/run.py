@@ -45,7 +45,7 @@ def main(argv: list[str]) -> int:
     if "--size" in wanted:
         at = wanted.index("--size")
         size = int(wanted[at + 1])
-        del wanted[at:at + 2]
+        del wanted[at : at + 2]
     paths = sorted(HERE.glob("bench_*.py"))
     if wanted:
         paths = [p for p in paths if any(w in p.stem for w in wanted)]

@@ -28,7 +28,7 @@ import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 from vexlora.constant import TOO_SMALL_SEQUENCE
 
-_PRELUDE = '''
+_PRELUDE = """
 import sys, types
 def _install(name, source, patch):
     if source is not None:
@@ -40,19 +40,28 @@ def _install(name, source, patch):
         import importlib
         module = importlib.import_module(name)
         exec(compile(patch, "<patch " + name + ">", "exec"), module.__dict__)
-'''
+"""
 
 
-def run_python(code: str, *, constant: str = "", utils: str = "", fake_constant: str | None = None,
-               fake_utils: str | None = None, timeout: float = 120) -> subprocess.CompletedProcess:
+def run_python(
+    code: str,
+    *,
+    constant: str = "",
+    utils: str = "",
+    fake_constant: str | None = None,
+    fake_utils: str | None = None,
+    timeout: float = 120,
+) -> subprocess.CompletedProcess:
     """Run `code` in a fresh interpreter after adjusting the host modules."""
-    script = "\n".join([
-        _PRELUDE,
-        f"_install('vexlora.constant', {fake_constant!r}, {textwrap.dedent(constant)!r})",
-        f"_install('vexlora.utils', {fake_utils!r}, {textwrap.dedent(utils)!r})",
-        "del _install, types",
-        textwrap.dedent(code),
-    ])
+    script = "\n".join(
+        [
+            _PRELUDE,
+            f"_install('vexlora.constant', {fake_constant!r}, {textwrap.dedent(constant)!r})",
+            f"_install('vexlora.utils', {fake_utils!r}, {textwrap.dedent(utils)!r})",
+            "del _install, types",
+            textwrap.dedent(code),
+        ]
+    )
     return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=timeout)
 
 
@@ -66,14 +75,18 @@ def check_python(code: str, **kwargs) -> str:
 def import_outcome(module: str, code: str = "", **kwargs) -> str:
     """Import `module` in a fresh interpreter (after `code` and the host
     adjustments); return "imported" or "<ExceptionName>: <message>"."""
-    result = run_python(code + f"""
+    result = run_python(
+        code
+        + f"""
 try:
     import {module}
 except BaseException as e:
     print(type(e).__name__ + ": " + str(e))
 else:
     print("imported")
-""", **kwargs)
+""",
+        **kwargs,
+    )
     assert result.returncode == 0, result.stderr
     return result.stdout.strip()
 
@@ -82,9 +95,15 @@ else:
 
 # The ten plugin classes, in the order mess_ratio runs them.
 PLUGINS = [
-    murkel.TooManySymbolOrPunctuationPlugin, murkel.TooManyAccentuatedPlugin, murkel.UnprintablePlugin,
-    murkel.SuspiciousDuplicateAccentPlugin, murkel.SuspiciousRange, murkel.SuperWeirdWordPlugin,
-    murkel.CjkUncommonPlugin, murkel.SuspiciousKatakanaPlugin, murkel.ArchaicUpperLowerPlugin,
+    murkel.TooManySymbolOrPunctuationPlugin,
+    murkel.TooManyAccentuatedPlugin,
+    murkel.UnprintablePlugin,
+    murkel.SuspiciousDuplicateAccentPlugin,
+    murkel.SuspiciousRange,
+    murkel.SuperWeirdWordPlugin,
+    murkel.CjkUncommonPlugin,
+    murkel.SuspiciousKatakanaPlugin,
+    murkel.ArchaicUpperLowerPlugin,
     murkel.ArabicIsolatedFormPlugin,
 ]
 
@@ -99,7 +118,8 @@ def feed(plugin, text):
 def mess_ratio_restated(text, maximum_threshold=0.2):
     """The driver restated in Python, through the plugins' public interface."""
     symbol, accent, unprintable, duplicate, suspicious, weird, cjk, katakana, archaic, arabic = (
-        cls() for cls in PLUGINS)
+        cls() for cls in PLUGINS
+    )
     ascii_only = text.isascii()
     table = murkel._ASCII_CHAR_INFO
     interval = 32 if len(text) < 511 else 64 if len(text) < 1024 else 128
@@ -112,7 +132,7 @@ def mess_ratio_restated(text, maximum_threshold=0.2):
 
     value = 0.0
     for start in range(0, len(text), interval):
-        for ch in text[start:start + interval]:
+        for ch in text[start : start + interval]:
             info = table[ord(ch)] if ord(ch) < 128 else murkel._char_info(ch)
             unprintable.feed_info(ch, info)
             weird.feed_info(ch, info)

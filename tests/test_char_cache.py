@@ -7,6 +7,7 @@ import pytest
 
 import vexlora.murkel as murkel
 from vexlora.murkel import CharInfo, _char_info
+
 from support import check_python
 
 
@@ -19,7 +20,8 @@ def test_ascii_request_gets_its_own_page_record():
     prebuilt = murkel._ASCII_CHAR_INFO[97]
     assert record is not prebuilt
     assert [getattr(record, f) for f in ("alpha", "lower", "flags", "range", "safe")] == [
-        getattr(prebuilt, f) for f in ("alpha", "lower", "flags", "range", "safe")]
+        getattr(prebuilt, f) for f in ("alpha", "lower", "flags", "range", "safe")
+    ]
 
 
 def test_tables_after_import():
@@ -77,14 +79,17 @@ def test_failed_build_leaves_slot_empty_and_page_in_place():
     assert out.split("\n")[:3] == ["raised host failure", "True True", "0"]
 
 
-@pytest.mark.parametrize("setup, error", [
-    ("m._CHAR_INFO_PAGES = (None,) * 4352", "TypeError"),
-    ("m._CHAR_INFO_PAGES = [None] * 3", "IndexError"),
-    ("m._CHAR_INFO_PAGES = ['x'] * 4352", "TypeError"),
-    ("m._CHAR_INFO_PAGES = [[None] * 10] * 4352", "TypeError"),
-    ("m._CHAR_INFO_PAGES = [['junk'] * 256] * 4352", "TypeError"),
-    ("del m._CHAR_INFO_PAGES", "NameError"),
-])
+@pytest.mark.parametrize(
+    "setup, error",
+    [
+        ("m._CHAR_INFO_PAGES = (None,) * 4352", "TypeError"),
+        ("m._CHAR_INFO_PAGES = [None] * 3", "IndexError"),
+        ("m._CHAR_INFO_PAGES = ['x'] * 4352", "TypeError"),
+        ("m._CHAR_INFO_PAGES = [[None] * 10] * 4352", "TypeError"),
+        ("m._CHAR_INFO_PAGES = [['junk'] * 256] * 4352", "TypeError"),
+        ("del m._CHAR_INFO_PAGES", "NameError"),
+    ],
+)
 def test_foreign_page_table_is_refused(setup, error):
     out = check_python(f"""
         import vexlora.murkel as m

@@ -27,32 +27,53 @@ def expected_record(ch):
         printable = ch.isprintable() and cp not in range(9, 14)
         return {
             "printable": printable if not (9 <= cp <= 13) else False,
-            "alpha": letter, "upper": ch.isupper(), "lower": ch.islower(),
-            "space": cp == 32 or 9 <= cp <= 13, "digit": ch.isdigit(), "is_ascii": True,
-            "case_variable": letter, "flags": constant._LATIN if letter else 0, "latin": letter,
-            "accentuated": False, "unaccented": ch, "emoticon": False, "common_cjk": False,
+            "alpha": letter,
+            "upper": ch.isupper(),
+            "lower": ch.islower(),
+            "space": cp == 32 or 9 <= cp <= 13,
+            "digit": ch.isdigit(),
+            "is_ascii": True,
+            "case_variable": letter,
+            "flags": constant._LATIN if letter else 0,
+            "latin": letter,
+            "accentuated": False,
+            "unaccented": ch,
+            "emoticon": False,
+            "common_cjk": False,
             "safe": ch in constant.COMMON_SAFE_ASCII_CHARACTERS,
             "punct": bool(printable and not letter and not ch.isdigit() and cp != 32 and utils.is_punctuation(ch)),
             "sym": bool(printable and not letter and not ch.isdigit() and cp != 32 and utils.is_symbol(ch)),
-            **{f: False for f in FLAG_FIELDS if f not in ("latin", "accentuated")}, "is_glyph": False,
-            "range": utils.unicode_range(ch), "sep": bool(utils.is_separator(ch)),
+            **{f: False for f in FLAG_FIELDS if f not in ("latin", "accentuated")},
+            "is_glyph": False,
+            "range": utils.unicode_range(ch),
+            "sep": bool(utils.is_separator(ch)),
         }
     flags = utils._character_flags(ch)
     record = {
-        "printable": ch.isprintable(), "alpha": ch.isalpha(), "upper": ch.isupper(), "lower": ch.islower(),
-        "space": ch.isspace(), "digit": ch.isdigit(), "is_ascii": False, "case_variable": ch.islower() != ch.isupper(),
-        "flags": flags, **{f: bool(flags & m) for f, m in FLAG_FIELDS.items()}, "is_glyph": bool(flags & GLYPH_MASK),
-        "emoticon": False if ch.isalpha() else bool(utils.is_emoticon(ch)), "safe": False,
+        "printable": ch.isprintable(),
+        "alpha": ch.isalpha(),
+        "upper": ch.isupper(),
+        "lower": ch.islower(),
+        "space": ch.isspace(),
+        "digit": ch.isdigit(),
+        "is_ascii": False,
+        "case_variable": ch.islower() != ch.isupper(),
+        "flags": flags,
+        **{f: bool(flags & m) for f, m in FLAG_FIELDS.items()},
+        "is_glyph": bool(flags & GLYPH_MASK),
+        "emoticon": False if ch.isalpha() else bool(utils.is_emoticon(ch)),
+        "safe": False,
         "punct": bool(ch.isprintable() and utils.is_punctuation(ch)),
         "sym": bool(ch.isprintable() and utils.is_symbol(ch)),
-        "range": utils.unicode_range(ch), "sep": bool(utils.is_separator(ch)),
+        "range": utils.unicode_range(ch),
+        "sep": bool(utils.is_separator(ch)),
     }
     record["unaccented"] = utils.remove_accent(ch) if record["accentuated"] and record["latin"] else ch
     record["common_cjk"] = record["is_cjk"] and ch in constant.COMMON_CJK_CHARACTERS
     return record
 
 
-SAMPLES = "Az09\t\n \x01\x7f(!~é É ß ñ Ж я Ω 中 の ア ｱ 한 ﻼ ﬁ ² ¿ ١ ा \u200b \ufeff \U0001F600 \U00020000 \ud800"
+SAMPLES = "Az09\t\n \x01\x7f(!~é É ß ñ Ж я Ω 中 の ア ｱ 한 ﻼ ﬁ ² ¿ ١ ा \u200b \ufeff \U0001f600 \U00020000 \ud800"
 
 
 @pytest.mark.parametrize("ch", sorted(set(SAMPLES)) + [chr(i) for i in range(128)])
@@ -66,7 +87,14 @@ def test_record_matches_host_and_predicates(ch):
 def test_capital_a_is_a_latin_upper_letter():
     a = CharInfo("A")
     assert (a.printable, a.alpha, a.upper, a.lower, a.case_variable, a.latin, a.is_ascii) == (
-        True, True, True, False, True, True, True)
+        True,
+        True,
+        True,
+        False,
+        True,
+        True,
+        True,
+    )
     assert a.flags == constant._LATIN and a.unaccented == "A"
 
 
@@ -76,24 +104,30 @@ def test_whitespace_classes():
     assert (blank.space, blank.printable) == (True, True)
 
 
-@pytest.mark.parametrize("value, error, message", [
-    ("ab", ValueError, "only single character unicode strings can be converted to Py_UCS4, got length 2"),
-    ("", ValueError, "only single character unicode strings can be converted to Py_UCS4, got length 0"),
-    (None, TypeError, "ord() expected string of length 1, but NoneType found"),
-    (b"a", TypeError, "Argument 'character' has incorrect type (expected str, got bytes)"),
-    (type("S", (str,), {})("a"), TypeError, "Argument 'character' has incorrect type (expected str, got S)"),
-])
+@pytest.mark.parametrize(
+    "value, error, message",
+    [
+        ("ab", ValueError, "only single character unicode strings can be converted to Py_UCS4, got length 2"),
+        ("", ValueError, "only single character unicode strings can be converted to Py_UCS4, got length 0"),
+        (None, TypeError, "ord() expected string of length 1, but NoneType found"),
+        (b"a", TypeError, "Argument 'character' has incorrect type (expected str, got bytes)"),
+        (type("S", (str,), {})("a"), TypeError, "Argument 'character' has incorrect type (expected str, got S)"),
+    ],
+)
 def test_bad_character_argument(value, error, message):
     with pytest.raises(error) as exc:
         CharInfo(value)
     assert str(exc.value) == message
 
 
-@pytest.mark.parametrize("call, message", [
-    (lambda: CharInfo(), "__init__() takes exactly 1 positional argument (0 given)"),
-    (lambda: CharInfo("a", "b"), "__init__() takes exactly 1 positional argument (2 given)"),
-    (lambda: CharInfo(char="a"), "__init__() got an unexpected keyword argument 'char'"),
-])
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: CharInfo(), "__init__() takes exactly 1 positional argument (0 given)"),
+        (lambda: CharInfo("a", "b"), "__init__() takes exactly 1 positional argument (2 given)"),
+        (lambda: CharInfo(char="a"), "__init__() got an unexpected keyword argument 'char'"),
+    ],
+)
 def test_argument_count_errors(call, message):
     with pytest.raises(TypeError) as exc:
         call()

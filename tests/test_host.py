@@ -8,9 +8,7 @@ import unicodedata
 
 import pytest
 
-from vexlora import _unicode_blocks as blocks
-from vexlora import constant as C
-from vexlora import utils as U
+from vexlora import _unicode_blocks as blocks, constant as C, utils as U
 
 FLAG_NAMES = (
     "_LATIN",
@@ -92,9 +90,7 @@ def test_unicode_range(code_point, expected):
 
 def test_every_assigned_character_has_a_block():
     missing = [
-        hex(cp)
-        for cp in range(0x110000)
-        if unicodedata.category(chr(cp)) != "Cn" and U.unicode_range(chr(cp)) is None
+        hex(cp) for cp in range(0x110000) if unicodedata.category(chr(cp)) != "Cn" and U.unicode_range(chr(cp)) is None
     ]
     assert missing == []
 

@@ -134,9 +134,7 @@ def test_profile_size_fits_its_writing_system(language):
         assert (25 if language == "Indonesian" else 27) <= size <= 100
 
 
-@pytest.mark.parametrize(
-    ("language", "letters"), sorted(DISTINCTIVE.items()), ids=sorted(DISTINCTIVE)
-)
+@pytest.mark.parametrize(("language", "letters"), sorted(DISTINCTIVE.items()), ids=sorted(DISTINCTIVE))
 def test_distinctive_letters_present(language, letters):
     profile = FREQUENCIES[language]
     assert [ch for ch in letters if ch not in profile] == []

@@ -12,13 +12,22 @@ import pytest
 import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 
-pytestmark = pytest.mark.skipif(sys.getallocatedblocks() == 0,
-                                reason="block counts need the interpreter's own allocator (not PYTHONMALLOC=malloc)")
+pytestmark = pytest.mark.skipif(
+    sys.getallocatedblocks() == 0, reason="block counts need the interpreter's own allocator (not PYTHONMALLOC=malloc)"
+)
 
-PLUGINS = [murkel.TooManySymbolOrPunctuationPlugin, murkel.TooManyAccentuatedPlugin, murkel.UnprintablePlugin,
-           murkel.SuspiciousDuplicateAccentPlugin, murkel.SuspiciousRange, murkel.SuperWeirdWordPlugin,
-           murkel.CjkUncommonPlugin, murkel.SuspiciousKatakanaPlugin, murkel.ArchaicUpperLowerPlugin,
-           murkel.ArabicIsolatedFormPlugin]
+PLUGINS = [
+    murkel.TooManySymbolOrPunctuationPlugin,
+    murkel.TooManyAccentuatedPlugin,
+    murkel.UnprintablePlugin,
+    murkel.SuspiciousDuplicateAccentPlugin,
+    murkel.SuspiciousRange,
+    murkel.SuperWeirdWordPlugin,
+    murkel.CjkUncommonPlugin,
+    murkel.SuspiciousKatakanaPlugin,
+    murkel.ArchaicUpperLowerPlugin,
+    murkel.ArabicIsolatedFormPlugin,
+]
 TEXT = "Le cœur a ses raisons — Привет, 世界! ｶﾀｶﾅ مرحبا ﬁn x² \x1b\ufeff" * 4
 E_ACUTE = murkel._char_info("é")
 FIELDS = [name for name in dir(murkel.CharInfo) if not name.startswith("_")]
@@ -32,6 +41,7 @@ def fails(fn, *args, **kwargs):
             pass
         else:
             raise AssertionError(f"{fn!r} did not fail")
+
     return call
 
 
@@ -42,6 +52,7 @@ def feed_and_read(cls):
             plugin.feed_info(ch, murkel._char_info(ch))
         plugin.ratio
         plugin.reset()
+
     return call
 
 
@@ -51,7 +62,6 @@ def round_trip(obj):
 
 def reconstruct(cls, checksum, state):
     return lambda: getattr(murkel, "__pyx_unpickle_" + cls.__name__)(cls, checksum, state)
-
 
 
 class Sub(murkel.MessDetectorPlugin):
@@ -92,8 +102,9 @@ GOOD = {
     "popularity_long": lambda: tessaly.characters_popularity_compare("English", list("etaoin" * 100)),
     "alpha_unicode_split": lambda: tessaly.alpha_unicode_split(TEXT),
     "coherence_ratio": lambda: tessaly.coherence_ratio("Le cœur a ses raisons que la raison ne connaît point " * 3),
-    "coherence_ratio_included": lambda: tessaly.coherence_ratio("the quick brown fox jumps " * 3, 0.0,
-                                                                "Latin Based,English,French"),
+    "coherence_ratio_included": lambda: tessaly.coherence_ratio(
+        "the quick brown fox jumps " * 3, 0.0, "Latin Based,English,French"
+    ),
     "merge": lambda: tessaly.merge_coherence_ratios([[("English", 0.5), ("French", 0.25)], [("English", 0.7)]]),
     "filter": lambda: tessaly.filter_alt_coherence_matches([("English—", 0.5), ("English", 0.25)]),
 }

@@ -10,37 +10,55 @@ from hypothesis import given, settings, strategies as st
 
 import vexlora.murkel as murkel
 from vexlora.murkel import mess_ratio
+
 from support import PLUGINS, mess_ratio_restated
 
 TRACE = 5
 
 # Characters from every script and class the plugins care about.
 ALPHABET = (
-    "abcXYZ  \t\n.,;!?-_<=>|~(\"'" "0123" "@#$%&*+/\\^`"
+    "abcXYZ  \t\n.,;!?-_<=>|~(\"'"
+    "0123"
+    "@#$%&*+/\\^`"
     "\x00\x01\x1a\x1b\x7f\x85\xa0\ufeff\u200b"
     "éèêÉÈàÀçÇüÜßøÆœŒĳǅﬁ¹²"
-    "абвгдАБВГДжЖ" "αβγΑΒΓ" "אבג" "ابتثجﺍﺏﺕ" "ก"
-    "一二三龍鬱丁七" "あいう" "アイウ" "ｱｲｳｴｵ" "한국"
-    "€™…«»“”" "😀🎉" "\U0001d400\U00010330\U0010ffff"
+    "абвгдАБВГДжЖ"
+    "αβγΑΒΓ"
+    "אבג"
+    "ابتثجﺍﺏﺕ"
+    "ก"
+    "一二三龍鬱丁七"
+    "あいう"
+    "アイウ"
+    "ｱｲｳｴｵ"
+    "한국"
+    "€™…«»“”"
+    "😀🎉"
+    "\U0001d400\U00010330\U0010ffff"
 )
 
 
 @settings(max_examples=300, deadline=None)
-@given(text=st.text(alphabet=ALPHABET, max_size=1200),
-       threshold=st.sampled_from([0.0, 0.05, 0.1, 0.2, 0.35, 0.5, 1.0, 3.0, math.inf])
-       | st.floats(min_value=0.0, max_value=2.0))
+@given(
+    text=st.text(alphabet=ALPHABET, max_size=1200),
+    threshold=st.sampled_from([0.0, 0.05, 0.1, 0.2, 0.35, 0.5, 1.0, 3.0, math.inf])
+    | st.floats(min_value=0.0, max_value=2.0),
+)
 def test_matches_plain_python_driver(text, threshold):
     assert mess_ratio(text, threshold) == mess_ratio_restated(text, threshold)
 
 
 @pytest.mark.parametrize("repeat", [1, 40, 300])
-@pytest.mark.parametrize("sample", [
-    "Le cœur déçu mais l'âme plutôt naïve, ÉTÉ À PARIS. ",
-    "Ã©tÃ© Ã  la plage, Ã§a va trÃ¨s bien Ð¿Ñ€Ð¸Ð²ÐµÑ‚. ",
-    "私はガラスを食べられます。ｱｲｳｴｵ鬱龍。 ",
-    "مرحبا بالعالم ﺍﺏﺕﺙ ",
-    "ThE qUiCk BrOwN fOx ÀbÀbÀ; ",
-])
+@pytest.mark.parametrize(
+    "sample",
+    [
+        "Le cœur déçu mais l'âme plutôt naïve, ÉTÉ À PARIS. ",
+        "Ã©tÃ© Ã  la plage, Ã§a va trÃ¨s bien Ð¿Ñ€Ð¸Ð²ÐµÑ‚. ",
+        "私はガラスを食べられます。ｱｲｳｴｵ鬱龍。 ",
+        "مرحبا بالعالم ﺍﺏﺕﺙ ",
+        "ThE qUiCk BrOwN fOx ÀbÀbÀ; ",
+    ],
+)
 def test_matches_plain_python_driver_on_longer_texts(sample, repeat):
     text = sample * repeat
     for threshold in (0.2, math.inf):
@@ -49,19 +67,23 @@ def test_matches_plain_python_driver_on_longer_texts(sample, repeat):
 
 # --- results the driver's rules fix --------------------------------------------------------------
 
-@pytest.mark.parametrize("text, threshold, expected", [
-    ("", 0.2, 0.0),                 # no checkpoint, only the final line feed
-    ("", 0.0, 0.0),
-    ("abc\x00", 0.0, 2.0),           # early stop: 1 unprintable among 4, no line feed
-    ("abc\x00", 100.0, 1.6),         # full walk: the line feed makes it 1 among 5
-    ("\x00" + "a" * 22, 100.0, 0.333),  # 8 / 24 = 0.3333...
-    ("\x00" + "a" * 21, 100.0, 0.348),  # 8 / 23 = 0.3478...
-    ("hello\x1bworld", 100.0, 1.0),  # escape: 1.0 whatever the counts
-    ("abcdefg\x1a\ufeffé", 100.0, 0.0),  # 26 and 65279 are never unprintable
-    ("a" * 33 + "\x00", 0.0, 0.0),   # stops after the first 32 characters
-    ("a" * 33 + "\x00", 0.2, 0.235),  # 8 / 34: the last partial block stops it before the line feed
-    ("a" * 33 + "\x00", 0.3, 0.229),  # 8 / 35: no stop, the line feed is counted
-])
+
+@pytest.mark.parametrize(
+    "text, threshold, expected",
+    [
+        ("", 0.2, 0.0),  # no checkpoint, only the final line feed
+        ("", 0.0, 0.0),
+        ("abc\x00", 0.0, 2.0),  # early stop: 1 unprintable among 4, no line feed
+        ("abc\x00", 100.0, 1.6),  # full walk: the line feed makes it 1 among 5
+        ("\x00" + "a" * 22, 100.0, 0.333),  # 8 / 24 = 0.3333...
+        ("\x00" + "a" * 21, 100.0, 0.348),  # 8 / 23 = 0.3478...
+        ("hello\x1bworld", 100.0, 1.0),  # escape: 1.0 whatever the counts
+        ("abcdefg\x1a\ufeffé", 100.0, 0.0),  # 26 and 65279 are never unprintable
+        ("a" * 33 + "\x00", 0.0, 0.0),  # stops after the first 32 characters
+        ("a" * 33 + "\x00", 0.2, 0.235),  # 8 / 34: the last partial block stops it before the line feed
+        ("a" * 33 + "\x00", 0.3, 0.229),  # 8 / 35: no stop, the line feed is counted
+    ],
+)
 def test_known_results(text, threshold, expected):
     assert mess_ratio(text, threshold) == expected
 
@@ -76,8 +98,11 @@ def test_result_has_at_most_three_decimals():
 def test_interval_follows_length(caplog, length, interval):
     with caplog.at_level(TRACE, logger="vexlora"):
         mess_ratio("a" * length, debug=True)
-    assert caplog.records[0].getMessage().startswith(
-        f"Mess-detector extended-analysis start. intermediary_mean_mess_ratio_calc={interval} ")
+    assert (
+        caplog.records[0]
+        .getMessage()
+        .startswith(f"Mess-detector extended-analysis start. intermediary_mean_mess_ratio_calc={interval} ")
+    )
 
 
 @pytest.mark.parametrize("length, interval", [(510, 32), (511, 64), (1024, 128)])
@@ -101,12 +126,16 @@ def test_ascii_text_feeds_only_three_plugins(caplog):
 
 # --- debug trace ---------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("text, threshold, edges", [
-    ("short text", 0.2, False),
-    ("x" * 16, 0.2, False),
-    ("0123456789abcdefXYZ" + "é" * 20 + "ghijklmnopqrstuvw", 0.2, True),
-    ("\x00" * 300, 0.2, True),  # early stop still traces
-])
+
+@pytest.mark.parametrize(
+    "text, threshold, edges",
+    [
+        ("short text", 0.2, False),
+        ("x" * 16, 0.2, False),
+        ("0123456789abcdefXYZ" + "é" * 20 + "ghijklmnopqrstuvw", 0.2, True),
+        ("\x00" * 300, 0.2, True),  # early stop still traces
+    ],
+)
 def test_trace_records(caplog, text, threshold, edges):
     with caplog.at_level(TRACE, logger="vexlora"):
         result = mess_ratio(text, threshold, debug=True)
@@ -143,6 +172,7 @@ def test_trace_failure_propagates(monkeypatch):
 
 # --- arguments -----------------------------------------------------------------------------------
 
+
 def test_function_metadata():
     assert mess_ratio.__defaults__ == (0.2, False)
     assert mess_ratio.__doc__ == "Compute the mess ratio for a decoded string, with checkpoint early stop."
@@ -159,15 +189,18 @@ class Str(str):
     pass
 
 
-@pytest.mark.parametrize("args, kwargs, error, message", [
-    ((), {}, TypeError, "mess_ratio() takes at least 1 positional argument (0 given)"),
-    (("a", 0.2, False, 1), {}, TypeError, "mess_ratio() takes at most 3 positional arguments (4 given)"),
-    ((None,), {}, TypeError, "object of type 'NoneType' has no len()"),
-    ((b"abc",), {}, TypeError, "Argument 'decoded_sequence' has incorrect type (expected str, got bytes)"),
-    ((Str("abc"),), {}, TypeError, "Argument 'decoded_sequence' has incorrect type (expected str, got Str)"),
-    (("abc",), {"threshold": 1}, TypeError, "mess_ratio() got an unexpected keyword argument 'threshold'"),
-    (("abc", "high"), {}, TypeError, None),
-])
+@pytest.mark.parametrize(
+    "args, kwargs, error, message",
+    [
+        ((), {}, TypeError, "mess_ratio() takes at least 1 positional argument (0 given)"),
+        (("a", 0.2, False, 1), {}, TypeError, "mess_ratio() takes at most 3 positional arguments (4 given)"),
+        ((None,), {}, TypeError, "object of type 'NoneType' has no len()"),
+        ((b"abc",), {}, TypeError, "Argument 'decoded_sequence' has incorrect type (expected str, got bytes)"),
+        ((Str("abc"),), {}, TypeError, "Argument 'decoded_sequence' has incorrect type (expected str, got Str)"),
+        (("abc",), {"threshold": 1}, TypeError, "mess_ratio() got an unexpected keyword argument 'threshold'"),
+        (("abc", "high"), {}, TypeError, None),
+    ],
+)
 def test_argument_errors(args, kwargs, error, message):
     with pytest.raises(error) as info:
         mess_ratio(*args, **kwargs)
@@ -176,6 +209,7 @@ def test_argument_errors(args, kwargs, error, message):
 
 
 # --- the native entry ----------------------------------------------------------------------------
+
 
 class OptionalArgs(ctypes.Structure):
     _fields_ = [("count", ctypes.c_int32), ("maximum_threshold", ctypes.c_double), ("debug", ctypes.c_int32)]
@@ -192,12 +226,15 @@ def native_mess_ratio():
     return prototype(address)
 
 
-@pytest.mark.parametrize("optional, expected", [
-    (None, 0.235),                               # defaults: threshold 0.2
-    (OptionalArgs(0, 0.0, 0), 0.235),            # count 0: defaults too
-    (OptionalArgs(1, 0.0, 1), 0.0),              # threshold only; debug ignored
-    (OptionalArgs(2, 100.0, 0), 0.229),
-])
+@pytest.mark.parametrize(
+    "optional, expected",
+    [
+        (None, 0.235),  # defaults: threshold 0.2
+        (OptionalArgs(0, 0.0, 0), 0.235),  # count 0: defaults too
+        (OptionalArgs(1, 0.0, 1), 0.0),  # threshold only; debug ignored
+        (OptionalArgs(2, 100.0, 0), 0.229),
+    ],
+)
 def test_native_optional_arguments(optional, expected):
     fn = native_mess_ratio()
     pointer = ctypes.pointer(optional) if optional is not None else None
@@ -216,12 +253,16 @@ def test_native_string_argument(value, error):
 
 # --- rebound or foreign tables -------------------------------------------------------------------
 
-@pytest.mark.parametrize("table, error, message", [
-    ((), TypeError, "Expected list, got tuple"),
-    (None, TypeError, "'NoneType' object is not subscriptable"),
-    ("short", ValueError, "_ASCII_CHAR_INFO must hold 128 CharInfo records, got a list of 127"),
-    ("foreign", TypeError, "_ASCII_CHAR_INFO[65] must be a CharInfo, got int"),
-])
+
+@pytest.mark.parametrize(
+    "table, error, message",
+    [
+        ((), TypeError, "Expected list, got tuple"),
+        (None, TypeError, "'NoneType' object is not subscriptable"),
+        ("short", ValueError, "_ASCII_CHAR_INFO must hold 128 CharInfo records, got a list of 127"),
+        ("foreign", TypeError, "_ASCII_CHAR_INFO[65] must be a CharInfo, got int"),
+    ],
+)
 @pytest.mark.parametrize("text", ["", "abc", "ébc"])
 def test_rebound_ascii_table_is_refused(monkeypatch, table, error, message, text):
     if table == "short":

@@ -164,6 +164,7 @@ def test_camel_case_share_threshold(caplog, n, uppers):
 # Python code may have run; each case below changes the page table from
 # Python code inside the walk, and later occurrences must see the change.
 
+
 @pytest.fixture
 def page_slot():
     """(page, index) of a character's record; the entry is restored afterwards."""
@@ -180,11 +181,14 @@ def page_slot():
         page[index] = record
 
 
-@pytest.mark.parametrize("replacement, changes_result", [
-    (lambda: murkel.CharInfo("\x00"), True),   # another record, unprintable
-    (lambda: None, False),                     # dropped: built again
-    (lambda: murkel.CharInfo("é"), False),     # a fresh copy each time: the old one loses its last holder
-])
+@pytest.mark.parametrize(
+    "replacement, changes_result",
+    [
+        (lambda: murkel.CharInfo("\x00"), True),  # another record, unprintable
+        (lambda: None, False),  # dropped: built again
+        (lambda: murkel.CharInfo("é"), False),  # a fresh copy each time: the old one loses its last holder
+    ],
+)
 def test_page_entry_replaced_by_the_judge_is_read_afresh(monkeypatch, page_slot, replacement, changes_result):
     text = ("ж" + "é" * 3 + " ") * 20
     monkeypatch.setattr(murkel, "is_suspiciously_successive_range", lambda a, b: False)
@@ -201,4 +205,3 @@ def test_page_entry_replaced_by_the_judge_is_read_afresh(monkeypatch, page_slot,
     page[index] = original
     assert mess_ratio(text, math.inf) == expected
     assert (expected != clean) == changes_result
-

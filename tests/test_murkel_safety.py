@@ -10,6 +10,7 @@ import weakref
 import pytest
 
 import vexlora.murkel as murkel
+
 from support import check_python
 
 RANGE_POSITION = 21  # `range` in CharInfo's alphabetical state order
@@ -45,13 +46,16 @@ CHAINS = {
 
 @pytest.mark.parametrize("chain", CHAINS)
 def test_freeing_a_deep_chain_does_not_exhaust_the_stack(chain):
-    out = check_python(LINKS + f"""
+    out = check_python(
+        LINKS
+        + f"""
 head = None
 for _ in range(1_000_000):
     head = {CHAINS[chain]}(head)
 del head
 print("freed")
-""")
+"""
+    )
     assert out.split() == ["freed"]
 
 
@@ -119,7 +123,9 @@ STASH_AND_FAIL = {
 
 @pytest.mark.parametrize("case", STASH_AND_FAIL)
 def test_objects_left_by_a_failed_start_up_raise_until_a_retry_succeeds(case):
-    out = check_python(STASH_AND_FAIL[case] + """
+    out = check_python(
+        STASH_AND_FAIL[case]
+        + """
         try:
             import vexlora.murkel
         except Exception as e:
@@ -153,7 +159,8 @@ def test_objects_left_by_a_failed_start_up_raise_until_a_retry_succeeds(case):
         sys.modules.pop("vexlora.murkel", None)
         import vexlora.murkel as m
         print("retry:", m.CharInfo is CharInfo, CharInfo("\\xe9").unaccented)
-    """)
+    """
+    )
     lines = out.splitlines()
     assert lines[0].startswith("import:")
     assert "CharInfo refused" in lines
@@ -184,27 +191,53 @@ def restored(cls, **fields):
 
 FIELD_NAMES = {
     "UnprintablePlugin": ["_unprintable_count", "_character_count", "_has_escape"],
-    "TooManySymbolOrPunctuationPlugin": ["_punctuation_count", "_symbol_count", "_character_count",
-                                         "_last_printable_char"],
+    "TooManySymbolOrPunctuationPlugin": [
+        "_punctuation_count",
+        "_symbol_count",
+        "_character_count",
+        "_last_printable_char",
+    ],
     "SuperWeirdWordPlugin": [
-        "_word_count", "_bad_word_count", "_foreign_long_count", "_is_current_word_bad", "_foreign_long_watch",
-        "_character_count", "_bad_character_count", "_buffer_length", "_buffer_last_char_upper",
-        "_buffer_last_char_accentuated", "_buffer_accent_count", "_buffer_glyph_count", "_buffer_upper_count",
-        "_buffer_first_lower", "_buffer_has_non_ascii", "_buffer_last_char_ligature",
-        "_buffer_has_internal_ligature", "_is_current_word_invalid", "_invalid_word_count"],
-    "SuspiciousRange": ["_suspicious_successive_range_count", "_character_count", "_has_last_printable",
-                        "_last_printable_range"],
+        "_word_count",
+        "_bad_word_count",
+        "_foreign_long_count",
+        "_is_current_word_bad",
+        "_foreign_long_watch",
+        "_character_count",
+        "_bad_character_count",
+        "_buffer_length",
+        "_buffer_last_char_upper",
+        "_buffer_last_char_accentuated",
+        "_buffer_accent_count",
+        "_buffer_glyph_count",
+        "_buffer_upper_count",
+        "_buffer_first_lower",
+        "_buffer_has_non_ascii",
+        "_buffer_last_char_ligature",
+        "_buffer_has_internal_ligature",
+        "_is_current_word_invalid",
+        "_invalid_word_count",
+    ],
+    "SuspiciousRange": [
+        "_suspicious_successive_range_count",
+        "_character_count",
+        "_has_last_printable",
+        "_last_printable_range",
+    ],
 }
 
 
-@pytest.mark.parametrize("cls, fields, ch", [
-    ("UnprintablePlugin", dict(_character_count=INT32_MAX - 1), "\x01"),
-    ("UnprintablePlugin", dict(_character_count=-INT32_MAX), "\x01"),
-    ("TooManySymbolOrPunctuationPlugin", dict(_symbol_count=INT32_MAX - 1), "+"),
-    # A space ends the word and adds its 10 letters to both character counts.
-    ("SuperWeirdWordPlugin", dict(_character_count=INT32_MAX - 11, _buffer_length=10), " "),
-    ("SuspiciousRange", dict(_character_count=INT32_MAX), "a"),
-])
+@pytest.mark.parametrize(
+    "cls, fields, ch",
+    [
+        ("UnprintablePlugin", dict(_character_count=INT32_MAX - 1), "\x01"),
+        ("UnprintablePlugin", dict(_character_count=-INT32_MAX), "\x01"),
+        ("TooManySymbolOrPunctuationPlugin", dict(_symbol_count=INT32_MAX - 1), "+"),
+        # A space ends the word and adds its 10 letters to both character counts.
+        ("SuperWeirdWordPlugin", dict(_character_count=INT32_MAX - 11, _buffer_length=10), " "),
+        ("SuspiciousRange", dict(_character_count=INT32_MAX), "a"),
+    ],
+)
 def test_feeding_a_counter_at_the_end_of_its_range_raises_overflow(cls, fields, ch):
     plugin = restored(getattr(murkel, cls), **fields)
     before = plugin.__reduce__()
@@ -220,21 +253,33 @@ def test_counters_just_inside_the_range_still_count():
     assert plugin.ratio == pytest.approx(8 * (2**30 + 1) / INT32_MAX)
 
 
-@pytest.mark.parametrize("cls, fields, expected", [
-    ("UnprintablePlugin", dict(_character_count=INT32_MAX, _unprintable_count=2**29), 8 * 2**29 / INT32_MAX),
-    ("TooManySymbolOrPunctuationPlugin", dict(_character_count=INT32_MAX, _punctuation_count=2**30,
-                                              _symbol_count=2**30 + 5), (2**31 + 5) / INT32_MAX),
-    ("SuspiciousRange", dict(_character_count=INT32_MAX, _suspicious_successive_range_count=2**30 + 1),
-     2 * (2**30 + 1) / INT32_MAX),
-])
+@pytest.mark.parametrize(
+    "cls, fields, expected",
+    [
+        ("UnprintablePlugin", dict(_character_count=INT32_MAX, _unprintable_count=2**29), 8 * 2**29 / INT32_MAX),
+        (
+            "TooManySymbolOrPunctuationPlugin",
+            dict(_character_count=INT32_MAX, _punctuation_count=2**30, _symbol_count=2**30 + 5),
+            (2**31 + 5) / INT32_MAX,
+        ),
+        (
+            "SuspiciousRange",
+            dict(_character_count=INT32_MAX, _suspicious_successive_range_count=2**30 + 1),
+            2 * (2**30 + 1) / INT32_MAX,
+        ),
+    ],
+)
 def test_ratios_of_large_counters_do_not_wrap(cls, fields, expected):
     assert restored(getattr(murkel, cls), **fields).ratio == pytest.approx(expected)
 
 
-@pytest.mark.skipif(not __import__("os").environ.get("VEXLORA_HUGE_TESTS"),
-                    reason="needs about 5 GB of memory and a minute; set VEXLORA_HUGE_TESTS=1")
+@pytest.mark.skipif(
+    not __import__("os").environ.get("VEXLORA_HUGE_TESTS"),
+    reason="needs about 5 GB of memory and a minute; set VEXLORA_HUGE_TESTS=1",
+)
 def test_text_beyond_the_32_bit_counters():
-    out = check_python("""
+    out = check_python(
+        """
         from vexlora.murkel import mess_ratio
         text = "\\x01" * 2**27 + "a" * (2**31 + 1000 - 2**27)
         print(mess_ratio(text))  # noisy from the start: stops at the first checkpoint
@@ -242,12 +287,15 @@ def test_text_beyond_the_32_bit_counters():
             print(mess_ratio(text, maximum_threshold=float("inf")))
         except OverflowError as e:
             print("OverflowError", "32-bit" in str(e))
-    """, timeout=900)
+    """,
+        timeout=900,
+    )
     assert out.split() == ["8.0", "OverflowError", "True"]
 
 
 # ---------------------------------------------------------------------------
 # Signals during a long walk.
+
 
 @pytest.mark.parametrize("unit", ["ascii words only. ", "Le cœur a ses raisons que la raison ne connaît point. "])
 def test_sigint_interrupts_a_long_walk(unit):
@@ -309,7 +357,8 @@ def debug_malloc(monkeypatch):
 
 
 def test_page_resized_by_a_finalizer_while_stored_is_refused(debug_malloc):
-    out = check_python(with_hostile_key("""
+    out = check_python(
+        with_hostile_key("""
         pages = m._CHAR_INFO_PAGES
         class Finalizer:
             def __del__(self):
@@ -324,15 +373,18 @@ def test_page_resized_by_a_finalizer_while_stored_is_refused(debug_malloc):
             m._char_info("\\u4e00")
         except TypeError as e:
             print("refused:", e)
-    """))
+    """)
+    )
     assert out.startswith("refused: _CHAR_INFO_PAGES[78] must be None or a list of 256 entries")
 
 
 def test_host_module_dropped_while_its_names_are_checked():
-    out = check_python("""
+    out = check_python(
+        """
         import vexlora.murkel as m
         print(len(m._ASCII_CHAR_INFO))
-    """, constant="""
+    """,
+        constant="""
         import sys
         _saved = COMMON_CJK_CHARACTERS
         del COMMON_CJK_CHARACTERS
@@ -343,7 +395,8 @@ def test_host_module_dropped_while_its_names_are_checked():
             sys.modules.pop("vexlora.constant", None)
             vars(sys.modules["vexlora"]).pop("constant", None)
             return _saved
-    """)
+    """,
+    )
     assert out.split() == ["128"]
 
 
@@ -360,7 +413,8 @@ HOSTILE_ACTIONS = {
 @pytest.mark.parametrize("name", ["_CHAR_INFO_PAGES", "is_suspiciously_successive_range", "_ASCII_CHAR_INFO"])
 @pytest.mark.parametrize("action", HOSTILE_ACTIONS)
 def test_mess_ratio_survives_code_run_by_namespace_lookups(debug_malloc, name, action):
-    out = check_python(with_hostile_key(f"""
+    out = check_python(
+        with_hostile_key(f"""
         import gc
         text = "Le cœur, Съешь же ещё, 日本語の文章, ｱｲｳ, صباح, ÉéÉé! " * 40
         expected = m.mess_ratio(text, float("inf"))
@@ -380,16 +434,26 @@ def test_mess_ratio_survives_code_run_by_namespace_lookups(debug_malloc, name, a
                 print(type(e).__name__)
             else:
                 print(isinstance(result, float) and result >= 0.0)
-    """))
+    """)
+    )
     assert set(out.split()) <= {"True", "RecursionError", "NameError", "TypeError"}
 
 
-@pytest.mark.parametrize("route, rebind, call", [
-    ("pair judge", "is_suspiciously_successive_range = lambda a, b: m.mess_ratio('a\\u0436b\\u4e00' * 9, 10.0) > 5",
-     "m.mess_ratio('a\\u0436b\\u4e00', 10.0)"),
-    ("record build", "_character_flags = lambda ch, n=iter(range(0x5000, 0x9000)): m._char_info(chr(next(n))).flags",
-     "m._char_info('\\u4e01')"),
-])
+@pytest.mark.parametrize(
+    "route, rebind, call",
+    [
+        (
+            "pair judge",
+            "is_suspiciously_successive_range = lambda a, b: m.mess_ratio('a\\u0436b\\u4e00' * 9, 10.0) > 5",
+            "m.mess_ratio('a\\u0436b\\u4e00', 10.0)",
+        ),
+        (
+            "record build",
+            "_character_flags = lambda ch, n=iter(range(0x5000, 0x9000)): m._char_info(chr(next(n))).flags",
+            "m._char_info('\\u4e01')",
+        ),
+    ],
+)
 def test_re_entry_runs_out_of_recursion_not_stack(route, rebind, call):
     out = check_python(f"""
         import vexlora.murkel as m

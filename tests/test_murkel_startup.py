@@ -7,27 +7,53 @@ import sys
 import pytest
 
 import vexlora.murkel as murkel
+
 from support import import_outcome, run_python
 
 CONSTANT_NAMES = [
-    "COMMON_CJK_CHARACTERS", "COMMON_SAFE_ASCII_CHARACTERS", "TRACE", "CompatibleFamillyRange", "_ACCENTUATED",
-    "_ARABIC", "_ARABIC_ISOLATED_FORM", "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES", "_CJK",
-    "_COMPATIBLE_RANGE_FAMILIES", "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES", "_HALFWIDTH_KATAKANA", "_HANGUL",
-    "_HIRAGANA", "_KATAKANA", "_LATIN", "_LIGATURE", "_RANGE_FAMILIES", "_SENTENCE_OPEN_PUNCTUATION",
-    "_SUPERSCRIPT", "_THAI",
+    "COMMON_CJK_CHARACTERS",
+    "COMMON_SAFE_ASCII_CHARACTERS",
+    "TRACE",
+    "CompatibleFamillyRange",
+    "_ACCENTUATED",
+    "_ARABIC",
+    "_ARABIC_ISOLATED_FORM",
+    "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES",
+    "_CJK",
+    "_COMPATIBLE_RANGE_FAMILIES",
+    "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES",
+    "_HALFWIDTH_KATAKANA",
+    "_HANGUL",
+    "_HIRAGANA",
+    "_KATAKANA",
+    "_LATIN",
+    "_LIGATURE",
+    "_RANGE_FAMILIES",
+    "_SENTENCE_OPEN_PUNCTUATION",
+    "_SUPERSCRIPT",
+    "_THAI",
 ]
-UTILS_NAMES = ["_character_flags", "is_emoticon", "is_punctuation", "is_separator", "is_symbol", "remove_accent",
-               "unicode_range"]
+UTILS_NAMES = [
+    "_character_flags",
+    "is_emoticon",
+    "is_punctuation",
+    "is_separator",
+    "is_symbol",
+    "remove_accent",
+    "unicode_range",
+]
 
 
 def test_host_names_are_bound_from_the_host_modules():
     from vexlora import constant, utils
+
     for name in CONSTANT_NAMES:
         assert getattr(murkel, name) is getattr(constant, name), name
     for name in UTILS_NAMES:
         assert getattr(murkel, name) is getattr(utils, name), name
     assert murkel.lru_cache is functools.lru_cache
     import logging
+
     assert murkel.getLogger is logging.getLogger
 
 
@@ -56,15 +82,18 @@ def failing_import(**host):
     return import_outcome("vexlora.murkel", **host)
 
 
-@pytest.mark.parametrize("host, expected", [
-    (dict(constant="_LATIN = 2 ** 31"), "OverflowError: value too large to convert to int"),
-    (dict(constant="_THAI = 2 ** 40"), "OverflowError: value too large to convert to int"),
-    (dict(constant="_CJK = 'x'"), "TypeError"),
-    (dict(constant="del ZH_NAMES"), "imported"),
-    (dict(constant="del TRACE"), "ImportError: cannot import name 'TRACE'"),
-    (dict(utils="del remove_accent"), "ImportError: cannot import name 'remove_accent'"),
-    (dict(utils="def is_punctuation(ch):\n    raise LookupError('host says no')"), "LookupError: host says no"),
-])
+@pytest.mark.parametrize(
+    "host, expected",
+    [
+        (dict(constant="_LATIN = 2 ** 31"), "OverflowError: value too large to convert to int"),
+        (dict(constant="_THAI = 2 ** 40"), "OverflowError: value too large to convert to int"),
+        (dict(constant="_CJK = 'x'"), "TypeError"),
+        (dict(constant="del ZH_NAMES"), "imported"),
+        (dict(constant="del TRACE"), "ImportError: cannot import name 'TRACE'"),
+        (dict(utils="del remove_accent"), "ImportError: cannot import name 'remove_accent'"),
+        (dict(utils="def is_punctuation(ch):\n    raise LookupError('host says no')"), "LookupError: host says no"),
+    ],
+)
 def test_start_up_failures(host, expected):
     assert failing_import(**host).startswith(expected)
 

@@ -18,26 +18,59 @@ STATE_FIELDS = {
     # Every read-only attribute of a record is one of its fields.
     "CharInfo": sorted(n for n, v in vars(CharInfo).items() if isinstance(v, types.GetSetDescriptorType)),
     "MessDetectorPlugin": [],
-    "TooManySymbolOrPunctuationPlugin": ["_character_count", "_last_printable_char", "_punctuation_count",
-                                         "_symbol_count"],
+    "TooManySymbolOrPunctuationPlugin": [
+        "_character_count",
+        "_last_printable_char",
+        "_punctuation_count",
+        "_symbol_count",
+    ],
     "TooManyAccentuatedPlugin": ["_accentuated_count", "_character_count"],
     "UnprintablePlugin": ["_character_count", "_has_escape", "_unprintable_count"],
-    "SuspiciousDuplicateAccentPlugin": ["_character_count", "_last_latin_character", "_last_was_accentuated",
-                                        "_successive_count"],
-    "SuspiciousRange": ["_character_count", "_has_last_printable", "_last_printable_range",
-                        "_suspicious_successive_range_count"],
+    "SuspiciousDuplicateAccentPlugin": [
+        "_character_count",
+        "_last_latin_character",
+        "_last_was_accentuated",
+        "_successive_count",
+    ],
+    "SuspiciousRange": [
+        "_character_count",
+        "_has_last_printable",
+        "_last_printable_range",
+        "_suspicious_successive_range_count",
+    ],
     "SuperWeirdWordPlugin": [
-        "_bad_character_count", "_bad_word_count", "_buffer_accent_count", "_buffer_first_lower",
-        "_buffer_glyph_count", "_buffer_has_internal_ligature", "_buffer_has_non_ascii",
-        "_buffer_last_char_accentuated", "_buffer_last_char_ligature", "_buffer_last_char_upper", "_buffer_length",
-        "_buffer_upper_count", "_character_count", "_foreign_long_count", "_foreign_long_watch",
-        "_invalid_word_count", "_is_current_word_bad", "_is_current_word_invalid", "_word_count"],
+        "_bad_character_count",
+        "_bad_word_count",
+        "_buffer_accent_count",
+        "_buffer_first_lower",
+        "_buffer_glyph_count",
+        "_buffer_has_internal_ligature",
+        "_buffer_has_non_ascii",
+        "_buffer_last_char_accentuated",
+        "_buffer_last_char_ligature",
+        "_buffer_last_char_upper",
+        "_buffer_length",
+        "_buffer_upper_count",
+        "_character_count",
+        "_foreign_long_count",
+        "_foreign_long_watch",
+        "_invalid_word_count",
+        "_is_current_word_bad",
+        "_is_current_word_invalid",
+        "_word_count",
+    ],
     "CjkUncommonPlugin": ["_character_count", "_uncommon_count"],
     "SuspiciousKatakanaPlugin": ["_cjk_count", "_halfwidth_katakana_count", "_katakana_count", "_uncommon_cjk_count"],
     "ArchaicUpperLowerPlugin": [
-        "_buf", "_character_count", "_character_count_since_last_sep", "_current_ascii_only",
-        "_last_alpha_seen_lower", "_last_alpha_seen_upper", "_successive_upper_lower_count",
-        "_successive_upper_lower_count_final"],
+        "_buf",
+        "_character_count",
+        "_character_count_since_last_sep",
+        "_current_ascii_only",
+        "_last_alpha_seen_lower",
+        "_last_alpha_seen_upper",
+        "_successive_upper_lower_count",
+        "_successive_upper_lower_count_final",
+    ],
     "ArabicIsolatedFormPlugin": ["_character_count", "_isolated_form_count"],
 }
 CLASSES = list(STATE_FIELDS)
@@ -86,6 +119,7 @@ class SlottedRecord(CharInfo):
 
 # ---- layout checksums ----
 
+
 @pytest.mark.parametrize("name", CLASSES)
 def test_written_checksum_is_sha256_of_field_names(name):
     assert fresh(name).__reduce__()[1][1] == checksums(name)[0]
@@ -111,10 +145,13 @@ def test_unknown_checksum_lists_the_accepted_ones_and_members(name):
 
 # ---- reduce forms ----
 
+
 def test_fresh_symbol_plugin_reduce_tuple():
     plugin = murkel.TooManySymbolOrPunctuationPlugin()
-    assert plugin.__reduce__() == (murkel.__pyx_unpickle_TooManySymbolOrPunctuationPlugin,
-                                   (murkel.TooManySymbolOrPunctuationPlugin, 52938042, (0, 4294967295, 0, 0)))
+    assert plugin.__reduce__() == (
+        murkel.__pyx_unpickle_TooManySymbolOrPunctuationPlugin,
+        (murkel.TooManySymbolOrPunctuationPlugin, 52938042, (0, 4294967295, 0, 0)),
+    )
 
 
 def test_duplicate_accent_reduce_form_follows_its_reference_field():
@@ -135,29 +172,36 @@ def test_char_info_state_lists_attributes_alphabetically():
 
 # ---- reconstructor arguments ----
 
+
 @pytest.mark.parametrize("name", ["ArchaicUpperLowerPlugin", "TooManySymbolOrPunctuationPlugin", "CharInfo"])
 def test_reconstructor_without_state_leaves_fields_empty(name):
     obj = unpickler(name)(getattr(murkel, name), checksums(name)[0], None)
     assert all(v in (0, False, None) for v in state_of(obj))
 
 
-@pytest.mark.parametrize("name, type_arg", [
-    ("ArabicIsolatedFormPlugin", int),
-    ("ArabicIsolatedFormPlugin", 5),
-    ("ArabicIsolatedFormPlugin", murkel.CjkUncommonPlugin),
-    # The base's __new__ would give a concrete layout the base's method table.
-    ("MessDetectorPlugin", murkel.CjkUncommonPlugin),
-])
+@pytest.mark.parametrize(
+    "name, type_arg",
+    [
+        ("ArabicIsolatedFormPlugin", int),
+        ("ArabicIsolatedFormPlugin", 5),
+        ("ArabicIsolatedFormPlugin", murkel.CjkUncommonPlugin),
+        # The base's __new__ would give a concrete layout the base's method table.
+        ("MessDetectorPlugin", murkel.CjkUncommonPlugin),
+    ],
+)
 def test_reconstructor_refuses_foreign_types(name, type_arg):
     with pytest.raises(TypeError, match=r"__new__\("):
         unpickler(name)(type_arg, checksums(name)[0], None)
 
 
-@pytest.mark.parametrize("checksum, state, error, message", [
-    (1.5, None, TypeError, None),
-    (2**64, None, OverflowError, None),
-    (0x7755c74, [0, 0], TypeError, "Argument 'state' has incorrect type (expected tuple, got list)"),
-])
+@pytest.mark.parametrize(
+    "checksum, state, error, message",
+    [
+        (1.5, None, TypeError, None),
+        (2**64, None, OverflowError, None),
+        (0x7755C74, [0, 0], TypeError, "Argument 'state' has incorrect type (expected tuple, got list)"),
+    ],
+)
 def test_reconstructor_argument_errors(checksum, state, error, message):
     with pytest.raises(error) as info:
         unpickler("CjkUncommonPlugin")(murkel.CjkUncommonPlugin, checksum, state)
@@ -172,6 +216,7 @@ def test_checksum_error_needs_pickle(monkeypatch):
 
 # ---- applying a state ----
 
+
 def char_info_state(**changes):
     state = list(state_of(CharInfo("a")))
     for field, value in changes.items():
@@ -179,17 +224,20 @@ def char_info_state(**changes):
     return tuple(state)
 
 
-@pytest.mark.parametrize("name, state, error, message", [
-    ("TooManyAccentuatedPlugin", (5, 2**31), OverflowError, "value too large to convert to int"),
-    ("TooManyAccentuatedPlugin", (5, -2**31 - 1), OverflowError, "value too large to convert to int"),
-    ("TooManyAccentuatedPlugin", (5, 1.0), TypeError, "an integer is required"),
-    ("TooManySymbolOrPunctuationPlugin", (3, -1, 0, 0), OverflowError, "can't convert negative value to uint32_t"),
-    ("TooManySymbolOrPunctuationPlugin", (3, 2**32, 0, 0), OverflowError, "value too large to convert to uint32_t"),
-    ("CharInfo", char_info_state(character=b"a"), TypeError, "Expected str, got bytes"),
-    ("CharInfo", char_info_state(unaccented=b"a"), TypeError, "Expected str, got bytes"),
-    ("SuspiciousDuplicateAccentPlugin", (7, "é", True, 0), TypeError, "Expected CharInfo, got str"),
-    ("SuspiciousDuplicateAccentPlugin", (7, MessDetectorPlugin(), 1, 0), TypeError, "Expected CharInfo, got"),
-])
+@pytest.mark.parametrize(
+    "name, state, error, message",
+    [
+        ("TooManyAccentuatedPlugin", (5, 2**31), OverflowError, "value too large to convert to int"),
+        ("TooManyAccentuatedPlugin", (5, -(2**31) - 1), OverflowError, "value too large to convert to int"),
+        ("TooManyAccentuatedPlugin", (5, 1.0), TypeError, "an integer is required"),
+        ("TooManySymbolOrPunctuationPlugin", (3, -1, 0, 0), OverflowError, "can't convert negative value to uint32_t"),
+        ("TooManySymbolOrPunctuationPlugin", (3, 2**32, 0, 0), OverflowError, "value too large to convert to uint32_t"),
+        ("CharInfo", char_info_state(character=b"a"), TypeError, "Expected str, got bytes"),
+        ("CharInfo", char_info_state(unaccented=b"a"), TypeError, "Expected str, got bytes"),
+        ("SuspiciousDuplicateAccentPlugin", (7, "é", True, 0), TypeError, "Expected CharInfo, got str"),
+        ("SuspiciousDuplicateAccentPlugin", (7, MessDetectorPlugin(), 1, 0), TypeError, "Expected CharInfo, got"),
+    ],
+)
 def test_conversion_errors_keep_earlier_fields(name, state, error, message):
     obj = fresh(name)
     with pytest.raises(error, match=re.escape(message)):
@@ -227,19 +275,25 @@ def test_range_is_stored_as_given():
     assert record.range is marker
 
 
-@pytest.mark.parametrize("args, error, message", [
-    ((None,), TypeError, "cannot pass None into a C function argument that is declared 'not None'"),
-    (([0, 0],), TypeError, "Expected tuple, got list"),
-])
+@pytest.mark.parametrize(
+    "args, error, message",
+    [
+        ((None,), TypeError, "cannot pass None into a C function argument that is declared 'not None'"),
+        (([0, 0],), TypeError, "Expected tuple, got list"),
+    ],
+)
 def test_setstate_argument_errors(args, error, message):
     with pytest.raises(error, match=message):
         murkel.CjkUncommonPlugin().__setstate__(*args)
 
 
-@pytest.mark.parametrize("name, make_state", [
-    ("SuspiciousRange", lambda marker: (0, True, marker, 2**31)),
-    ("CharInfo", lambda marker: char_info_state(range=marker, unaccented=b"a")),
-])
+@pytest.mark.parametrize(
+    "name, make_state",
+    [
+        ("SuspiciousRange", lambda marker: (0, True, marker, 2**31)),
+        ("CharInfo", lambda marker: char_info_state(range=marker, unaccented=b"a")),
+    ],
+)
 def test_failed_restore_releases_assigned_references(name, make_state):
     marker = object()
     before = sys.getrefcount(marker)
@@ -251,6 +305,7 @@ def test_failed_restore_releases_assigned_references(name, make_state):
 
 # ---- Python subclasses ----
 
+
 @pytest.mark.parametrize("cls, arg", [(Record, "é"), (Detector, None)])
 def test_subclass_attributes_travel_with_the_state(cls, arg):
     obj = cls(arg) if arg else cls()
@@ -260,8 +315,10 @@ def test_subclass_attributes_travel_with_the_state(cls, arg):
 
 
 def test_subclass_with_empty_dict_uses_the_short_form():
-    assert Detector().__reduce__() == (murkel.__pyx_unpickle_MessDetectorPlugin,
-                                       (Detector, checksums("MessDetectorPlugin")[0], ()))
+    assert Detector().__reduce__() == (
+        murkel.__pyx_unpickle_MessDetectorPlugin,
+        (Detector, checksums("MessDetectorPlugin")[0], ()),
+    )
 
 
 def test_dict_item_needs_an_instance_dict():
@@ -273,23 +330,30 @@ def test_dict_item_needs_an_instance_dict():
 # ---- round trips ----
 
 CLONERS = {
-    **{f"pickle{p}": (lambda o, p=p: pickle.loads(pickle.dumps(o, protocol=p)))
-       for p in range(pickle.HIGHEST_PROTOCOL + 1)},
+    **{
+        f"pickle{p}": (lambda o, p=p: pickle.loads(pickle.dumps(o, protocol=p)))
+        for p in range(pickle.HIGHEST_PROTOCOL + 1)
+    },
     "copy": copy.copy,
     "deepcopy": copy.deepcopy,
 }
 
 
 @pytest.mark.parametrize("clone", CLONERS.values(), ids=CLONERS.keys())
-@pytest.mark.parametrize("ch", ["a", "é", "\t", "字", "\U0001F600"])
+@pytest.mark.parametrize("ch", ["a", "é", "\t", "字", "\U0001f600"])
 def test_records_round_trip(clone, ch):
     record = murkel._char_info(ch)
     copied = clone(record)
     assert type(copied) is CharInfo and state_of(copied) == state_of(record)
 
 
-TEXT = st.text(st.one_of(st.characters(max_codepoint=0x3100, exclude_categories=["Cs"]),
-                         st.sampled_from("éÉèÈàÀôöÖ字本語ｱｶﾞｰカナ ابةﺀ.!?-'A1\n")), max_size=60)
+TEXT = st.text(
+    st.one_of(
+        st.characters(max_codepoint=0x3100, exclude_categories=["Cs"]),
+        st.sampled_from("éÉèÈàÀôöÖ字本語ｱｶﾞｰカナ ابةﺀ.!?-'A1\n"),
+    ),
+    max_size=60,
+)
 
 
 @settings(max_examples=60, deadline=None)

@@ -7,6 +7,7 @@ import traceback
 import pytest
 
 import vexlora.murkel as m
+
 from support import PLUGINS, feed
 
 A = m._char_info("a")
@@ -49,8 +50,12 @@ class Bare(m.MessDetectorPlugin):
 
 def test_base_class_implements_nothing():
     plugin = m.MessDetectorPlugin()
-    for action in (lambda: plugin.ratio, plugin.reset, lambda: plugin.feed_info("a", None),
-                   lambda: plugin.feed_info("a", A)):
+    for action in (
+        lambda: plugin.ratio,
+        plugin.reset,
+        lambda: plugin.feed_info("a", None),
+        lambda: plugin.feed_info("a", A),
+    ):
         with pytest.raises(NotImplementedError) as err:
             action()
         assert str(err.value) == ""
@@ -77,8 +82,10 @@ def test_concrete_plugins_are_final(cls):
 def test_class_shape(cls):
     assert cls.__module__ == "vexlora.murkel" and cls.__base__ is m.MessDetectorPlugin
     assert cls.feed_info.__qualname__ == f"{cls.__name__}.feed_info"
-    docs = {m.CjkUncommonPlugin: "Detect messy CJK text that probably means nothing.",
-            m.SuspiciousKatakanaPlugin: "Detect implausible halfwidth Katakana and uncommon CJK combinations."}
+    docs = {
+        m.CjkUncommonPlugin: "Detect messy CJK text that probably means nothing.",
+        m.SuspiciousKatakanaPlugin: "Detect implausible halfwidth Katakana and uncommon CJK combinations.",
+    }
     assert cls.__doc__ == docs.get(cls)
 
 
@@ -104,12 +111,15 @@ def test_bad_feed_changes_nothing(cls, args, exc, message):
     assert feed(plugin, text + " ").ratio == feed(twin, text + " ").ratio
 
 
-@pytest.mark.parametrize("call, message", [
-    (lambda p: p.reset(1), "reset() takes exactly 0 positional arguments (1 given)"),
-    (lambda p: p.reset(x=1), "reset() got an unexpected keyword argument 'x'"),
-    (lambda p: p.feed_info("a", info=A, extra=1), "feed_info() got an unexpected keyword argument 'extra'"),
-    (lambda p: type(p)(1), "__init__() takes exactly 0 positional arguments (1 given)"),
-])
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda p: p.reset(1), "reset() takes exactly 0 positional arguments (1 given)"),
+        (lambda p: p.reset(x=1), "reset() got an unexpected keyword argument 'x'"),
+        (lambda p: p.feed_info("a", info=A, extra=1), "feed_info() got an unexpected keyword argument 'extra'"),
+        (lambda p: type(p)(1), "__init__() takes exactly 0 positional arguments (1 given)"),
+    ],
+)
 def test_argument_errors(call, message):
     with pytest.raises(TypeError) as err:
         call(m.SuspiciousRange())
@@ -125,13 +135,14 @@ def test_failed_conversion_names_both_routines():
 
 # --- The native method table, as another extension module calls it ---
 
+
 def test_base_slots_dispatch_to_python_overrides():
     table = vtable_of(m.MessDetectorPlugin)
     assert not table.feed and not table.ratio
     plugin = Counting()
     assert table.feed_info(plugin, "a", id(A), 0) == 0
     assert plugin.seen == [("a", A)]
-    assert table.feed_info(plugin, "b", None, 0) == 0   # a null record reaches Python as None
+    assert table.feed_info(plugin, "b", None, 0) == 0  # a null record reaches Python as None
     assert plugin.seen[-1] == ("b", None)
     assert table.reset(plugin, 0) == 0 and plugin.seen == []
 

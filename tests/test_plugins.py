@@ -9,6 +9,7 @@ from hypothesis import given, settings, strategies as st
 
 import vexlora.murkel as m
 from vexlora import constant
+
 from support import PLUGINS, feed
 
 # Uncommon and common CJK ideographs, halfwidth / fullwidth Katakana, Arabic
@@ -31,43 +32,46 @@ W = m.SuperWeirdWordPlugin
 TEN_WORDS = "xy " * 10
 
 
-@pytest.mark.parametrize("cls, text, expected", [
-    (m.TooManySymbolOrPunctuationPlugin, "!!!!", 0.0),          # a repeat is never counted: 1/4
-    (m.TooManySymbolOrPunctuationPlugin, "©a±b×cdefg", 0.6),
-    (m.TooManySymbolOrPunctuationPlugin, "!a?b!cdefg", 0.3),
-    (m.TooManySymbolOrPunctuationPlugin, "²☺²☺²☺²☺$,$,", 0.0),  # digit, emoticon, safe
-    (m.TooManyAccentuatedPlugin, "é" * 7 + "a" * 13, 0.35),
-    (m.UnprintablePlugin, "abc\x1bdefghijklmnop", 1.0),
-    (m.UnprintablePlugin, "\x00abc", 2.0),
-    (m.SuspiciousDuplicateAccentPlugin, "ÉÉ", 2.0),
-    (m.SuspiciousDuplicateAccentPlugin, "éé", 1.0),
-    (m.SuspiciousDuplicateAccentPlugin, "éà", 0.0),
-    (m.SuspiciousRange, "aж" * 6 + "a", 0.0),                    # 13 characters say nothing
-    (m.SuspiciousRange, "aж" * 7, 2 * 13 / 14),
-    (m.SuspiciousRange, "a ж " * 4, 0.0),                        # blanks restart the chain
-    (W, "éééa ", 0.0),                                           # bad, but few words, nothing foreign
-    (W, "éé1éa " + TEN_WORDS, 4 / 24),                           # a digit does not add to the length
-    (W, "ab©cd " + TEN_WORDS, 5 / 25),                           # a symbol does, and makes it bad
-    (W, "ab a¿ cd ", 1.0),                                       # invalid word
-    (W, "ж" + "a" * 23 + " ", 1.0),                              # long foreign word
-    (W, "ж" + "a" * 23, 0.0),                                    # ...still open
-    (W, "ж" + "A" * 7 + "a" * 16 + " ", 0.0),                    # 7/24 upper: camel case
-    (W, "ж" + "A" * 8 + "a" * 15 + " ", 1.0),
-    (W, "ab中d ", 1.0),                                          # a lone glyph letter
-    (W, "ﬁa² ", 1.0),                                            # superscript after an inner ligature
-    (m.CjkUncommonPlugin, UNCOMMON_CJK, 0.0),
-    (m.CjkUncommonPlugin, UNCOMMON_CJK + "亅", 0.05),
-    (m.CjkUncommonPlugin, "亅" * 20, 0.2),
-    (m.SuspiciousKatakanaPlugin, "ｱｲｱｲ" + UNCOMMON_CJK, 1.0),
-    (m.SuspiciousKatakanaPlugin, "ｱｲｱｲア" + UNCOMMON_CJK, 0.0),
-    (m.ArchaicUpperLowerPlugin, "ÉéÉé ", 2 / 5),                 # 2nd+3rd flips pair up, 4th dropped
-    (m.ArchaicUpperLowerPlugin, "ÉéÉé  ", 2 / 6),                # 2nd separator opens a run of 1
-    (m.ArchaicUpperLowerPlugin, "AaAa ", 0.0),                   # ASCII only
-    (m.ArchaicUpperLowerPlugin, "ÉéÉé1", 0.0),                   # closed by a digit
-    (m.ArchaicUpperLowerPlugin, "Éé" * 32 + "É ", 0.0),          # 65 characters
-    (m.ArabicIsolatedFormPlugin, ISOLATED_ALEF * 7, 0.0),
-    (m.ArabicIsolatedFormPlugin, ISOLATED_ALEF * 2 + ARABIC_BEH * 6, 0.25),
-])
+@pytest.mark.parametrize(
+    "cls, text, expected",
+    [
+        (m.TooManySymbolOrPunctuationPlugin, "!!!!", 0.0),  # a repeat is never counted: 1/4
+        (m.TooManySymbolOrPunctuationPlugin, "©a±b×cdefg", 0.6),
+        (m.TooManySymbolOrPunctuationPlugin, "!a?b!cdefg", 0.3),
+        (m.TooManySymbolOrPunctuationPlugin, "²☺²☺²☺²☺$,$,", 0.0),  # digit, emoticon, safe
+        (m.TooManyAccentuatedPlugin, "é" * 7 + "a" * 13, 0.35),
+        (m.UnprintablePlugin, "abc\x1bdefghijklmnop", 1.0),
+        (m.UnprintablePlugin, "\x00abc", 2.0),
+        (m.SuspiciousDuplicateAccentPlugin, "ÉÉ", 2.0),
+        (m.SuspiciousDuplicateAccentPlugin, "éé", 1.0),
+        (m.SuspiciousDuplicateAccentPlugin, "éà", 0.0),
+        (m.SuspiciousRange, "aж" * 6 + "a", 0.0),  # 13 characters say nothing
+        (m.SuspiciousRange, "aж" * 7, 2 * 13 / 14),
+        (m.SuspiciousRange, "a ж " * 4, 0.0),  # blanks restart the chain
+        (W, "éééa ", 0.0),  # bad, but few words, nothing foreign
+        (W, "éé1éa " + TEN_WORDS, 4 / 24),  # a digit does not add to the length
+        (W, "ab©cd " + TEN_WORDS, 5 / 25),  # a symbol does, and makes it bad
+        (W, "ab a¿ cd ", 1.0),  # invalid word
+        (W, "ж" + "a" * 23 + " ", 1.0),  # long foreign word
+        (W, "ж" + "a" * 23, 0.0),  # ...still open
+        (W, "ж" + "A" * 7 + "a" * 16 + " ", 0.0),  # 7/24 upper: camel case
+        (W, "ж" + "A" * 8 + "a" * 15 + " ", 1.0),
+        (W, "ab中d ", 1.0),  # a lone glyph letter
+        (W, "ﬁa² ", 1.0),  # superscript after an inner ligature
+        (m.CjkUncommonPlugin, UNCOMMON_CJK, 0.0),
+        (m.CjkUncommonPlugin, UNCOMMON_CJK + "亅", 0.05),
+        (m.CjkUncommonPlugin, "亅" * 20, 0.2),
+        (m.SuspiciousKatakanaPlugin, "ｱｲｱｲ" + UNCOMMON_CJK, 1.0),
+        (m.SuspiciousKatakanaPlugin, "ｱｲｱｲア" + UNCOMMON_CJK, 0.0),
+        (m.ArchaicUpperLowerPlugin, "ÉéÉé ", 2 / 5),  # 2nd+3rd flips pair up, 4th dropped
+        (m.ArchaicUpperLowerPlugin, "ÉéÉé  ", 2 / 6),  # 2nd separator opens a run of 1
+        (m.ArchaicUpperLowerPlugin, "AaAa ", 0.0),  # ASCII only
+        (m.ArchaicUpperLowerPlugin, "ÉéÉé1", 0.0),  # closed by a digit
+        (m.ArchaicUpperLowerPlugin, "Éé" * 32 + "É ", 0.0),  # 65 characters
+        (m.ArabicIsolatedFormPlugin, ISOLATED_ALEF * 7, 0.0),
+        (m.ArabicIsolatedFormPlugin, ISOLATED_ALEF * 2 + ARABIC_BEH * 6, 0.25),
+    ],
+)
 def test_ratio_examples(cls, text, expected):
     assert ratio_of(cls, text) == pytest.approx(expected, abs=1e-12)
 
@@ -75,11 +79,18 @@ def test_ratio_examples(cls, text, expected):
 NOISE = "ÉéÉé ©±¿ \x00\x1b亅亅亅亅ｱｲｱｲ" + ISOLATED_ALEF * 8 + "aж" * 7 + "ж" + "a" * 23
 
 
-@pytest.mark.parametrize("cls, tail, expected", [(cls, "ÉéÉé abcdefghijklmn ", None) for cls in PLUGINS if cls not in (
-    m.UnprintablePlugin, m.TooManySymbolOrPunctuationPlugin)] + [
-    (m.UnprintablePlugin, "\x00", 8 / (len(NOISE) + 1)),      # keeps its character count
-    (m.TooManySymbolOrPunctuationPlugin, "aab", 0.0),          # still compares with the last "a"
-])
+@pytest.mark.parametrize(
+    "cls, tail, expected",
+    [
+        (cls, "ÉéÉé abcdefghijklmn ", None)
+        for cls in PLUGINS
+        if cls not in (m.UnprintablePlugin, m.TooManySymbolOrPunctuationPlugin)
+    ]
+    + [
+        (m.UnprintablePlugin, "\x00", 8 / (len(NOISE) + 1)),  # keeps its character count
+        (m.TooManySymbolOrPunctuationPlugin, "aab", 0.0),  # still compares with the last "a"
+    ],
+)
 def test_reset(cls, tail, expected):
     plugin = feed(cls(), NOISE)
     plugin.reset()
@@ -116,10 +127,16 @@ def test_duplicate_accent_refuses_a_foreign_previous_letter():
     assert feed(plugin, "éé").ratio == 1.0
 
 
-@pytest.mark.parametrize("cls, index, text", [
-    (m.TooManyAccentuatedPlugin, 0, "é"), (m.TooManySymbolOrPunctuationPlugin, 1, "©"),
-    (W, 5, "ab "), (m.ArchaicUpperLowerPlugin, 3, "ÉéÉé "), (m.CjkUncommonPlugin, 1, "亅" * 20),
-])
+@pytest.mark.parametrize(
+    "cls, index, text",
+    [
+        (m.TooManyAccentuatedPlugin, 0, "é"),
+        (m.TooManySymbolOrPunctuationPlugin, 1, "©"),
+        (W, 5, "ab "),
+        (m.ArchaicUpperLowerPlugin, 3, "ÉéÉé "),
+        (m.CjkUncommonPlugin, 1, "亅" * 20),
+    ],
+)
 def test_counters_at_the_limit_refuse_to_wrap(cls, index, text):
     plugin = cls()
     set_counter(plugin, index, 2**31 - 1)
@@ -130,7 +147,7 @@ def test_counters_at_the_limit_refuse_to_wrap(cls, index, text):
 
 def test_super_weird_word_restored_without_characters_reports_zero():
     plugin = W()
-    set_counter(plugin, 0, 11)   # eleven words, no character
+    set_counter(plugin, 0, 11)  # eleven words, no character
     assert plugin.ratio == 0.0
 
 
@@ -157,6 +174,7 @@ def test_feeding_and_resetting_leaks_no_reference():
 
 
 # --- Plain restatements of the rules, checked against random real records ---
+
 
 def restated_ratios(seq):
     """Every plugin's ratio after feeding `seq` (a list of records), in PLUGINS order."""
@@ -200,8 +218,9 @@ def restated_ratios(seq):
     kata = [r for r in seq if r.is_katakana]
     other = [r for r in seq if not r.is_katakana]
     half = sum(r.is_halfwidth_katakana for r in kata)
-    out.append(1.0 if half >= 4 and half == len(kata) and len(other) >= 3
-               and all(not r.common_cjk for r in other) else 0.0)
+    out.append(
+        1.0 if half >= 4 and half == len(kata) and len(other) >= 3 and all(not r.common_cjk for r in other) else 0.0
+    )
     out.append(restated_case_flips(seq))
     iso = sum(bool(r.flags & constant._ARABIC_ISOLATED_FORM) for r in seq)
     out.append(0.0 if n < 8 else iso / n)
@@ -272,15 +291,24 @@ def restated_case_flips(seq):
     return 0.0 if count == 0 else final / count
 
 
-POOL = ("aAbBzZ09 \t\n.,;!?¿¡-_~|<>=+$^`©±×²☺\x00\x1b\x1a\ufeff"
-        "éÉèÈàÀêëæŒﬁжЖяΩ" + UNCOMMON_CJK + COMMON_CJK + HALF_KATAKANA + FULL_KATAKANA
-        + ISOLATED_ALEF + ARABIC_BEH + "한ท\u2122\u2014")
+POOL = (
+    "aAbBzZ09 \t\n.,;!?¿¡-_~|<>=+$^`©±×²☺\x00\x1b\x1a\ufeff"
+    "éÉèÈàÀêëæŒﬁжЖяΩ"
+    + UNCOMMON_CJK
+    + COMMON_CJK
+    + HALF_KATAKANA
+    + FULL_KATAKANA
+    + ISOLATED_ALEF
+    + ARABIC_BEH
+    + "한ท\u2122\u2014"
+)
 
 
 # Texts over a few characters at a time, so that rare combinations (all
 # Katakana halfwidth, many accents in a row) come up as often as noise.
 TEXTS = st.lists(st.sampled_from(POOL), min_size=1, max_size=6, unique=True).flatmap(
-    lambda alphabet: st.lists(st.sampled_from(alphabet), max_size=80))
+    lambda alphabet: st.lists(st.sampled_from(alphabet), max_size=80)
+)
 
 
 @settings(max_examples=400, deadline=None)

@@ -25,9 +25,49 @@ from vexlora.constant import FREQUENCIES
 from vexlora.tessaly import characters_popularity_compare
 
 POOL = [chr(0x4E00 + k) for k in range(255)]  # BMP letters shared by the controlled profiles
-FOREIGN = [chr(0x0400 + k) for k in range(400)] + ["ab", "", 7, None, "\U0001F600", "\udc00"]  # in no profile
-SIZES = [1, 2, 3, 4, 5, 8, 13, 20, 25, 26, 27, 28, 30, 33, 40, 50, 60, 64, 80, 100, 110, 120, 127, 128,
-         129, 130, 150, 200, 254, 255, 6, 7, 9, 10, 12, 16, 24, 45, 70, 90]
+FOREIGN = [chr(0x0400 + k) for k in range(400)] + ["ab", "", 7, None, "\U0001f600", "\udc00"]  # in no profile
+SIZES = [
+    1,
+    2,
+    3,
+    4,
+    5,
+    8,
+    13,
+    20,
+    25,
+    26,
+    27,
+    28,
+    30,
+    33,
+    40,
+    50,
+    60,
+    64,
+    80,
+    100,
+    110,
+    120,
+    127,
+    128,
+    129,
+    130,
+    150,
+    200,
+    254,
+    255,
+    6,
+    7,
+    9,
+    10,
+    12,
+    16,
+    24,
+    45,
+    70,
+    90,
+]
 
 
 def controlled_profiles():
@@ -61,8 +101,9 @@ for line in sys.stdin:
 
 class Comparer:
     def __init__(self):
-        self.proc = subprocess.Popen([sys.executable, "-c", SERVER], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, text=True)
+        self.proc = subprocess.Popen(
+            [sys.executable, "-c", SERVER], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True
+        )
         self.proc.stdin.write(json.dumps(PROFILES) + "\n")
         self.proc.stdin.flush()
         assert self.proc.stdout.readline().strip() == "ready"
@@ -141,27 +182,33 @@ def test_worked_example(compare):
     assert compare("Five", ["e", "b", "x"]) == 1 / 3 == reference("abcde", "ebx")
 
 
-@pytest.mark.parametrize("language, observed, expected", [
-    ("Five", list("abcde"), 1.0),
-    ("L255", list(PROFILES["L255"]), 1.0),
-    ("L128", list(PROFILES["L128"]), 1.0),
-    ("Five", list("ebxb"), 0.5),                   # repeated b: every occurrence scored, itself included
-    ("Five", list("xyz"), 0.0),
-    ("Five", ["\U0001F600"], 0.0),                  # above the BMP: in no profile
-    ("Five", ["a", "ab", 3, None, ""], 0.2),        # non-characters only count in n
-    ("L26", [PROFILES["L26"][5]], 0.0),             # small alphabet: distance 5 > 4
-    ("L27", [PROFILES["L27"][5]], 1.0),             # large alphabet: distance 5 < 9.0
-    ("L255", FOREIGN[:254] + [PROFILES["L255"][254]], 1 / 255),  # the last of 255 has rank 255
-])
+@pytest.mark.parametrize(
+    "language, observed, expected",
+    [
+        ("Five", list("abcde"), 1.0),
+        ("L255", list(PROFILES["L255"]), 1.0),
+        ("L128", list(PROFILES["L128"]), 1.0),
+        ("Five", list("ebxb"), 0.5),  # repeated b: every occurrence scored, itself included
+        ("Five", list("xyz"), 0.0),
+        ("Five", ["\U0001f600"], 0.0),  # above the BMP: in no profile
+        ("Five", ["a", "ab", 3, None, ""], 0.2),  # non-characters only count in n
+        ("L26", [PROFILES["L26"][5]], 0.0),  # small alphabet: distance 5 > 4
+        ("L27", [PROFILES["L27"][5]], 1.0),  # large alphabet: distance 5 < 9.0
+        ("L255", FOREIGN[:254] + [PROFILES["L255"][254]], 1 / 255),  # the last of 255 has rank 255
+    ],
+)
 def test_exact_ratios(compare, language, observed, expected):
     assert compare(language, observed) == expected
 
 
-@pytest.mark.parametrize("language, observed, expected", [
-    ("Klingon", ["a"], "ValueError: Klingon not available"),
-    (None, ["a"], "ValueError: None not available"),
-    ("Five", [], "ZeroDivisionError: division by zero"),
-])
+@pytest.mark.parametrize(
+    "language, observed, expected",
+    [
+        ("Klingon", ["a"], "ValueError: Klingon not available"),
+        (None, ["a"], "ValueError: None not available"),
+        ("Five", [], "ZeroDivisionError: division by zero"),
+    ],
+)
 def test_refusals(compare, language, observed, expected):
     assert compare(language, observed) == expected
 
@@ -171,15 +218,21 @@ def test_every_host_profile_scores_itself_one(language):
     assert characters_popularity_compare(language, list(FREQUENCIES[language])) == 1.0
 
 
-@pytest.mark.parametrize("args, kwargs, message", [
-    (("English", None), {}, "object of type 'NoneType' has no len()"),
-    ((b"English", []), {}, "Argument 'language' has incorrect type (expected str, got bytes)"),
-    (("English", ("e",)), {}, "Argument 'ordered_characters' has incorrect type (expected list, got tuple)"),
-    (("English",), {}, "characters_popularity_compare() takes exactly 2 positional arguments (1 given)"),
-    (("English", [], 1), {}, "characters_popularity_compare() takes exactly 2 positional arguments (3 given)"),
-    (("English",), {"characters": []}, "characters_popularity_compare() got an unexpected keyword argument "
-                                       "'characters'"),
-])
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        (("English", None), {}, "object of type 'NoneType' has no len()"),
+        ((b"English", []), {}, "Argument 'language' has incorrect type (expected str, got bytes)"),
+        (("English", ("e",)), {}, "Argument 'ordered_characters' has incorrect type (expected list, got tuple)"),
+        (("English",), {}, "characters_popularity_compare() takes exactly 2 positional arguments (1 given)"),
+        (("English", [], 1), {}, "characters_popularity_compare() takes exactly 2 positional arguments (3 given)"),
+        (
+            ("English",),
+            {"characters": []},
+            "characters_popularity_compare() got an unexpected keyword argument 'characters'",
+        ),
+    ],
+)
 def test_argument_errors(args, kwargs, message):
     with pytest.raises(TypeError) as info:
         characters_popularity_compare(*args, **kwargs)
@@ -188,6 +241,7 @@ def test_argument_errors(args, kwargs, message):
 
 def test_long_inputs_release_their_buffers():
     import tracemalloc
+
     observed = list(FREQUENCIES["English"]) * 40  # over 512 elements: allocated buffers
     characters_popularity_compare("English", observed)
     tracemalloc.start()

@@ -8,6 +8,7 @@ import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 from vexlora.murkel import CharInfo
 from vexlora.tessaly import alpha_unicode_split
+
 from support import Judge, split_restated
 
 FIELDS = sorted(name for name in dir(CharInfo) if not name.startswith("_"))
@@ -69,8 +70,11 @@ def test_layers_and_judge_calls_follow_the_records(monkeypatch, name, length):
 
 
 @settings(max_examples=150, deadline=None)
-@given(st.text(alphabet=st.characters(max_codepoint=127), max_size=120),
-       st.lists(st.sampled_from(sorted(REPLACEMENTS)), max_size=3), st.booleans())
+@given(
+    st.text(alphabet=st.characters(max_codepoint=127), max_size=120),
+    st.lists(st.sampled_from(sorted(REPLACEMENTS)), max_size=3),
+    st.booleans(),
+)
 def test_any_ascii_text_matches_python_restatement(text, names, suspicious):
     with pytest.MonkeyPatch.context() as m:
         table = rebound_table(m, *names)

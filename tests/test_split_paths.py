@@ -6,6 +6,7 @@ import pytest
 import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 from vexlora.tessaly import alpha_unicode_split
+
 from support import check_python
 
 
@@ -17,33 +18,41 @@ def one_layer(monkeypatch):
 
 def joined_lowered(text):
     """The single layer: every letter that has a range, joined, then lowered as one string."""
+
     def is_letter(ch):
         info = murkel._char_info(ch)
         return info.alpha and info.range is not None
+
     return "".join(ch for ch in text if is_letter(ch)).lower()
 
 
-@pytest.mark.parametrize("text", [
-    "Hello, W\u00f6rld!",                      # one byte per character
-    "\u00c0\u00c9\u00ce\u00d5\u00dc\u00d7\u00de\u00df \u00ff\u00b5\u00aa",  # Latin-1 capitals, signs, caseless
-    "Gr\u00fc\u00dfe \u20ac 42",               # two-byte text whose letters fit one byte
-    "ab\U0001F600cd",                          # four-byte text whose letters are ASCII
-    "\u0416\u0430\u0440 \u00c9t\u00e9",         # two-byte letters with Latin-1 ones
-    "\U0001D400\U0001D41Ax \U00010400",        # letters outside the BMP
-    "\ud800a\udfffb\udbff",                    # lone surrogates are never letters
-    "\u212a\u212b",                            # two-byte capitals whose lowercase is one byte
-])
+@pytest.mark.parametrize(
+    "text",
+    [
+        "Hello, W\u00f6rld!",  # one byte per character
+        "\u00c0\u00c9\u00ce\u00d5\u00dc\u00d7\u00de\u00df \u00ff\u00b5\u00aa",  # Latin-1 capitals, signs, caseless
+        "Gr\u00fc\u00dfe \u20ac 42",  # two-byte text whose letters fit one byte
+        "ab\U0001f600cd",  # four-byte text whose letters are ASCII
+        "\u0416\u0430\u0440 \u00c9t\u00e9",  # two-byte letters with Latin-1 ones
+        "\U0001d400\U0001d41ax \U00010400",  # letters outside the BMP
+        "\ud800a\udfffb\udbff",  # lone surrogates are never letters
+        "\u212a\u212b",  # two-byte capitals whose lowercase is one byte
+    ],
+)
 def test_layer_at_every_width_equals_lowered_join(one_layer, text):
     assert alpha_unicode_split(text) == [joined_lowered(text)]
 
 
-@pytest.mark.parametrize("text, expected", [
-    ("\u039f\u0394\u039f\u03a3", "\u03bf\u03b4\u03bf\u03c2"),                   # final sigma
-    ("\u039f\u0394\u039f\u03a3 \u039f", "\u03bf\u03b4\u03bf\u03c3\u03bf"),       # not final once joined
-    ("\u03a3", "\u03c3"),                                                       # alone: not final
-    ("\u0130stanbul", "i\u0307stanbul"),                                        # one letter, two characters
-    ("A\u0130 \u00c9", "ai\u0307\u00e9"),
-])
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("\u039f\u0394\u039f\u03a3", "\u03bf\u03b4\u03bf\u03c2"),  # final sigma
+        ("\u039f\u0394\u039f\u03a3 \u039f", "\u03bf\u03b4\u03bf\u03c3\u03bf"),  # not final once joined
+        ("\u03a3", "\u03c3"),  # alone: not final
+        ("\u0130stanbul", "i\u0307stanbul"),  # one letter, two characters
+        ("A\u0130 \u00c9", "ai\u0307\u00e9"),
+    ],
+)
 def test_lowercasing_follows_str_lower_of_the_joined_layer(one_layer, text, expected):
     assert alpha_unicode_split(text) == [expected]
 
@@ -53,11 +62,14 @@ def test_every_latin1_letter_lowered_as_str_lower(one_layer):
     assert alpha_unicode_split(text) == [joined_lowered(text)]
 
 
-@pytest.mark.parametrize("replacement, expected", [
-    ("X", "axc"),                   # the record's character is written, not the text's
-    ("\U0001D400", "a\U0001D400c"),  # a record wider than the text's storage
-    ("\u0436", "a\u0436c"),
-])
+@pytest.mark.parametrize(
+    "replacement, expected",
+    [
+        ("X", "axc"),  # the record's character is written, not the text's
+        ("\U0001d400", "a\U0001d400c"),  # a record wider than the text's storage
+        ("\u0436", "a\u0436c"),
+    ],
+)
 def test_layer_holds_the_records_character(monkeypatch, one_layer, replacement, expected):
     table = list(murkel._ASCII_CHAR_INFO)
     table[ord("b")] = murkel._char_info(replacement)
@@ -72,6 +84,7 @@ def test_ascii_record_replaced_by_the_judge(monkeypatch):
     def judge(a, b):
         table[ord("a")] = murkel._ASCII_CHAR_INFO[ord("q")]
         return False
+
     monkeypatch.setattr(tessaly, "is_suspiciously_successive_range", judge)
     # The first "a" brings a new range, so the judge runs and swaps the record of "a". The
     # "a" right after it reuses the record of its predecessor; the one after the space reads
@@ -86,6 +99,7 @@ def test_cached_record_replaced_by_the_judge(monkeypatch):
     def judge(a, b):
         page[0x34] = zhe
         return False
+
     monkeypatch.setattr(tessaly, "is_suspiciously_successive_range", judge)
     try:
         # Every "\u0434" after the judge ran reads as the swapped record.
@@ -97,17 +111,20 @@ def test_cached_record_replaced_by_the_judge(monkeypatch):
 def test_record_built_mid_call_can_change_the_ascii_table():
     # Building the record of the euro sign runs the host's code, which here swaps the
     # record of "a"; the "a" after it must see the swap although no judge ran.
-    out = check_python("""
+    out = check_python(
+        """
         import vexlora.tessaly as t
         print(t.alpha_unicode_split("aa\\u20aca"))
-    """, utils="""
+    """,
+        utils="""
         _real = unicode_range
         def unicode_range(ch):
             if ch == "\\u20ac":
                 import vexlora.murkel as m
                 m._ASCII_CHAR_INFO[97] = m._ASCII_CHAR_INFO[113]
             return _real(ch)
-    """)
+    """,
+    )
     assert out.strip() == "['aaq']"
 
 

@@ -24,13 +24,18 @@ def stub_parameters(fn: ast.FunctionDef):
 
 
 def runtime_parameters(obj):
-    return [(p.name, None if p.default is inspect.Parameter.empty else p.default)
-            for p in inspect.signature(obj).parameters.values()]
+    return [
+        (p.name, None if p.default is inspect.Parameter.empty else p.default)
+        for p in inspect.signature(obj).parameters.values()
+    ]
 
 
 def public_names(module):
-    return {n for n, v in vars(module).items()
-            if not n.startswith("__") and callable(v) and getattr(v, "__module__", None) == module.__name__}
+    return {
+        n
+        for n, v in vars(module).items()
+        if not n.startswith("__") and callable(v) and getattr(v, "__module__", None) == module.__name__
+    }
 
 
 @pytest.mark.parametrize("name", ["murkel", "tessaly"])

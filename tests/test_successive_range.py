@@ -28,47 +28,69 @@ class Raising:
 @pytest.fixture
 def tables(monkeypatch):
     """Small host tables bound as the module globals."""
-    monkeypatch.setattr(m, "_RANGE_FAMILIES", {
-        "Basic Latin": "Latin", "Latin-1 Supplement": "Latin", "Cyrillic": "Cyrillic", "Greek": "Greek",
-        "Coptic": "Coptic", "General Punctuation": "Punctuation", "Thai": "Thai", "Nowhere": None, "Odd": 42,
-        "Hiragana": "Japanese", "CJK": "CJK",
-    })
+    monkeypatch.setattr(
+        m,
+        "_RANGE_FAMILIES",
+        {
+            "Basic Latin": "Latin",
+            "Latin-1 Supplement": "Latin",
+            "Cyrillic": "Cyrillic",
+            "Greek": "Greek",
+            "Coptic": "Coptic",
+            "General Punctuation": "Punctuation",
+            "Thai": "Thai",
+            "Nowhere": None,
+            "Odd": 42,
+            "Hiragana": "Japanese",
+            "CJK": "CJK",
+        },
+    )
     monkeypatch.setattr(m, "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES", frozenset({"Punctuation"}))
     monkeypatch.setattr(m, "CompatibleFamillyRange", lambda a, b: (a, b))
     monkeypatch.setattr(m, "_COMPATIBLE_RANGE_FAMILIES", frozenset({("Greek", "Coptic"), ("CJK", "Japanese")}))
     monkeypatch.setattr(m, "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES", frozenset({"Latin", "Thai"}))
 
 
-@pytest.mark.parametrize("a, b, expected", [
-    ("Basic Latin", "Latin-1 Supplement", False),   # same family
-    ("Nowhere", "Nowhere", False),                 # two unknown families are equal too
-    ("Cyrillic", "General Punctuation", False),     # compatible with anything, either side
-    ("General Punctuation", "Greek", False),
-    ("Greek", "Coptic", False),                     # the pair is ordered...
-    ("Coptic", "Greek", True),                      # ...so the reverse is not listed
-    ("Basic Latin", "Thai", False),                 # Basic Latin neighbours, either order
-    ("Thai", "Basic Latin", False),
-    ("Basic Latin", "Cyrillic", True),
-    ("Cyrillic", "Basic Latin", True),
-    ("Cyrillic", "Nowhere", True),
-])
+@pytest.mark.parametrize(
+    "a, b, expected",
+    [
+        ("Basic Latin", "Latin-1 Supplement", False),  # same family
+        ("Nowhere", "Nowhere", False),  # two unknown families are equal too
+        ("Cyrillic", "General Punctuation", False),  # compatible with anything, either side
+        ("General Punctuation", "Greek", False),
+        ("Greek", "Coptic", False),  # the pair is ordered...
+        ("Coptic", "Greek", True),  # ...so the reverse is not listed
+        ("Basic Latin", "Thai", False),  # Basic Latin neighbours, either order
+        ("Thai", "Basic Latin", False),
+        ("Basic Latin", "Cyrillic", True),
+        ("Cyrillic", "Basic Latin", True),
+        ("Cyrillic", "Nowhere", True),
+    ],
+)
 def test_rules(tables, a, b, expected):
     assert judge(a, b) is expected
 
 
 @pytest.mark.parametrize("args", [(None, "Basic Latin"), ("Basic Latin", None)])
 def test_unknown_block_is_suspicious_without_any_table(monkeypatch, args):
-    for name in ("_RANGE_FAMILIES", "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES", "_COMPATIBLE_RANGE_FAMILIES",
-                 "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES"):
+    for name in (
+        "_RANGE_FAMILIES",
+        "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES",
+        "_COMPATIBLE_RANGE_FAMILIES",
+        "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES",
+    ):
         monkeypatch.setattr(m, name, Raising())
     assert judge(*args) is True
 
 
-@pytest.mark.parametrize("a, b, exc, message", [
-    ("Basic Latin", "Klingon", KeyError, "Klingon"),
-    ("Odd", "Basic Latin", TypeError, "Expected str, got int"),
-    ("Basic Latin", "Odd", TypeError, "Expected str, got int"),
-])
+@pytest.mark.parametrize(
+    "a, b, exc, message",
+    [
+        ("Basic Latin", "Klingon", KeyError, "Klingon"),
+        ("Odd", "Basic Latin", TypeError, "Expected str, got int"),
+        ("Basic Latin", "Odd", TypeError, "Expected str, got int"),
+    ],
+)
 def test_table_errors_propagate_with_a_traceback_entry(tables, a, b, exc, message):
     with pytest.raises(exc, match=message) as err:
         judge(a, b)
@@ -90,7 +112,7 @@ def test_family_table_is_looked_up_for_each_block(monkeypatch, tables):
             return "Cyrillic"
 
     monkeypatch.setattr(m, "_RANGE_FAMILIES", Rebinding())
-    assert judge("Cyrillic", "Greek") is True   # the old table would give "Cyrillic" twice: False
+    assert judge("Cyrillic", "Greek") is True  # the old table would give "Cyrillic" twice: False
 
 
 def test_arguments(tables):
@@ -119,12 +141,13 @@ def test_memo_keeps_answers_but_not_errors(monkeypatch, tables):
         m.is_suspiciously_successive_range(first, second)
     families.update({first: "Latin", second: "Latin"})
     assert m.is_suspiciously_successive_range(first, second) is False
-    families.update({first: "Greek", second: "Cyrillic"})   # the memo answers from now on
+    families.update({first: "Greek", second: "Cyrillic"})  # the memo answers from now on
     monkeypatch.setattr(m, "_RANGE_FAMILIES", Raising())
     assert m.is_suspiciously_successive_range(first, second) is False
 
 
 # --- SuspiciousRange goes through the module global ---
+
 
 def feed_range(plugin, ranges):
     """Feed printable, non-separating records whose blocks are `ranges`."""
@@ -157,4 +180,4 @@ def test_suspicious_range_failure_keeps_the_previous_block(monkeypatch):
     monkeypatch.setattr(m, "is_suspiciously_successive_range", lambda a, b: calls.append((a, b)) or True)
     feed_range(plugin, ["Cyrillic"] + ["Basic Latin"] * 11)
     assert calls[0] == ("Basic Latin", "Cyrillic")
-    assert plugin.ratio == pytest.approx(2 * 2 / 14)   # the failed character was counted
+    assert plugin.ratio == pytest.approx(2 * 2 / 14)  # the failed character was counted

@@ -77,25 +77,30 @@ def unicode_range(ch):
 def test_judge_rebuilding_a_record_frees_nothing_the_walk_holds(call):
     # Every __init__ gives the record of "\xe9" a new range string and drops the old one, which
     # is the key of the first layer and the range cached for "\xe9".
-    out = check_python(f"""
+    out = check_python(
+        f"""
         import vexlora.murkel as m, vexlora.tessaly as t
         def judge(a, b):
             m._char_info("\\xe9").__init__("\\xe9")
             return True
         t.is_suspiciously_successive_range = judge
         print(t.{call}("\\xe9\\u0436\\xe9\\u0436 \\u0436\\xe9" * 40))
-    """, utils=FRESH_RANGE_STRINGS)
-    expected = {"alpha_unicode_split": "['" + "\xe9" * 120 + "', '" + "\u0436" * 120 + "']",
-                "coherence_ratio": "[]"}
+    """,
+        utils=FRESH_RANGE_STRINGS,
+    )
+    expected = {"alpha_unicode_split": "['" + "\xe9" * 120 + "', '" + "\u0436" * 120 + "']", "coherence_ratio": "[]"}
     assert out.strip() == expected[call]
 
 
-@pytest.mark.parametrize("rewrite, text, expected", [
-    # murkel hands back the same cached record, whose fields the judge changed meanwhile.
-    ('m._char_info("\\xe9").__init__("\\u0436")', "\xe9\u0436\xe9", ["\xe9", "\u0436\u0436"]),
-    # The same for an entry of _ASCII_CHAR_INFO, also met again by the walk's fast path.
-    ('m._ASCII_CHAR_INFO[97].__init__("b")', "a\u0436a a a a", ["a\u0436bbbb"]),
-])
+@pytest.mark.parametrize(
+    "rewrite, text, expected",
+    [
+        # murkel hands back the same cached record, whose fields the judge changed meanwhile.
+        ('m._char_info("\\xe9").__init__("\\u0436")', "\xe9\u0436\xe9", ["\xe9", "\u0436\u0436"]),
+        # The same for an entry of _ASCII_CHAR_INFO, also met again by the walk's fast path.
+        ('m._ASCII_CHAR_INFO[97].__init__("b")', "a\u0436a a a a", ["a\u0436bbbb"]),
+    ],
+)
 def test_records_rewritten_by_the_judge_are_read_again(rewrite, text, expected):
     out = check_python(f"""
         import vexlora.murkel as m, vexlora.tessaly as t
@@ -109,7 +114,9 @@ def test_records_rewritten_by_the_judge_are_read_again(rewrite, text, expected):
 
 
 def test_merge_survives_sum_clearing_its_groups():
-    out = check_python(CLEAR_DICTS_HOLDING_MY_LIST + """
+    out = check_python(
+        CLEAR_DICTS_HOLDING_MY_LIST
+        + """
 import vexlora.tessaly as t
 class Ratio(float):
     def __radd__(self, other):
@@ -117,19 +124,23 @@ class Ratio(float):
         return float(self) + other
 print(t.merge_coherence_ratios([[("English", Ratio(0.5))], [("English", Ratio(0.7)), ("French", 0.25)],
                                 [("English", Ratio(0.7))]]))
-""")
+"""
+    )
     assert out.strip() == "[('English', 0.6333), ('French', 0.25)]"
 
 
 def test_filter_survives_max_clearing_its_groups():
-    out = check_python(CLEAR_DICTS_HOLDING_MY_LIST + """
+    out = check_python(
+        CLEAR_DICTS_HOLDING_MY_LIST
+        + """
 import vexlora.tessaly as t
 class Ratio(float):
     def __gt__(self, other):
         clear_dicts_holding_lists_of(self)
         return float.__gt__(self, other)
 print(t.filter_alt_coherence_matches([("English\\u2014x", Ratio(0.5)), ("English\\u2014x", Ratio(0.7))]))
-""")
+"""
+    )
     assert out.strip() == "[('Englishx', 0.7)]"
 
 
@@ -149,44 +160,62 @@ def go():
 
 
 @pytest.mark.parametrize("call", ["coherence_ratio", "alpha_unicode_split"])
-@pytest.mark.parametrize("setup", [
-    "sys.setrecursionlimit(100); go()",
-    "sys.setrecursionlimit(1000); go()",  # the default
-    # A thread with a small stack: the recursion limit alone would let it overflow.
-    "threading.stack_size(512 * 1024); th = threading.Thread(target=go); th.start(); th.join()",
-])
+@pytest.mark.parametrize(
+    "setup",
+    [
+        "sys.setrecursionlimit(100); go()",
+        "sys.setrecursionlimit(1000); go()",  # the default
+        # A thread with a small stack: the recursion limit alone would let it overflow.
+        "threading.stack_size(512 * 1024); th = threading.Thread(target=go); th.start(); th.join()",
+    ],
+)
 def test_endless_reentry_through_the_judge_raises_recursion_error(call, setup):
     assert check_python(RECURSION.format(call=call, setup=setup)).strip() == "RecursionError"
 
 
-FOREIGN_PLUGIN = ("type('TooManyAccentuatedPlugin', (m.MessDetectorPlugin,), {'__slots__': tuple('abcdefgh'), "
-                  "'__pyx_vtable__': m.TooManyAccentuatedPlugin.__dict__['__pyx_vtable__']})")
+FOREIGN_PLUGIN = (
+    "type('TooManyAccentuatedPlugin', (m.MessDetectorPlugin,), {'__slots__': tuple('abcdefgh'), "
+    "'__pyx_vtable__': m.TooManyAccentuatedPlugin.__dict__['__pyx_vtable__']})"
+)
 
 
-@pytest.mark.parametrize("rebind, expected", [
-    # A Python class with room for a record's fields, and the record sources to match.
-    ("class Big: __slots__ = tuple('s%d' % i for i in range(40))\n"
-     "m.CharInfo = Big\nm._ASCII_CHAR_INFO = [Big() for _ in range(128)]\nm._char_info = lambda ch: Big()",
-     "vexlora.murkel.CharInfo is bound to Big, a class that vexlora.murkel does not define"),
-    # Another class of murkel, large enough, in the place of one tessaly reads.
-    ("m.SuspiciousRange = m.SuperWeirdWordPlugin",
-     "vexlora.murkel.SuspiciousRange is bound to vexlora.murkel.SuperWeirdWordPlugin, "
-     "a class that vexlora.murkel does not define"),
-    # A Python class that borrows a plugin's name and method table.
-    ("m.TooManyAccentuatedPlugin = " + FOREIGN_PLUGIN,
-     "vexlora.murkel.TooManyAccentuatedPlugin is bound to TooManyAccentuatedPlugin, "
-     "a class that vexlora.murkel does not define"),
-])
+@pytest.mark.parametrize(
+    "rebind, expected",
+    [
+        # A Python class with room for a record's fields, and the record sources to match.
+        (
+            "class Big: __slots__ = tuple('s%d' % i for i in range(40))\n"
+            "m.CharInfo = Big\nm._ASCII_CHAR_INFO = [Big() for _ in range(128)]\nm._char_info = lambda ch: Big()",
+            "vexlora.murkel.CharInfo is bound to Big, a class that vexlora.murkel does not define",
+        ),
+        # Another class of murkel, large enough, in the place of one tessaly reads.
+        (
+            "m.SuspiciousRange = m.SuperWeirdWordPlugin",
+            "vexlora.murkel.SuspiciousRange is bound to vexlora.murkel.SuperWeirdWordPlugin, "
+            "a class that vexlora.murkel does not define",
+        ),
+        # A Python class that borrows a plugin's name and method table.
+        (
+            "m.TooManyAccentuatedPlugin = " + FOREIGN_PLUGIN,
+            "vexlora.murkel.TooManyAccentuatedPlugin is bound to TooManyAccentuatedPlugin, "
+            "a class that vexlora.murkel does not define",
+        ),
+    ],
+)
 def test_foreign_murkel_classes_fail_the_import(rebind, expected):
-    outcome = import_outcome("vexlora.tessaly", "import warnings; warnings.simplefilter('ignore')\n"
-                             "import vexlora.murkel as m\n" + rebind + "\n")
+    outcome = import_outcome(
+        "vexlora.tessaly",
+        "import warnings; warnings.simplefilter('ignore')\nimport vexlora.murkel as m\n" + rebind + "\n",
+    )
     assert outcome == "ImportError: " + expected
 
 
 def test_profile_snapshot_emptied_while_records_are_built():
     # _char_info runs for the profiles' non-ASCII characters during the import and empties
     # every list holding the character, the import's own copy of the profile included.
-    outcome = import_outcome("vexlora.tessaly", """
+    outcome = import_outcome(
+        "vexlora.tessaly",
+        """
 import gc
 import vexlora.murkel as m
 real = m._char_info
@@ -196,7 +225,8 @@ def char_info(ch):
             ref.clear()
     return real(ch)
 m._char_info = char_info
-""")
+""",
+    )
     assert outcome.startswith("RuntimeError: Language profile ")
     assert outcome.endswith(" changed size during iteration")
 
@@ -205,13 +235,15 @@ def test_range_counts_replaced_by_a_host_function():
     # Range names of a str subclass make the private count dict visible to the collector; the
     # host's is_unicode_range_secondary finds it there and puts a non-number in it: a clear
     # TypeError, not an error left pending behind a result.
-    out = check_python("""
+    out = check_python(
+        """
         import vexlora.tessaly as t
         try:
             t.encoding_unicode_range("cp1251")
         except TypeError as e:
             print("TypeError", e)
-    """, utils="""
+    """,
+        utils="""
 class Name(str):
     pass
 _range, _secondary = unicode_range, is_unicode_range_secondary
@@ -225,7 +257,8 @@ def is_unicode_range_secondary(name):
             for k in d:
                 d[k] = "many"
     return _secondary(name)
-""")
+""",
+    )
     assert out.strip() == "TypeError an integer is required"
 
 
@@ -245,8 +278,7 @@ except KeyboardInterrupt:
 @pytest.mark.parametrize("call", ["coherence_ratio", "alpha_unicode_split"])
 def test_sigint_interrupts_a_long_call_within_a_second(call):
     # 100 M characters of one script: several seconds of native work without a callback.
-    child = subprocess.Popen([sys.executable, "-c", SIGINT_CHILD.format(call=call)],
-                             stdout=subprocess.PIPE, text=True)
+    child = subprocess.Popen([sys.executable, "-c", SIGINT_CHILD.format(call=call)], stdout=subprocess.PIPE, text=True)
     try:
         assert child.stdout.readline().strip() == "start"
         time.sleep(0.5)

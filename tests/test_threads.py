@@ -9,7 +9,7 @@ import json
 
 from support import check_python
 
-SCRIPT = r'''
+SCRIPT = r"""
 import json, sys, threading
 import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
@@ -67,7 +67,7 @@ else:
     for w in range(8):
         results[w] = work(w)
 print(json.dumps(results))
-'''
+"""
 
 
 def run(threaded: bool):

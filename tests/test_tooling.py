@@ -29,17 +29,19 @@ def run(*args, cwd):
     return subprocess.run([str(a) for a in args], capture_output=True, text=True, cwd=cwd)
 
 
-@pytest.mark.parametrize("source, finding", [
-    ("TEXT = '" + "x" * 120 + "'\n", "E501"),       # a line too long to be wrapped
-    ("import os\n", "F401"),                           # an unused import
-    ("import sys\nimport os\n\nprint(os, sys)\n", "I001"),  # imports out of order
-])
+@pytest.mark.parametrize(
+    "source, finding",
+    [
+        ("TEXT = '" + "x" * 120 + "'\n", "E501"),  # a line too long to be wrapped
+        ("import os\n", "F401"),  # an unused import
+        ("import sys\nimport os\n\nprint(os, sys)\n", "I001"),  # imports out of order
+    ],
+)
 def test_ruff_check_fails_on_findings(tmp_path, source, finding):
     ruff = tool("ruff")
     sample = tmp_path / "sample.py"
     sample.write_text(source)
-    result = run(ruff, "check", "--config", REPO / "pyproject.toml", "--output-format", "concise", sample,
-                 cwd=tmp_path)
+    result = run(ruff, "check", "--config", REPO / "pyproject.toml", "--output-format", "concise", sample, cwd=tmp_path)
     assert result.returncode == 1 and finding in result.stdout, result.stdout + result.stderr
     sample.write_text("import os\nimport sys\n\nprint(os, sys)\n")
     assert run(ruff, "check", "--config", REPO / "pyproject.toml", sample, cwd=tmp_path).returncode == 0
@@ -61,8 +63,10 @@ def test_clang_format_check_fails_on_unformatted_cpp(tmp_path):
     clang_format = tool("clang-format")
     shutil.copy(REPO / ".clang-format", tmp_path / ".clang-format")
     sample = tmp_path / "sample.cpp"
-    sample.write_text("namespace vx {\nint  twice( int a ){\n  return a*2;}\n"
-                      f"int {LONG_NAME}(int first_argument, int second_argument, int third_argument, int fourth_argument);\n}}\n")
+    sample.write_text(
+        "namespace vx {\nint  twice( int a ){\n  return a*2;}\n"
+        f"int {LONG_NAME}(int first_argument, int second_argument, int third_argument, int fourth_argument);\n}}\n"
+    )
     check = [clang_format, "--dry-run", "-Werror", sample.name]
     result = run(*check, cwd=tmp_path)
     assert result.returncode != 0 and "code should be clang-formatted" in result.stderr, result.stderr

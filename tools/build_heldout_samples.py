@@ -91,7 +91,8 @@ LOCALES = {
 }
 
 _NOISE = re.compile(
-    r"%(\d+\$)?[-+ #0']*\d*(\.\d+)?(hh|h|ll|l|L|z|j|t|I64|I32|" r"G_GU?INT64_FORMAT)?[diouxXeEfFgGaAcspn%]"
+    r"%(\d+\$)?[-+ #0']*\d*(\.\d+)?(hh|h|ll|l|L|z|j|t|I64|I32|"
+    r"G_GU?INT64_FORMAT)?[diouxXeEfFgGaAcspn%]"
     r"|<[^>]*>|\{[^}]*\}|&[a-zA-Z]+;|\S+://\S+|[_&](?=\w)|\\[nt]"
 )
 

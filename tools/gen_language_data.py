@@ -224,9 +224,7 @@ def read_html_text(root: pathlib.Path, foreign: set[str]) -> Iterator[tuple[str,
         text = _VERBATIM.sub(" ", path.read_text(encoding="utf-8", errors="replace"))
         for _tag, block in _BLOCK.findall(text):
             words = [
-                w
-                for w in _WORD.findall(html.unescape(_TAG.sub(" ", block)))
-                if not any(ch.isupper() for ch in w[1:])
+                w for w in _WORD.findall(html.unescape(_TAG.sub(" ", block))) if not any(ch.isupper() for ch in w[1:])
             ]
             if not words:
                 continue
@@ -308,9 +306,7 @@ def word_stream(name: str, source: str, key: str, sources: pathlib.Path) -> Iter
         words: Iterable[tuple[str, float]] = read_wordfreq(wordfreq_dir, key)
     elif source == "wordfreq-sr-cyrl":
         words = (
-            (cyr, f)
-            for w, f in read_wordfreq(wordfreq_dir, key)
-            if (cyr := to_serbian_cyrillic(w.lower())) is not None
+            (cyr, f) for w, f in read_wordfreq(wordfreq_dir, key) if (cyr := to_serbian_cyrillic(w.lower())) is not None
         )
     elif source == "libreoffice-help":
         english = {w for w, f in read_wordfreq(wordfreq_dir, "en") if f >= 1e-5}

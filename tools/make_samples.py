@@ -18,10 +18,20 @@ OUT = ROOT / "src" / "vexlora" / "samples"
 # sample: the first two carry a right-to-left mark, which the unprintable
 # detector counts as noise (see "Known limits" in the README).
 SAMPLES = [
-    ("english", "utf_8", 0), ("french", "cp1252", 0), ("german", "utf_8", 0), ("polish", "iso8859_2", 0),
-    ("turkish", "cp1254", 0), ("russian", "cp1251", 0), ("ukrainian", "koi8_u", 0), ("greek", "cp1253", 0),
-    ("hebrew", "cp1255", 2), ("arabic", "cp1256", 0), ("thai", "cp874", 0), ("japanese", "shift_jis", 0),
-    ("chinese", "gb18030", 0), ("korean", "euc_kr", 0),
+    ("english", "utf_8", 0),
+    ("french", "cp1252", 0),
+    ("german", "utf_8", 0),
+    ("polish", "iso8859_2", 0),
+    ("turkish", "cp1254", 0),
+    ("russian", "cp1251", 0),
+    ("ukrainian", "koi8_u", 0),
+    ("greek", "cp1253", 0),
+    ("hebrew", "cp1255", 2),
+    ("arabic", "cp1256", 0),
+    ("thai", "cp874", 0),
+    ("japanese", "shift_jis", 0),
+    ("chinese", "gb18030", 0),
+    ("korean", "euc_kr", 0),
 ]
 LENGTH = 700  # characters taken from the sample
 

@@ -51,10 +51,7 @@ FREQUENCIES: dict[str, str] = {
     # wordfreq:fi, 27 characters
     "Finnish": "aitnesolkäumvrjhpydögbcfwxz",
     # wordfreq:vi, 67 characters
-    "Vietnamese": (
-        "nhtcigađumàolvrưyábpskôếạóộdêảệeốấớờủểâìợềậịqầơxíọựởúãứăữắụồ"
-        "ừổòặùửỉ"
-    ),
+    "Vietnamese": ("nhtcigađumàolvrưyábpskôếạóộdêảệeốấớờủểâìợềậịqầơxíọựởúãứăữắụồừổòặùửỉ"),
     # wordfreq:cs, 33 characters
     "Czech": "eoantsilvdkmrpuíjcáhzyběžřéčšýůfg",
     # wordfreq:hu, 32 characters
@@ -114,7 +111,7 @@ FREQUENCIES: dict[str, str] = {
 }
 
 # 4920 characters, in code point order.
-COMMON_CJK_CHARACTERS: frozenset[str] = frozenset((
+COMMON_CJK_CHARACTERS: frozenset[str] = frozenset(
     "一丁七万丈三上下不与丐丑专且世丘丙业丛东丝丞丟両丢两严並丧个丫中丰串临丶丸丹为主丼丽举丿乃久么义之乌乍乎乏乐乒乓乔乖乗乘"
     "乙九乞也习乡书买乱乳乾亀亂了予争事二于亏云互五井亚些亜亞亡交亥亦产亨亩享京亭亮亲亵人亿什仁仅仆仇今介仍从仏仑仓仔仕他仗付"
     "仙代令以仪们仮仰仲件价任份仿企伊伍伎伏伐休众优伙会伝伞伟传伤伦伪伯估伴伸伺似伽但佈位低住佐佑体佔何余佛作你佣佩佬佳併使侄"
@@ -197,4 +194,4 @@ COMMON_CJK_CHARACTERS: frozenset[str] = frozenset((
     "馅馆馈馒首香馨馬馳馴駁駄駅駆駐駒駕駛駡駿騎騒験騙騰騷驅驕驗驚驟马驯驰驱驳驴驶驻驼驾驿骂骄骆骇验骑骗骚骤骨骸骼髄髒髓體高髙"
     "髦髪髭髮鬆鬍鬚鬥鬧鬱鬼魁魂魄魅魏魔魚魯鮎鮑鮫鮭鮮鯉鯊鯖鯛鯨鱗鱼鲁鲍鲜鲤鲨鲸鳄鳍鳞鳥鳩鳳鳴鴉鴨鴻鵜鵝鵬鵰鶏鶴鷄鷲鷹鸟鸠鸡鸣"
     "鸦鸭鸽鸿鹅鹏鹤鹦鹰鹸鹹鹽鹿麒麓麗麟麥麦麪麫麯麴麵麺麻麼麽黃黄黎黏黑黒默黙黛點黨黴鼎鼓鼕鼠鼻齊齋齐齒齡齢齣齿龄龍龐龙龜龟﨑"
-))
+)

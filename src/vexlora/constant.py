@@ -72,8 +72,32 @@ ZH_NAMES = frozenset({"big5", "cp950", "big5hkscs", "hz"})
 #: across one of them is not judged.
 COMMON_SAFE_ASCII_CHARACTERS = frozenset(
     {
-        "<", ">", "=", ":", "/", "&", ";", "{", "}", "[", "]", ",", "|",
-        '"', "-", "(", ")", "'", ".", "_", "+", "*", "#", "%", "@", "$",
+        "<",
+        ">",
+        "=",
+        ":",
+        "/",
+        "&",
+        ";",
+        "{",
+        "}",
+        "[",
+        "]",
+        ",",
+        "|",
+        '"',
+        "-",
+        "(",
+        ")",
+        "'",
+        ".",
+        "_",
+        "+",
+        "*",
+        "#",
+        "%",
+        "@",
+        "$",
     }
 )
 
@@ -301,15 +325,11 @@ _FAMILY_MEMBERS: dict[str, tuple[str, ...]] = {
     "Surrogates": ("High Surrogates", "High Private Use Surrogates", "Low Surrogates"),
 }
 
-_BLOCK_TO_FAMILY = {
-    block: family for family, blocks in _FAMILY_MEMBERS.items() for block in blocks
-}
+_BLOCK_TO_FAMILY = {block: family for family, blocks in _FAMILY_MEMBERS.items() for block in blocks}
 
 #: Unicode block name -> family name. Blocks not grouped above form a family
 #: of their own, named after the block.
-_RANGE_FAMILIES: dict[str, str | None] = {
-    name: _BLOCK_TO_FAMILY.get(name, name) for name in BLOCK_NAMES
-}
+_RANGE_FAMILIES: dict[str, str | None] = {name: _BLOCK_TO_FAMILY.get(name, name) for name in BLOCK_NAMES}
 
 #: Families whose characters may stand next to any script.
 _COMPATIBLE_WITH_ANY_RANGE_FAMILIES = frozenset(
@@ -336,9 +356,7 @@ _COMPATIBLE_FAMILY_PAIRS = (
 
 #: Pairs of distinct families that real text mixes, in both orders.
 _COMPATIBLE_RANGE_FAMILIES = frozenset(
-    CompatibleFamillyRange(*pair)
-    for a, b in _COMPATIBLE_FAMILY_PAIRS
-    for pair in ((a, b), (b, a))
+    CompatibleFamillyRange(*pair) for a, b in _COMPATIBLE_FAMILY_PAIRS for pair in ((a, b), (b, a))
 )
 
 #: Families that may directly follow or precede "Basic Latin".

@@ -73,9 +73,22 @@ def unicode_range(character: str) -> str | None:
 # make distinct letters rather than accented ones.
 _DIACRITIC_WORDS = frozenset(
     {
-        "ACUTE", "GRAVE", "DIAERESIS", "CIRCUMFLEX", "TILDE", "CEDILLA",
-        "RING", "CARON", "MACRON", "OGONEK", "DOT", "STROKE", "BREVE",
-        "HORN", "TONOS", "DIALYTIKA",
+        "ACUTE",
+        "GRAVE",
+        "DIAERESIS",
+        "CIRCUMFLEX",
+        "TILDE",
+        "CEDILLA",
+        "RING",
+        "CARON",
+        "MACRON",
+        "OGONEK",
+        "DOT",
+        "STROKE",
+        "BREVE",
+        "HORN",
+        "TONOS",
+        "DIALYTIKA",
     }
 )
 _NAMED_ACCENT_SCRIPTS = ("LATIN ", "GREEK ", "CYRILLIC ")
@@ -193,11 +206,7 @@ _EXTRA_SEPARATORS = frozenset({"|", "+", "\uff5c", "\u00a6"})  # | + ｜ ¦
 
 def is_separator(character: str) -> bool:
     """White space, Unicode separators (Zs, Zl, Zp) and a few dividing signs."""
-    return (
-        character.isspace()
-        or unicodedata.category(character)[0] == "Z"
-        or character in _EXTRA_SEPARATORS
-    )
+    return character.isspace() or unicodedata.category(character)[0] == "Z" or character in _EXTRA_SEPARATORS
 
 
 _EMOJI_BLOCKS = frozenset(
@@ -251,16 +260,39 @@ def remove_accent(character: str) -> str:
 # byte for some characters.
 _MULTI_BYTE_CODECS = frozenset(
     {
-        "utf_8", "utf_8_sig", "utf_7",
-        "utf_16", "utf_16_be", "utf_16_le",
-        "utf_32", "utf_32_be", "utf_32_le",
-        "big5", "big5hkscs", "cp950",
-        "gb2312", "gbk", "gb18030", "hz",
-        "cp932", "shift_jis", "shift_jis_2004", "shift_jisx0213",
-        "euc_jp", "euc_jis_2004", "euc_jisx0213",
-        "iso2022_jp", "iso2022_jp_1", "iso2022_jp_2", "iso2022_jp_2004",
-        "iso2022_jp_3", "iso2022_jp_ext", "iso2022_kr",
-        "cp949", "euc_kr", "johab",
+        "utf_8",
+        "utf_8_sig",
+        "utf_7",
+        "utf_16",
+        "utf_16_be",
+        "utf_16_le",
+        "utf_32",
+        "utf_32_be",
+        "utf_32_le",
+        "big5",
+        "big5hkscs",
+        "cp950",
+        "gb2312",
+        "gbk",
+        "gb18030",
+        "hz",
+        "cp932",
+        "shift_jis",
+        "shift_jis_2004",
+        "shift_jisx0213",
+        "euc_jp",
+        "euc_jis_2004",
+        "euc_jisx0213",
+        "iso2022_jp",
+        "iso2022_jp_1",
+        "iso2022_jp_2",
+        "iso2022_jp_2004",
+        "iso2022_jp_3",
+        "iso2022_jp_ext",
+        "iso2022_kr",
+        "cp949",
+        "euc_kr",
+        "johab",
     }
 )
 

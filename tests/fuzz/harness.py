@@ -83,30 +83,53 @@ class ProviderSource:
 
 # (first, last) code point of script runs worth mixing.
 SCRIPTS = [
-    (0x20, 0x7E),        # ASCII
-    (0x00C0, 0x017F),    # accented Latin
-    (0x0370, 0x03FF),    # Greek
-    (0x0400, 0x04FF),    # Cyrillic
-    (0x0590, 0x05FF),    # Hebrew
-    (0x0600, 0x06FF),    # Arabic
-    (0xFE70, 0xFEFF),    # Arabic presentation forms (isolated forms, BOM)
-    (0x0E00, 0x0E7F),    # Thai
-    (0x3040, 0x30FF),    # Hiragana, Katakana
-    (0xFF61, 0xFF9F),    # halfwidth Katakana
-    (0x4E00, 0x4FFF),    # CJK
-    (0xAC00, 0xAD00),    # Hangul
-    (0x0300, 0x036F),    # combining marks
-    (0x2000, 0x206F),    # general punctuation
-    (0x2070, 0x209F),    # superscripts
-    (0xFB00, 0xFB06),    # ligatures
+    (0x20, 0x7E),  # ASCII
+    (0x00C0, 0x017F),  # accented Latin
+    (0x0370, 0x03FF),  # Greek
+    (0x0400, 0x04FF),  # Cyrillic
+    (0x0590, 0x05FF),  # Hebrew
+    (0x0600, 0x06FF),  # Arabic
+    (0xFE70, 0xFEFF),  # Arabic presentation forms (isolated forms, BOM)
+    (0x0E00, 0x0E7F),  # Thai
+    (0x3040, 0x30FF),  # Hiragana, Katakana
+    (0xFF61, 0xFF9F),  # halfwidth Katakana
+    (0x4E00, 0x4FFF),  # CJK
+    (0xAC00, 0xAD00),  # Hangul
+    (0x0300, 0x036F),  # combining marks
+    (0x2000, 0x206F),  # general punctuation
+    (0x2070, 0x209F),  # superscripts
+    (0xFB00, 0xFB06),  # ligatures
     (0x1F300, 0x1F64F),  # emoji
-    (0xD800, 0xDFFF),    # surrogates
-    (0x00, 0x1F),        # controls
-    (0x80, 0x9F),        # C1 controls
+    (0xD800, 0xDFFF),  # surrogates
+    (0x00, 0x1F),  # controls
+    (0x80, 0x9F),  # C1 controls
 ]
 SPECIALS = "\x1b\x1a\ufeff\t\n \u00a0\u2028(\u00bf\u00a1\ufb01\u00b2\u0130\u0131\u00df\u1e9e"
-WORDS = ["the", "Straße", "Ça", "ÉCOLE", "ÂÊÎ", "mot", "Привет", "日本語", "ｶﾀｶﾅ", "مرحبا", "ﻻ", "καλη",
-         "ﬁnal", "x²", "hELLo", "iPhone", "aBcDeF", "𝔘𝔫𝔦", "١٢٣", "…", "--", "((", "\u0301e"]
+WORDS = [
+    "the",
+    "Straße",
+    "Ça",
+    "ÉCOLE",
+    "ÂÊÎ",
+    "mot",
+    "Привет",
+    "日本語",
+    "ｶﾀｶﾅ",
+    "مرحبا",
+    "ﻻ",
+    "καλη",
+    "ﬁnal",
+    "x²",
+    "hELLo",
+    "iPhone",
+    "aBcDeF",
+    "𝔘𝔫𝔦",
+    "١٢٣",
+    "…",
+    "--",
+    "((",
+    "\u0301e",
+]
 
 # A bounded set of arbitrary code points from all planes, so that the record
 # cache stays small however long a run lasts.
@@ -154,10 +177,13 @@ def text(src, limit: int = 0) -> str:
             first, last = src.pick(SCRIPTS) if src.chance(70) else (0, 0x10FFFF)
             run = 1 + src.below(12)
             for _ in range(run):
-                parts.append(chr(first + src.below(last - first + 1)) if last > 0x10000 or src.chance(90)
-                             else chr(code_point(src)))
+                parts.append(
+                    chr(first + src.below(last - first + 1))
+                    if last > 0x10000 or src.chance(90)
+                    else chr(code_point(src))
+                )
             size += run
-    return "".join(parts)[:max(limit, 0)] if shape != 1 else "".join(parts)
+    return "".join(parts)[: max(limit, 0)] if shape != 1 else "".join(parts)
 
 
 # ---------------------------------------------------------------------------
@@ -229,10 +255,18 @@ def bare_char_info():
 
 
 def plugin_types():
-    return [murkel.TooManySymbolOrPunctuationPlugin, murkel.TooManyAccentuatedPlugin, murkel.UnprintablePlugin,
-            murkel.SuspiciousDuplicateAccentPlugin, murkel.SuspiciousRange, murkel.SuperWeirdWordPlugin,
-            murkel.CjkUncommonPlugin, murkel.SuspiciousKatakanaPlugin, murkel.ArchaicUpperLowerPlugin,
-            murkel.ArabicIsolatedFormPlugin]
+    return [
+        murkel.TooManySymbolOrPunctuationPlugin,
+        murkel.TooManyAccentuatedPlugin,
+        murkel.UnprintablePlugin,
+        murkel.SuspiciousDuplicateAccentPlugin,
+        murkel.SuspiciousRange,
+        murkel.SuperWeirdWordPlugin,
+        murkel.CjkUncommonPlugin,
+        murkel.SuspiciousKatakanaPlugin,
+        murkel.ArchaicUpperLowerPlugin,
+        murkel.ArabicIsolatedFormPlugin,
+    ]
 
 
 def record(src):
@@ -255,11 +289,28 @@ def value(src, depth: int = 0):
     if k == 1:
         return src.pick([True, False])
     if k == 2:
-        return src.pick([0, 1, -1, 2**31 - 1, 2**31, -2**31, -2**31 - 1, 2**32 - 1, 2**32, 2**63, -2**63 - 1,
-                         10**30, IntSub(5), 0xFFFFFFFF, 0x10FFFF, 0x110000])
+        return src.pick(
+            [
+                0,
+                1,
+                -1,
+                2**31 - 1,
+                2**31,
+                -(2**31),
+                -(2**31) - 1,
+                2**32 - 1,
+                2**32,
+                2**63,
+                -(2**63) - 1,
+                10**30,
+                IntSub(5),
+                0xFFFFFFFF,
+                0x10FFFF,
+                0x110000,
+            ]
+        )
     if k == 3:
-        return src.pick([0.0, -0.0, 0.1, 0.2, 1.0, -1.0, math.inf, -math.inf, math.nan, 1e308, 5e-324,
-                         FloatSub(0.5)])
+        return src.pick([0.0, -0.0, 0.1, 0.2, 1.0, -1.0, math.inf, -math.inf, math.nan, 1e308, 5e-324, FloatSub(0.5)])
     if k in (4, 5, 6):
         return text(src, src.pick([1, 1, 1, 2, 5, 40]))
     if k == 7:
@@ -388,8 +439,9 @@ def _native(name, prototype):
     return prototype(_capsule_pointer(capsule, _capsule_name(capsule)))
 
 
-NATIVE_MESS_RATIO = _native("mess_ratio", ctypes.PYFUNCTYPE(ctypes.c_double, ctypes.py_object, ctypes.c_int,
-                                                            ctypes.POINTER(MessRatioOptional)))
+NATIVE_MESS_RATIO = _native(
+    "mess_ratio", ctypes.PYFUNCTYPE(ctypes.c_double, ctypes.py_object, ctypes.c_int, ctypes.POINTER(MessRatioOptional))
+)
 NATIVE_CHAR_INFO = _native("_char_info_from_codepoint", ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.c_uint32))
 
 
@@ -420,11 +472,46 @@ def _fetch_exception():
 # ---------------------------------------------------------------------------
 # Entry points. Each takes a source and makes one call (or a short sequence).
 
-ENCODINGS = ["cp1252", "cp1251", "latin_1", "iso8859_2", "iso8859_5", "iso8859_7", "koi8_r", "mac_roman",
-             "cp437", "cp1256", "tis_620", "cp874", "utf_8", "ascii", "shift_jis", "gb2312", "euc_kr", "big5",
-             "no_such_codec", "", "..", "encodings", "cp932", "iso2022_jp_2", "gb18030", "Shift_JIS", "cp9320",
-             "hz", "utf_16", "idna", "punycode", "rot_13", "hex_codec", "base64_codec", "unicode_escape",
-             "charmap", "mbcs", "aliases"]
+ENCODINGS = [
+    "cp1252",
+    "cp1251",
+    "latin_1",
+    "iso8859_2",
+    "iso8859_5",
+    "iso8859_7",
+    "koi8_r",
+    "mac_roman",
+    "cp437",
+    "cp1256",
+    "tis_620",
+    "cp874",
+    "utf_8",
+    "ascii",
+    "shift_jis",
+    "gb2312",
+    "euc_kr",
+    "big5",
+    "no_such_codec",
+    "",
+    "..",
+    "encodings",
+    "cp932",
+    "iso2022_jp_2",
+    "gb18030",
+    "Shift_JIS",
+    "cp9320",
+    "hz",
+    "utf_16",
+    "idna",
+    "punycode",
+    "rot_13",
+    "hex_codec",
+    "base64_codec",
+    "unicode_escape",
+    "charmap",
+    "mbcs",
+    "aliases",
+]
 LANGUAGES = list(constant.FREQUENCIES)
 
 
@@ -450,8 +537,11 @@ def call_with(src, fn, args, names=()):
 def e_mess_ratio(src):
     args = [text_arg(src)]
     if src.chance(50):
-        args.append(src.pick([0.2, 0.0, 1.0, 100.0, -1.0, math.nan, math.inf, 1, FloatSub(0.1)])
-                    if src.chance(85) else value(src))
+        args.append(
+            src.pick([0.2, 0.0, 1.0, 100.0, -1.0, math.nan, math.inf, 1, FloatSub(0.1)])
+            if src.chance(85)
+            else value(src)
+        )
         if src.chance(30):
             args.append(src.pick([False, True, 0, None]) if src.chance(90) else value(src))
     result = call_with(src, murkel.mess_ratio, args, ("decoded_sequence", "maximum_threshold", "debug"))
@@ -461,10 +551,12 @@ def e_mess_ratio(src):
 def e_native_mess_ratio(src):
     optional = None
     if src.chance(70):
-        optional = MessRatioOptional(src.pick([0, 1, 2, 3, -1, 2**31 - 1]),
-                                     src.pick([0.2, 0.0, 5.0, math.nan, -1.0]), src.pick([0, 1, 7]))
-    result = call_native_mess_ratio(text(src) if src.chance(85) else value(src),
-                                    ctypes.pointer(optional) if optional is not None else None)
+        optional = MessRatioOptional(
+            src.pick([0, 1, 2, 3, -1, 2**31 - 1]), src.pick([0.2, 0.0, 5.0, math.nan, -1.0]), src.pick([0, 1, 7])
+        )
+    result = call_native_mess_ratio(
+        text(src) if src.chance(85) else value(src), ctypes.pointer(optional) if optional is not None else None
+    )
     check_ratio(result)
 
 
@@ -541,8 +633,14 @@ def e_plugin(src):
             plugin = clone
         elif k == 17:
             with contextlib.suppress(TypeError, ValueError, OverflowError, Boom, AttributeError):
-                plugin.__setstate__(state_tuple(src, len(plugin.__reduce__()[1][2] or ())
-                                                if len(plugin.__reduce__()) == 2 else len(plugin.__reduce__()[2])))
+                plugin.__setstate__(
+                    state_tuple(
+                        src,
+                        len(plugin.__reduce__()[1][2] or ())
+                        if len(plugin.__reduce__()) == 2
+                        else len(plugin.__reduce__()[2]),
+                    )
+                )
         elif k == 18:
             with contextlib.suppress(TypeError, ValueError, OverflowError, Boom, AttributeError):
                 call_with(src, plugin.__setstate__, [value(src)], ("state",))
@@ -551,29 +649,45 @@ def e_plugin(src):
 
 
 RECONSTRUCTORS = [n for n in dir(murkel) if n.startswith("__pyx_unpickle_")]
-FIELD_COUNTS = {"CharInfo": 28, "MessDetectorPlugin": 0, "TooManySymbolOrPunctuationPlugin": 4,
-                "TooManyAccentuatedPlugin": 2, "UnprintablePlugin": 3, "SuspiciousDuplicateAccentPlugin": 4,
-                "SuspiciousRange": 4, "SuperWeirdWordPlugin": 19, "CjkUncommonPlugin": 2,
-                "SuspiciousKatakanaPlugin": 4, "ArchaicUpperLowerPlugin": 8, "ArabicIsolatedFormPlugin": 2}
-CHECKSUMS = {"CharInfo": (259957324, 95408010, 182144604), "MessDetectorPlugin": (238750788, 228825662, 222419149),
-             "TooManySymbolOrPunctuationPlugin": (52938042, 27289846, 106850237),
-             "TooManyAccentuatedPlugin": (71901452, 30306595, 9205665),
-             "UnprintablePlugin": (218567335, 213516937, 210616455),
-             "SuspiciousDuplicateAccentPlugin": (148938926, 46270946, 234963596),
-             "SuspiciousRange": (205150314, 205151805, 35382124),
-             "SuperWeirdWordPlugin": (82420251, 72217067, 122850220),
-             "CjkUncommonPlugin": (125131892, 213425258, 55305133),
-             "SuspiciousKatakanaPlugin": (235356405, 245882113, 87363020),
-             "ArchaicUpperLowerPlugin": (141761947, 49227547, 254216424),
-             "ArabicIsolatedFormPlugin": (243887130, 112843517, 142775187)}
+FIELD_COUNTS = {
+    "CharInfo": 28,
+    "MessDetectorPlugin": 0,
+    "TooManySymbolOrPunctuationPlugin": 4,
+    "TooManyAccentuatedPlugin": 2,
+    "UnprintablePlugin": 3,
+    "SuspiciousDuplicateAccentPlugin": 4,
+    "SuspiciousRange": 4,
+    "SuperWeirdWordPlugin": 19,
+    "CjkUncommonPlugin": 2,
+    "SuspiciousKatakanaPlugin": 4,
+    "ArchaicUpperLowerPlugin": 8,
+    "ArabicIsolatedFormPlugin": 2,
+}
+CHECKSUMS = {
+    "CharInfo": (259957324, 95408010, 182144604),
+    "MessDetectorPlugin": (238750788, 228825662, 222419149),
+    "TooManySymbolOrPunctuationPlugin": (52938042, 27289846, 106850237),
+    "TooManyAccentuatedPlugin": (71901452, 30306595, 9205665),
+    "UnprintablePlugin": (218567335, 213516937, 210616455),
+    "SuspiciousDuplicateAccentPlugin": (148938926, 46270946, 234963596),
+    "SuspiciousRange": (205150314, 205151805, 35382124),
+    "SuperWeirdWordPlugin": (82420251, 72217067, 122850220),
+    "CjkUncommonPlugin": (125131892, 213425258, 55305133),
+    "SuspiciousKatakanaPlugin": (235356405, 245882113, 87363020),
+    "ArchaicUpperLowerPlugin": (141761947, 49227547, 254216424),
+    "ArabicIsolatedFormPlugin": (243887130, 112843517, 142775187),
+}
 
 
 def e_reconstruct(src):
     name = src.pick(RECONSTRUCTORS)
-    cls_name = name[len("__pyx_unpickle_"):]
+    cls_name = name[len("__pyx_unpickle_") :]
     cls = getattr(murkel, cls_name)
-    target = cls if src.chance(80) else src.pick([murkel.CharInfo, murkel.MessDetectorPlugin, int, object()]
-                                                  + plugin_types())
+    target = (
+        cls
+        if src.chance(80)
+        else src.pick([murkel.CharInfo, murkel.MessDetectorPlugin, int, object()] + plugin_types())
+    )
     checksum = src.pick(CHECKSUMS[cls_name]) if src.chance(85) else value(src)
     state = state_tuple(src, FIELD_COUNTS[cls_name]) if src.chance(85) else src.pick([None, value(src)])
     obj = call_with(src, getattr(murkel, name), [target, checksum, state], ("type", "checksum", "state"))
@@ -617,8 +731,15 @@ def drive_with_records(src, infos):
 
 def e_encoding(src):
     name = src.pick(ENCODINGS) if src.chance(90) else value(src)
-    fn = src.pick([tessaly.encoding_unicode_range, tessaly.encoding_languages, tessaly.mb_encoding_languages,
-                   tessaly.encoding_languages.__wrapped__, tessaly.mb_encoding_languages.__wrapped__])
+    fn = src.pick(
+        [
+            tessaly.encoding_unicode_range,
+            tessaly.encoding_languages,
+            tessaly.mb_encoding_languages,
+            tessaly.encoding_languages.__wrapped__,
+            tessaly.mb_encoding_languages.__wrapped__,
+        ]
+    )
     result = call_with(src, fn, [name], ("iana_name",))
     check_str_list(result)
 
@@ -667,8 +788,9 @@ def e_popularity(src):
             observed *= 1 + src.below(12)  # past the stack buffers
     else:
         observed = characters_list(src) if src.chance(90) else value(src)
-    result = call_with(src, tessaly.characters_popularity_compare, [language, observed],
-                       ("language", "ordered_characters"))
+    result = call_with(
+        src, tessaly.characters_popularity_compare, [language, observed], ("language", "ordered_characters")
+    )
     if checking() and (type(result) is not float or not 0.0 <= result <= 1.0):
         raise Fault(f"characters_popularity_compare returned {result!r}")
 
@@ -694,8 +816,7 @@ def lg_inclusion(src):
 def e_coherence(src):
     args = [text_arg(src)]
     if src.chance(60):
-        args.append(src.pick([0.1, 0.0, 0.8, 1.0, -1.0, math.nan, 2, FloatSub(0.3)]) if src.chance(85)
-                    else value(src))
+        args.append(src.pick([0.1, 0.0, 0.8, 1.0, -1.0, math.nan, 2, FloatSub(0.3)]) if src.chance(85) else value(src))
         if src.chance(60):
             args.append(lg_inclusion(src))
     result = call_with(src, tessaly.coherence_ratio, args, ("decoded_sequence", "threshold", "lg_inclusion"))
@@ -727,14 +848,45 @@ def e_merge(src):
 def e_hostile(src):
     """Any driver under rebound module globals."""
     with hostile_globals(src):
-        fn = src.pick([e_mess_ratio, e_native_mess_ratio, e_char_info, e_successive, e_encoding,
-                       e_range_languages, e_features, e_alphabet, e_split, e_coherence, e_plugin])
+        fn = src.pick(
+            [
+                e_mess_ratio,
+                e_native_mess_ratio,
+                e_char_info,
+                e_successive,
+                e_encoding,
+                e_range_languages,
+                e_features,
+                e_alphabet,
+                e_split,
+                e_coherence,
+                e_plugin,
+            ]
+        )
         fn(src)
 
 
-ENTRY_POINTS = [e_mess_ratio, e_native_mess_ratio, e_native_char_info, e_char_info, e_successive, e_plugin,
-                e_reconstruct, e_setstate_char_info, e_encoding, e_range_languages, e_features, e_alphabet,
-                e_popularity, e_split, e_coherence, e_filter, e_merge, e_hostile, e_hostile]
+ENTRY_POINTS = [
+    e_mess_ratio,
+    e_native_mess_ratio,
+    e_native_char_info,
+    e_char_info,
+    e_successive,
+    e_plugin,
+    e_reconstruct,
+    e_setstate_char_info,
+    e_encoding,
+    e_range_languages,
+    e_features,
+    e_alphabet,
+    e_popularity,
+    e_split,
+    e_coherence,
+    e_filter,
+    e_merge,
+    e_hostile,
+    e_hostile,
+]
 
 
 # ---------------------------------------------------------------------------
@@ -833,8 +985,10 @@ def hostile_function(src, original):
     if k == 0:
         return Hostile()
     if k == 1:
+
         def raising(*args, **kwargs):
             raise Boom("host")
+
         return raising
     if k == 2:
         result = value(src)
@@ -844,20 +998,23 @@ def hostile_function(src, original):
         def mutating(*args, **kwargs):
             ascii_table = murkel.__dict__.get("_ASCII_CHAR_INFO")
             if type(ascii_table) is list and ascii_table is not REAL_ASCII:
-                del ascii_table[src.below(len(ascii_table) + 1):]
+                del ascii_table[src.below(len(ascii_table) + 1) :]
             pages = murkel.__dict__.get("_CHAR_INFO_PAGES")
             if type(pages) is list and pages is not REAL_PAGES:
                 for page in pages:
                     if type(page) is list:
                         page.clear()
-                del pages[src.below(len(pages) + 1):]
+                del pages[src.below(len(pages) + 1) :]
             return original(*args, **kwargs)
+
         return mutating
     if k == 5:
+
         def rebinding(*args, **kwargs):
             murkel._ASCII_CHAR_INFO = murkel._ASCII_CHAR_INFO[:64]
             murkel._CHAR_INFO_PAGES = [[None] * 3] * 10
             return original(*args, **kwargs)
+
         return rebinding
     if k == 6:
         return lambda *args, **kwargs: Hostile()
@@ -867,14 +1024,41 @@ def hostile_function(src, original):
 REAL_ASCII = murkel._ASCII_CHAR_INFO
 REAL_PAGES = murkel._CHAR_INFO_PAGES
 
-MURKEL_HOST = ["COMMON_SAFE_ASCII_CHARACTERS", "COMMON_CJK_CHARACTERS", "_LATIN", "_character_flags",
-               "is_emoticon", "remove_accent", "is_punctuation", "is_symbol", "unicode_range", "is_separator",
-               "_RANGE_FAMILIES", "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES", "CompatibleFamillyRange",
-               "_COMPATIBLE_RANGE_FAMILIES", "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES", "TRACE", "getLogger",
-               "is_suspiciously_successive_range"]
-TESSALY_HOST = ["FREQUENCIES", "KO_NAMES", "ZH_NAMES", "TOO_SMALL_SEQUENCE", "itemgetter", "_char_info",
-                "is_suspiciously_successive_range", "is_multi_byte_encoding", "is_unicode_range_secondary",
-                "importlib", "encoding_unicode_range", "lru_cache", "LANGUAGE_SUPPORTED_COUNT"]
+MURKEL_HOST = [
+    "COMMON_SAFE_ASCII_CHARACTERS",
+    "COMMON_CJK_CHARACTERS",
+    "_LATIN",
+    "_character_flags",
+    "is_emoticon",
+    "remove_accent",
+    "is_punctuation",
+    "is_symbol",
+    "unicode_range",
+    "is_separator",
+    "_RANGE_FAMILIES",
+    "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES",
+    "CompatibleFamillyRange",
+    "_COMPATIBLE_RANGE_FAMILIES",
+    "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES",
+    "TRACE",
+    "getLogger",
+    "is_suspiciously_successive_range",
+]
+TESSALY_HOST = [
+    "FREQUENCIES",
+    "KO_NAMES",
+    "ZH_NAMES",
+    "TOO_SMALL_SEQUENCE",
+    "itemgetter",
+    "_char_info",
+    "is_suspiciously_successive_range",
+    "is_multi_byte_encoding",
+    "is_unicode_range_secondary",
+    "importlib",
+    "encoding_unicode_range",
+    "lru_cache",
+    "LANGUAGE_SUPPORTED_COUNT",
+]
 
 
 @contextlib.contextmanager
@@ -913,6 +1097,7 @@ def hostile_globals(src):
 
 # ---------------------------------------------------------------------------
 # Running cases.
+
 
 def run_case(src) -> None:
     """One case. Any ordinary exception is an acceptable outcome (the host's

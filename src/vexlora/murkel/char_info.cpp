@@ -279,25 +279,20 @@ int char_info_clear(PyObject* op) {
 void char_info_dealloc(PyObject* op) {
     auto* self = reinterpret_cast<CharInfoObject*>(op);
     PyObject_GC_UnTrack(op);
-    Py_TRASHCAN_BEGIN(op, char_info_dealloc)
-    Py_CLEAR(self->character);
+    Py_TRASHCAN_BEGIN(op, char_info_dealloc) Py_CLEAR(self->character);
     Py_CLEAR(self->range);
     Py_CLEAR(self->unaccented);
     Py_TYPE(op)->tp_free(op);
     Py_TRASHCAN_END
 }
 
-PyObject* get_field(PyObject* op, void* closure) {
-    return field_get(op, *static_cast<const FieldDesc*>(closure));
-}
+PyObject* get_field(PyObject* op, void* closure) { return field_get(op, *static_cast<const FieldDesc*>(closure)); }
 
 PyGetSetDef char_info_getset[kCharInfoFieldCount + 1] = {};
 
 }  // namespace
 
-PyTypeObject CharInfoType = {
-    PyVarObject_HEAD_INIT(nullptr, 0)
-};
+PyTypeObject CharInfoType = {PyVarObject_HEAD_INIT(nullptr, 0)};
 
 int register_char_info_type(PyObject* module) noexcept {
     for (Py_ssize_t i = 0; i < kCharInfoFieldCount; ++i) {

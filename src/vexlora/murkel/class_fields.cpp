@@ -146,10 +146,9 @@ struct Derived {
 };
 
 template <std::size_t N>
-ClassFields describe(const char* name, const FieldDesc (&fields)[N], const Derived<N>& derived, long sha256,
-                     long sha1, long md5) {
-    return {name, fields, static_cast<Py_ssize_t>(N), derived.order.data(), {sha256, sha1, md5},
-            derived.text.c_str()};
+ClassFields describe(const char* name, const FieldDesc (&fields)[N], const Derived<N>& derived, long sha256, long sha1,
+                     long md5) {
+    return {name, fields, static_cast<Py_ssize_t>(N), derived.order.data(), {sha256, sha1, md5}, derived.text.c_str()};
 }
 
 const Derived<kCharInfoFieldCount> kCharInfoDerived(kCharInfoFields);
@@ -170,23 +169,22 @@ const ClassFields kClassFields[kClassCount] = {
     describe("CharInfo", kCharInfoFields, kCharInfoDerived, 0xf7ea24c, 0x5afcf8a, 0xadb4e5c),
     // The base class has no fields of its own.
     {"MessDetectorPlugin", nullptr, 0, nullptr, {0xe3b0c44, 0xda39a3e, 0xd41d8cd}, ""},
-    describe("TooManySymbolOrPunctuationPlugin", kTooManySymbolOrPunctuationFields,
-             kTooManySymbolOrPunctuationDerived, 0x327c53a, 0x1a068f6, 0x65e67bd),
-    describe("TooManyAccentuatedPlugin", kTooManyAccentuatedFields, kTooManyAccentuatedDerived, 0x449210c,
-             0x1ce7123, 0x08c77a1),
+    describe("TooManySymbolOrPunctuationPlugin", kTooManySymbolOrPunctuationFields, kTooManySymbolOrPunctuationDerived,
+             0x327c53a, 0x1a068f6, 0x65e67bd),
+    describe("TooManyAccentuatedPlugin", kTooManyAccentuatedFields, kTooManyAccentuatedDerived, 0x449210c, 0x1ce7123,
+             0x08c77a1),
     describe("UnprintablePlugin", kUnprintableFields, kUnprintableDerived, 0xd0712a7, 0xcba0289, 0xc8dc087),
     describe("SuspiciousDuplicateAccentPlugin", kSuspiciousDuplicateAccentFields, kSuspiciousDuplicateAccentDerived,
              0x8e0a0ae, 0x2c209e2, 0xe01428c),
     describe("SuspiciousRange", kSuspiciousRangeFields, kSuspiciousRangeDerived, 0xc3a586a, 0xc3a5e3d, 0x21be36c),
-    describe("SuperWeirdWordPlugin", kSuperWeirdWordFields, kSuperWeirdWordDerived, 0x4e9a21b, 0x44df1eb,
-             0x7528bac),
+    describe("SuperWeirdWordPlugin", kSuperWeirdWordFields, kSuperWeirdWordDerived, 0x4e9a21b, 0x44df1eb, 0x7528bac),
     describe("CjkUncommonPlugin", kCjkUncommonFields, kCjkUncommonDerived, 0x7755c74, 0xcb89c6a, 0x34be3ad),
-    describe("SuspiciousKatakanaPlugin", kSuspiciousKatakanaFields, kSuspiciousKatakanaDerived, 0xe0740f5,
-             0xea7dd01, 0x5350dcc),
+    describe("SuspiciousKatakanaPlugin", kSuspiciousKatakanaFields, kSuspiciousKatakanaDerived, 0xe0740f5, 0xea7dd01,
+             0x5350dcc),
     describe("ArchaicUpperLowerPlugin", kArchaicUpperLowerFields, kArchaicUpperLowerDerived, 0x8731d9b, 0x2ef271b,
              0xf2708e8),
-    describe("ArabicIsolatedFormPlugin", kArabicIsolatedFormFields, kArabicIsolatedFormDerived, 0xe896c1a,
-             0x6b9dafd, 0x8829393),
+    describe("ArabicIsolatedFormPlugin", kArabicIsolatedFormFields, kArabicIsolatedFormDerived, 0xe896c1a, 0x6b9dafd,
+             0x8829393),
 };
 
 }  // namespace vx::murkel

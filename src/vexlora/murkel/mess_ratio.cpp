@@ -66,9 +66,15 @@ struct Plugins {
 
     int create() noexcept {
         static PyTypeObject* const types[kCount] = {
-            &TooManySymbolOrPunctuationPluginType, &TooManyAccentuatedPluginType,  &UnprintablePluginType,
-            &SuspiciousDuplicateAccentPluginType,  &SuspiciousRangeType,           &SuperWeirdWordPluginType,
-            &CjkUncommonPluginType,                &SuspiciousKatakanaPluginType, &ArchaicUpperLowerPluginType,
+            &TooManySymbolOrPunctuationPluginType,
+            &TooManyAccentuatedPluginType,
+            &UnprintablePluginType,
+            &SuspiciousDuplicateAccentPluginType,
+            &SuspiciousRangeType,
+            &SuperWeirdWordPluginType,
+            &CjkUncommonPluginType,
+            &SuspiciousKatakanaPluginType,
+            &ArchaicUpperLowerPluginType,
             &ArabicIsolatedFormPluginType,
         };
         // What calling each class with no arguments does, without the
@@ -386,7 +392,8 @@ double run(PyObject* text, double maximum_threshold, bool debug) noexcept {
         // Never let a failure pass for the result -1.0.
         PyErr_SetString(PyExc_SystemError, "mess_ratio walk failed without setting an exception");
     }
-    if (status < 0 || (debug && trace_mess_ratio(text, w.interval, w.mean, w.maximum_threshold, plugins.objects, Plugins::kCount) < 0)) {
+    if (status < 0 || (debug && trace_mess_ratio(text, w.interval, w.mean, w.maximum_threshold, plugins.objects,
+                                                 Plugins::kCount) < 0)) {
         return -1.0;
     }
     double result;
@@ -397,7 +404,8 @@ PyObject* py_mess_ratio(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     static const char* const names[] = {"decoded_sequence", "maximum_threshold", "debug"};
     static const ArgSpec spec{"mess_ratio", names, 1, 3};
     PyObject* a[3] = {nullptr, nullptr, nullptr};
-    if (parse_args(spec, args, nargs, kwnames, a) < 0 || !check_exact_or_none(a[0], &PyUnicode_Type, "decoded_sequence")) {
+    if (parse_args(spec, args, nargs, kwnames, a) < 0 ||
+        !check_exact_or_none(a[0], &PyUnicode_Type, "decoded_sequence")) {
         VX_TRACEBACK(kWhere);
         return nullptr;
     }

@@ -29,8 +29,8 @@ int log_record(PyObject* logger, PyObject* message) noexcept {
         return -1;
     }
     PyObject* args[] = {logger, level.get(), message};
-    Ref result = Ref::steal(
-        PyObject_VectorcallMethod(g.names.n_log, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    Ref result =
+        Ref::steal(PyObject_VectorcallMethod(g.names.n_log, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     return result ? 0 : -1;
 }
 

@@ -19,10 +19,10 @@ namespace {
 ModuleRecord record;
 
 int create_names() noexcept {
-#define VX_INTERN_NAME(id)                                    \
-    if (g.names.n_##id == nullptr) {                          \
-        g.names.n_##id = PyUnicode_InternFromString(#id);     \
-        if (g.names.n_##id == nullptr) return -1;             \
+#define VX_INTERN_NAME(id)                                \
+    if (g.names.n_##id == nullptr) {                      \
+        g.names.n_##id = PyUnicode_InternFromString(#id); \
+        if (g.names.n_##id == nullptr) return -1;         \
     }
     VX_MURKEL_NAMES(VX_INTERN_NAME)
 #undef VX_INTERN_NAME
@@ -87,8 +87,7 @@ int read_flag(PyObject* name, int32_t* out) noexcept {
 
 int copy_flag_masks() noexcept {
     // _GLYPH_MASK is computed with Python's | on the module globals first.
-    PyObject* parts[] = {g.names.n__CJK, g.names.n__HANGUL, g.names.n__KATAKANA, g.names.n__HIRAGANA,
-                         g.names.n__THAI};
+    PyObject* parts[] = {g.names.n__CJK, g.names.n__HANGUL, g.names.n__KATAKANA, g.names.n__HIRAGANA, g.names.n__THAI};
     Ref mask = Ref::steal(get_global(parts[0]));
     for (size_t i = 1; mask && i < std::size(parts); ++i) {
         Ref next = Ref::steal(get_global(parts[i]));
@@ -140,11 +139,27 @@ int build_page_table() noexcept {
 }
 
 const char* const kConstantNames[] = {
-    "COMMON_CJK_CHARACTERS", "COMMON_SAFE_ASCII_CHARACTERS", "TRACE", "CompatibleFamillyRange", "_ACCENTUATED",
-    "_ARABIC", "_ARABIC_ISOLATED_FORM", "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES", "_CJK",
-    "_COMPATIBLE_RANGE_FAMILIES", "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES", "_HALFWIDTH_KATAKANA", "_HANGUL",
-    "_HIRAGANA", "_KATAKANA", "_LATIN", "_LIGATURE", "_RANGE_FAMILIES", "_SENTENCE_OPEN_PUNCTUATION",
-    "_SUPERSCRIPT", "_THAI",
+    "COMMON_CJK_CHARACTERS",
+    "COMMON_SAFE_ASCII_CHARACTERS",
+    "TRACE",
+    "CompatibleFamillyRange",
+    "_ACCENTUATED",
+    "_ARABIC",
+    "_ARABIC_ISOLATED_FORM",
+    "_BASIC_LATIN_COMPATIBLE_RANGE_FAMILIES",
+    "_CJK",
+    "_COMPATIBLE_RANGE_FAMILIES",
+    "_COMPATIBLE_WITH_ANY_RANGE_FAMILIES",
+    "_HALFWIDTH_KATAKANA",
+    "_HANGUL",
+    "_HIRAGANA",
+    "_KATAKANA",
+    "_LATIN",
+    "_LIGATURE",
+    "_RANGE_FAMILIES",
+    "_SENTENCE_OPEN_PUNCTUATION",
+    "_SUPERSCRIPT",
+    "_THAI",
 };
 const char* const kUtilsNames[] = {
     "_character_flags", "is_emoticon", "is_punctuation", "is_separator", "is_symbol", "remove_accent", "unicode_range",
@@ -158,10 +173,10 @@ int run_start_up(PyObject* module) noexcept {
         return -1;
     }
     if (check_runtime_version(kModuleName) < 0 || create_constants() < 0 ||
-        ensure_in_sys_modules(kModuleName, module) < 0 || lookup_builtin_round() < 0 ||
-        build_capi_table(module) < 0 || function_type_ready("vexlora.murkel.function") < 0 ||
-        register_char_info_type(module) < 0 || register_plugin_types(module) < 0 ||
-        import_names(g.dict, "functools", kLruCache, 1) < 0 || import_names(g.dict, "logging", kGetLogger, 1) < 0 ||
+        ensure_in_sys_modules(kModuleName, module) < 0 || lookup_builtin_round() < 0 || build_capi_table(module) < 0 ||
+        function_type_ready("vexlora.murkel.function") < 0 || register_char_info_type(module) < 0 ||
+        register_plugin_types(module) < 0 || import_names(g.dict, "functools", kLruCache, 1) < 0 ||
+        import_names(g.dict, "logging", kGetLogger, 1) < 0 ||
         import_names(g.dict, "vexlora.constant", kConstantNames, std::size(kConstantNames)) < 0 ||
         import_names(g.dict, "vexlora.utils", kUtilsNames, std::size(kUtilsNames)) < 0 || copy_flag_masks() < 0 ||
         attach_char_info_persistence() < 0 || define_char_info_function(module) < 0 || build_ascii_table() < 0 ||

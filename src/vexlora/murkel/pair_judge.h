@@ -47,9 +47,8 @@ private:
             return func_.get();
         }
         func_.reset();
-        PyObject* found = g.dict != nullptr
-                              ? PyDict_GetItemWithError(g.dict, g.names.n_is_suspiciously_successive_range)
-                              : nullptr;
+        PyObject* found =
+            g.dict != nullptr ? PyDict_GetItemWithError(g.dict, g.names.n_is_suspiciously_successive_range) : nullptr;
         if (found != nullptr) {
             func_.reset(Py_NewRef(found));
             epoch_ = namespace_epoch;

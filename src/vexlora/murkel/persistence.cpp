@@ -214,8 +214,7 @@ PyObject* reduce(int cls, PyObject* self) noexcept {
     }
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
     if (use_setstate) {
-        return Py_BuildValue("(O(ONO)N)", reconstructor.get(), type, checksum.release(), Py_None,
-                             state.release());
+        return Py_BuildValue("(O(ONO)N)", reconstructor.get(), type, checksum.release(), Py_None, state.release());
     }
     return Py_BuildValue("(O(ONN))", reconstructor.get(), type, checksum.release(), state.release());
 }
@@ -240,8 +239,7 @@ PyObject* setstate_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
     if (parse_args(params, args, nargs, kwnames, &state) == 0) {
         ++g.record_writes;  // a record's fields may change here
         if (state == Py_None) {
-            PyErr_SetString(PyExc_TypeError,
-                            "cannot pass None into a C function argument that is declared 'not None'");
+            PyErr_SetString(PyExc_TypeError, "cannot pass None into a C function argument that is declared 'not None'");
         } else if (!PyTuple_CheckExact(state)) {
             raise_expected("tuple", state);
         } else if (apply_state(Cls, self, state) == 0) {
@@ -271,8 +269,8 @@ void raise_incompatible(int cls, long long given) noexcept {
         values = Ref::steal(Py_BuildValue("(Llls)", given, c.checksums[0], c.checksums[1], c.member_text));
     } else {
         format = "Incompatible checksums (0x%x vs (0x%x, 0x%x, 0x%x) = (%s))";
-        values = Ref::steal(
-            Py_BuildValue("(Lllls)", given, c.checksums[0], c.checksums[1], c.checksums[2], c.member_text));
+        values =
+            Ref::steal(Py_BuildValue("(Lllls)", given, c.checksums[0], c.checksums[1], c.checksums[2], c.member_text));
     }
     Ref format_text = Ref::steal(PyUnicode_FromString(format));
     Ref message = values && format_text ? Ref::steal(PyUnicode_Format(format_text.get(), values.get())) : Ref();

@@ -85,7 +85,8 @@ PyGetSetDef base_getset[] = {
 
 }  // namespace
 
-int base_feed_info(MessDetectorPluginObject* self, PyObject* character, CharInfoObject* info, int skip_dispatch) noexcept {
+int base_feed_info(MessDetectorPluginObject* self, PyObject* character, CharInfoObject* info,
+                   int skip_dispatch) noexcept {
     PyObject* op = reinterpret_cast<PyObject*>(self);
     if (!skip_dispatch && may_override(op)) {
         Ref method = Ref::steal(find_override(op, g.names.n_feed_info, base_feed_info_function));
@@ -151,9 +152,7 @@ int publish_vtable(PyTypeObject* type, const PluginVTable* vtable) noexcept {
     return rc;
 }
 
-PyTypeObject MessDetectorPluginType = {
-    PyVarObject_HEAD_INIT(nullptr, 0)
-};
+PyTypeObject MessDetectorPluginType = {PyVarObject_HEAD_INIT(nullptr, 0)};
 
 int register_base_plugin_type(PyObject* module) noexcept {
     MessDetectorPluginType.tp_name = "vexlora.murkel.MessDetectorPlugin";

@@ -23,7 +23,8 @@ inline PyObject* field_or_none(PyObject* field) noexcept { return field != nullp
 
 // Native slots 1 and 2 of the base class: reach a Python override when
 // skip_dispatch is 0, otherwise (or without one) raise NotImplementedError.
-int base_feed_info(MessDetectorPluginObject* self, PyObject* character, CharInfoObject* info, int skip_dispatch) noexcept;
+int base_feed_info(MessDetectorPluginObject* self, PyObject* character, CharInfoObject* info,
+                   int skip_dispatch) noexcept;
 int base_reset(MessDetectorPluginObject* self, int skip_dispatch) noexcept;
 extern const PluginVTable kMessDetectorPluginVTable;
 

@@ -143,7 +143,8 @@ struct SuperWeirdWordTraits {
         if ((word & (bits::kOpensSentence | bits::kSuperscript | bits::kEndsWord | bits::kSymbolInWord)) == 0) {
             return;  // a digit, a joiner or anything else that neither ends nor marks the word
         }
-        if ((word & bits::kOpensSentence) != 0 || ((word & bits::kSuperscript) != 0 && self->_buffer_has_internal_ligature)) {
+        if ((word & bits::kOpensSentence) != 0 ||
+            ((word & bits::kSuperscript) != 0 && self->_buffer_has_internal_ligature)) {
             self->_is_current_word_bad = 1;
             self->_is_current_word_invalid = 1;
         }

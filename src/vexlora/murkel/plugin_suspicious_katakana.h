@@ -34,8 +34,8 @@ struct SuspiciousKatakanaTraits {
     }
 
     static double ratio(const Object* self) noexcept {
-        const bool all_halfwidth = self->_halfwidth_katakana_count >= 4 &&
-                                   self->_halfwidth_katakana_count == self->_katakana_count;
+        const bool all_halfwidth =
+            self->_halfwidth_katakana_count >= 4 && self->_halfwidth_katakana_count == self->_katakana_count;
         const bool all_uncommon = self->_cjk_count >= 3 && self->_uncommon_cjk_count == self->_cjk_count;
         return all_halfwidth && all_uncommon ? 1.0 : 0.0;
     }

@@ -152,8 +152,7 @@ struct ConcretePlugin {
             // A restored state can chain plugins (and records) to any
             // length: the trashcan bounds the nesting of deallocations.
             PyObject_GC_UnTrack(op);
-            Py_TRASHCAN_BEGIN(op, tp_dealloc)
-            Traits::clear(cast(op));
+            Py_TRASHCAN_BEGIN(op, tp_dealloc) Traits::clear(cast(op));
             Py_TYPE(op)->tp_free(op);
             Py_TRASHCAN_END
         } else {
@@ -175,9 +174,7 @@ struct ConcretePlugin {
         return 0;
     }
 
-    static PyObject* ratio_get(PyObject* op, void*) {
-        return PyFloat_FromDouble(Traits::ratio(cast(op)));
-    }
+    static PyObject* ratio_get(PyObject* op, void*) { return PyFloat_FromDouble(Traits::ratio(cast(op))); }
 
     static PyObject* py_feed_info(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         static const char* const names[] = {"character", "info"};

@@ -40,8 +40,7 @@ struct UnprintableTraits {
         if (self->_has_escape) {
             return 1.0;
         }
-        return static_cast<double>(int64_t{self->_unprintable_count} * 8) /
-               static_cast<double>(self->_character_count);
+        return static_cast<double>(int64_t{self->_unprintable_count} * 8) / static_cast<double>(self->_character_count);
     }
 };
 

@@ -17,18 +17,18 @@
 namespace vx::murkel::bits {
 
 enum : uint32_t {
-    kKnown = 1u << 0,           // the word has been computed
+    kKnown = 1u << 0,  // the word has been computed
     kPrintable = 1u << 1,
-    kUnprintable = 1u << 2,     // neither printable nor space, and not SUB or BOM (harmless
-                                //   leftovers of conversions, never noise)
-    kEscape = 1u << 3,          // the code point is ESC
-    kCountedPunct = 1u << 4,    // punct and not safe
-    kCountedSymbol = 1u << 5,   // sym, not safe, punct, digit nor emoticon
+    kUnprintable = 1u << 2,    // neither printable nor space, and not SUB or BOM (harmless
+                               //   leftovers of conversions, never noise)
+    kEscape = 1u << 3,         // the code point is ESC
+    kCountedPunct = 1u << 4,   // punct and not safe
+    kCountedSymbol = 1u << 5,  // sym, not safe, punct, digit nor emoticon
     kAlpha = 1u << 6,
     kLigature = 1u << 7,
     kLower = 1u << 8,
     kUpper = 1u << 9,
-    kNonAscii = 1u << 10,       // is_ascii false
+    kNonAscii = 1u << 10,  // is_ascii false
     kAccentuated = 1u << 11,
     kGlyph = 1u << 12,
     kForeignLetter = 1u << 13,  // not a glyph letter, and not latin or accentuated
@@ -38,7 +38,7 @@ enum : uint32_t {
     kSymbolInWord = 1u << 17,   // sym, not digit, and not one of the word joiners
     kCaseSeparator = 1u << 18,  // not alpha or not case variable
     kDigit = 1u << 19,
-    kChainBreak = 1u << 20,     // space, punct or safe
+    kChainBreak = 1u << 20,  // space, punct or safe
     kLatin = 1u << 21,
     kCjk = 1u << 22,
     kKatakana = 1u << 23,
@@ -55,7 +55,13 @@ constexpr int32_t bit(uint32_t word, uint32_t mask) noexcept { return (word & ma
 // Characters that join parts of one word without counting as letters.
 constexpr bool is_word_joiner(Py_UCS4 cp) noexcept {
     switch (cp) {
-        case '-': case '<': case '=': case '>': case '_': case '|': case '~':
+        case '-':
+        case '<':
+        case '=':
+        case '>':
+        case '_':
+        case '|':
+        case '~':
             return true;
         default:
             return false;

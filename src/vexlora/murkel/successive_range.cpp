@@ -102,8 +102,7 @@ int judge(PyObject* a, PyObject* b) noexcept {
     return 1;
 }
 
-PyObject* py_is_suspiciously_successive_range(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                              PyObject* kwnames) {
+PyObject* py_is_suspiciously_successive_range(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const char* const names[] = {"unicode_range_a", "unicode_range_b"};
     static const ArgSpec spec{"is_suspiciously_successive_range", names, 2, 2};
     PyObject* a[2];
@@ -133,8 +132,8 @@ int define_successive_range_function(PyObject*) noexcept {
     }
     PyObject* decorator_args[] = {Py_None};
     Ref kwnames = Ref::steal(PyTuple_Pack(1, g.names.n_maxsize));
-    Ref decorator = Ref::steal(
-        kwnames ? PyObject_Vectorcall(lru_cache.get(), decorator_args, 0, kwnames.get()) : nullptr);
+    Ref decorator =
+        Ref::steal(kwnames ? PyObject_Vectorcall(lru_cache.get(), decorator_args, 0, kwnames.get()) : nullptr);
     Ref wrapped = Ref::steal(decorator ? PyObject_CallOneArg(decorator.get(), function.get()) : nullptr);
     if (!wrapped) {
         return -1;

@@ -269,8 +269,7 @@ private:
         // else (a builtins fallback, a foreign object) goes the slow way,
         // which looks the name up in full and raises what it must.
         // (No namespace after a failed start-up: the slow way raises.)
-        PyObject* table =
-            g.dict != nullptr ? PyDict_GetItemWithError(g.dict, g.names.n__CHAR_INFO_PAGES) : nullptr;
+        PyObject* table = g.dict != nullptr ? PyDict_GetItemWithError(g.dict, g.names.n__CHAR_INFO_PAGES) : nullptr;
         if (table == nullptr) {
             PyErr_Clear();
         }

@@ -2,8 +2,7 @@
 
 namespace vx {
 
-void raise_arg_count(const char* func_name, bool exact, Py_ssize_t min, Py_ssize_t max,
-                     Py_ssize_t given) noexcept {
+void raise_arg_count(const char* func_name, bool exact, Py_ssize_t min, Py_ssize_t max, Py_ssize_t given) noexcept {
     Py_ssize_t expected;
     const char* more_or_less;
     if (given < min) {

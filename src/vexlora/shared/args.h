@@ -10,10 +10,10 @@ namespace vx {
 // Declaration of a function's parameters. All parameters may be given by
 // position or by keyword; the first `required` are mandatory.
 struct ArgSpec {
-    const char* func_name;           // name used in messages, e.g. "mess_ratio"
-    const char* const* names;        // parameter names, `count` entries
-    Py_ssize_t required;             // number of mandatory parameters
-    Py_ssize_t count;                // total number of parameters
+    const char* func_name;     // name used in messages, e.g. "mess_ratio"
+    const char* const* names;  // parameter names, `count` entries
+    Py_ssize_t required;       // number of mandatory parameters
+    Py_ssize_t count;          // total number of parameters
 };
 
 // Vectorcall form. On success fills out[0..count) with borrowed references
@@ -29,7 +29,6 @@ int parse_args_tuple(const ArgSpec& spec, PyObject* args, PyObject* kwargs, PyOb
 int parse_no_args(const char* func_name, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 
 // The count error: "f() takes exactly 1 positional argument (2 given)".
-void raise_arg_count(const char* func_name, bool exact, Py_ssize_t min, Py_ssize_t max,
-                     Py_ssize_t given) noexcept;
+void raise_arg_count(const char* func_name, bool exact, Py_ssize_t min, Py_ssize_t max, Py_ssize_t given) noexcept;
 
 }  // namespace vx

@@ -21,8 +21,8 @@ inline bool ascii_table_complete(PyObject* table) noexcept {
     if (size >= kAsciiRecords) [[likely]] {
         return true;
     }
-    PyErr_Format(PyExc_ValueError, "_ASCII_CHAR_INFO must hold %zd CharInfo records, got a list of %zd",
-                 kAsciiRecords, size);
+    PyErr_Format(PyExc_ValueError, "_ASCII_CHAR_INFO must hold %zd CharInfo records, got a list of %zd", kAsciiRecords,
+                 size);
     return false;
 }
 

@@ -10,8 +10,7 @@
 namespace vx {
 
 struct CharInfoObject {
-    PyObject_HEAD
-    PyObject* character;  // exactly str (None only before __init__)
+    PyObject_HEAD PyObject* character;  // exactly str (None only before __init__)
     int32_t printable;
     int32_t alpha;
     int32_t upper;
@@ -33,12 +32,12 @@ struct CharInfoObject {
     int32_t is_glyph;
     int32_t punct;
     int32_t sym;
-    PyObject* range;      // any object: block name str or None
+    PyObject* range;  // any object: block name str or None
     int32_t sep;
     int32_t emoticon;
     int32_t safe;
     int32_t common_cjk;
-    PyObject* unaccented; // str or None
+    PyObject* unaccented;  // str or None
 };
 
 }  // namespace vx

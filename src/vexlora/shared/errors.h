@@ -44,8 +44,8 @@ inline void add_traceback(const char* where, const char* file, int line) noexcep
 
 // "Argument 'x' has incorrect type (expected T, got U)".
 inline void raise_arg_type(const char* argname, const char* expected, PyObject* got) noexcept {
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                 argname, expected, Py_TYPE(got)->tp_name);
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", argname,
+                 expected, Py_TYPE(got)->tp_name);
 }
 
 // Accept exactly `type` (not a subclass) or None.

@@ -12,12 +12,12 @@
 namespace vx {
 
 enum class FieldKind : uint8_t {
-    Int32,      // signed 32-bit counter (or bit set)
-    UInt32,     // unsigned 32-bit code point
-    Bool,       // 32-bit integer holding 0 or 1, seen from Python as bool
-    Str,        // object reference holding exactly a str, or None
-    Object,     // object reference holding anything (None when empty)
-    CharInfo,   // object reference holding a CharInfo record, or None
+    Int32,     // signed 32-bit counter (or bit set)
+    UInt32,    // unsigned 32-bit code point
+    Bool,      // 32-bit integer holding 0 or 1, seen from Python as bool
+    Str,       // object reference holding exactly a str, or None
+    Object,    // object reference holding anything (None when empty)
+    CharInfo,  // object reference holding a CharInfo record, or None
 };
 
 struct FieldDesc {
@@ -30,11 +30,11 @@ struct FieldDesc {
 // and its three accepted layout checksums (the first is written).
 struct ClassFields {
     const char* class_name;
-    const FieldDesc* fields;        // declaration order
+    const FieldDesc* fields;  // declaration order
     Py_ssize_t count;
-    const uint8_t* state_order;     // indices into `fields`, alphabetical by name
-    long checksums[3];              // SHA-256, SHA-1, MD5 prefixes (28 bits)
-    const char* member_text;        // state-order names joined with ", "
+    const uint8_t* state_order;  // indices into `fields`, alphabetical by name
+    long checksums[3];           // SHA-256, SHA-1, MD5 prefixes (28 bits)
+    const char* member_text;     // state-order names joined with ", "
 };
 
 template <class T>

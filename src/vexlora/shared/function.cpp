@@ -167,9 +167,7 @@ PyObject* function_repr(PyObject* self) {
 }
 
 PyObject* get_name(PyObject* self, void*) { return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->name); }
-PyObject* get_qualname(PyObject* self, void*) {
-    return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->qualname);
-}
+PyObject* get_qualname(PyObject* self, void*) { return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->qualname); }
 PyObject* get_doc(PyObject* self, void*) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
     return Py_NewRef(f->doc ? f->doc : Py_None);
@@ -249,9 +247,7 @@ PyObject* make(const FunctionDef& def, const char* module_name, PyTypeObject* ow
 
 }  // namespace
 
-PyTypeObject FunctionType = {
-    PyVarObject_HEAD_INIT(nullptr, 0)
-};
+PyTypeObject FunctionType = {PyVarObject_HEAD_INIT(nullptr, 0)};
 
 int function_type_ready(const char* type_name) noexcept {
     if (FunctionType.tp_flags & Py_TPFLAGS_READY) {

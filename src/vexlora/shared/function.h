@@ -22,15 +22,14 @@ struct FunctionDef {
 };
 
 struct FunctionObject {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
+    PyObject_HEAD vectorcallfunc vectorcall;
     NativeImpl impl;
     PyTypeObject* owner;  // for methods: the class whose instances are accepted as self
     PyObject* name;
     PyObject* qualname;
     PyObject* module;
     PyObject* doc;
-    PyObject* defaults;   // tuple or nullptr
+    PyObject* defaults;  // tuple or nullptr
     PyObject* dict;
     const char* text_signature;
 };

@@ -28,8 +28,7 @@ struct PluginVTable {
 };
 
 struct MessDetectorPluginObject {
-    PyObject_HEAD
-    const PluginVTable* vtab;
+    PyObject_HEAD const PluginVTable* vtab;
 };
 
 struct TooManySymbolOrPunctuationPluginObject {

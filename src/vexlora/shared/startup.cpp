@@ -33,8 +33,9 @@ PyObject* create_module(ModuleRecord& record, PyObject* spec) noexcept {
     if (record.interpreter_id == -1) {
         record.interpreter_id = current;
     } else if (record.interpreter_id != current) {
-        PyErr_SetString(PyExc_ImportError,
-                        "Interpreter change detected - this module can only be loaded into one interpreter per process.");
+        PyErr_SetString(
+            PyExc_ImportError,
+            "Interpreter change detected - this module can only be loaded into one interpreter per process.");
         return nullptr;
     }
     if (record.module != nullptr) {
@@ -64,8 +65,8 @@ int exec_module_once(ModuleRecord& record, PyObject* module, const char* short_n
         if (record.module == module) {
             return 0;
         }
-        PyErr_Format(PyExc_RuntimeError,
-                     "Module '%s' has already been imported. Re-initialisation is not supported.", short_name);
+        PyErr_Format(PyExc_RuntimeError, "Module '%s' has already been imported. Re-initialisation is not supported.",
+                     short_name);
         return -1;
     }
     record.module = Py_NewRef(module);
@@ -127,8 +128,7 @@ int ensure_in_sys_modules(const char* fullname, PyObject* module) noexcept {
     return PyDict_SetItemString(modules, fullname, module);
 }
 
-int import_names(PyObject* module_dict, const char* from_module, const char* const* names,
-                 Py_ssize_t count) noexcept {
+int import_names(PyObject* module_dict, const char* from_module, const char* const* names, Py_ssize_t count) noexcept {
     Ref module;
     {
         // Use the loaded module when it already has every requested name.

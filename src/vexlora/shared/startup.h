@@ -47,8 +47,7 @@ int ensure_in_sys_modules(const char* fullname, PyObject* module) noexcept;
 
 // `from <from_module> import <names...>` binding each name in module_dict, in
 // order. A module already in sys.modules that has every name is used as is.
-int import_names(PyObject* module_dict, const char* from_module, const char* const* names,
-                 Py_ssize_t count) noexcept;
+int import_names(PyObject* module_dict, const char* from_module, const char* const* names, Py_ssize_t count) noexcept;
 
 // `import <name>` binding it under the same name.
 int import_module_as(PyObject* module_dict, const char* name) noexcept;

@@ -259,8 +259,8 @@ int alphabet_language_ids(const uint32_t* cps, Py_ssize_t d, bool ignore_non_lat
 // The languages named in `lg_inclusion` as indices; sets `ignore_non_latin`
 // when "Latin Based" is among them (its first occurrence is not a language).
 // Returns their number, or -1 with an exception.
-Py_ssize_t requested_languages(PyObject* lg_inclusion, Scratch<uint8_t, kLanguageCount>& storage,
-                               uint8_t** out, bool* ignore_non_latin) noexcept {
+Py_ssize_t requested_languages(PyObject* lg_inclusion, Scratch<uint8_t, kLanguageCount>& storage, uint8_t** out,
+                               bool* ignore_non_latin) noexcept {
     *ignore_non_latin = false;
     if (lg_inclusion == Py_None) {
         return 0;
@@ -389,8 +389,8 @@ PyObject* coherence_ratio(PyObject* decoded_sequence, double threshold, PyObject
     Scratch<uint8_t, kLanguageCount> requested_storage;
     uint8_t* requested = nullptr;
     bool ignore_non_latin;
-    const Py_ssize_t requested_count = requested_languages(lg_inclusion, requested_storage, &requested,
-                                                           &ignore_non_latin);
+    const Py_ssize_t requested_count =
+        requested_languages(lg_inclusion, requested_storage, &requested, &ignore_non_latin);
     if (requested_count < 0) {
         return nullptr;
     }

@@ -28,10 +28,10 @@ VX_IMPL(py_coherence_ratio);                // coherence.cpp
 #undef VX_IMPL
 
 // Native forms used inside the module.
-PyObject* unicode_range_languages_native(PyObject* primary_range) noexcept;   // mapping.cpp
+PyObject* unicode_range_languages_native(PyObject* primary_range) noexcept;  // mapping.cpp
 double characters_popularity_compare_index(Py_ssize_t language, const uint32_t* codepoints,
-                                           Py_ssize_t n) noexcept;           // popularity.cpp (-1.0 + exception)
-PyObject* alpha_unicode_split_native(PyObject* decoded_sequence) noexcept;    // split.cpp
-PyObject* filter_alt_coherence_matches_native(PyObject* results) noexcept;    // merging.cpp
+                                           Py_ssize_t n) noexcept;          // popularity.cpp (-1.0 + exception)
+PyObject* alpha_unicode_split_native(PyObject* decoded_sequence) noexcept;  // split.cpp
+PyObject* filter_alt_coherence_matches_native(PyObject* results) noexcept;  // merging.cpp
 
 }  // namespace vx::tessaly

@@ -391,8 +391,8 @@ PyObject* mb_encoding_languages(PyObject* iana_name) noexcept {
         }
         return nullptr;
     }
-    if (starts_with(iana_name, "shift_") || starts_with(iana_name, "iso2022_jp") ||
-        starts_with(iana_name, "euc_j") || PyUnicode_CompareWithASCIIString(iana_name, "cp932") == 0) {
+    if (starts_with(iana_name, "shift_") || starts_with(iana_name, "iso2022_jp") || starts_with(iana_name, "euc_j") ||
+        PyUnicode_CompareWithASCIIString(iana_name, "cp932") == 0) {
         return single_language("Japanese");
     }
     if (starts_with(iana_name, "gb")) {
@@ -461,8 +461,8 @@ PyObject* encoding_languages(PyObject* iana_name) noexcept {
 }
 
 // Parse the single str-or-None argument `argname` of `func_name`.
-PyObject* single_str_argument(const char* func_name, const char* const* names, PyObject* const* args,
-                              Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* single_str_argument(const char* func_name, const char* const* names, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) noexcept {
     const ArgSpec signature{func_name, names, 1, 1};
     PyObject* values[1];
     if (parse_args(signature, args, nargs, kwnames, values) < 0 ||

@@ -229,7 +229,8 @@ PyObject* merge(PyObject* results) noexcept {
         while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
             Ref language;
             Ref ratio;
-            if (unpack_pair(item.get(), language, ratio) < 0 || collect(groups.get(), language.get(), ratio.get()) < 0) {
+            if (unpack_pair(item.get(), language, ratio) < 0 ||
+                collect(groups.get(), language.get(), ratio.get()) < 0) {
                 return nullptr;
             }
         }

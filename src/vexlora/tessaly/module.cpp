@@ -59,8 +59,11 @@ int lookup_builtins() noexcept {
         PyObject** slot;
     };
     const Builtin builtins[] = {
-        {"enumerate", &g.builtin_enumerate}, {"sorted", &g.builtin_sorted}, {"round", &g.builtin_round},
-        {"sum", &g.builtin_sum},             {"max", &g.builtin_max},
+        {"enumerate", &g.builtin_enumerate},
+        {"sorted", &g.builtin_sorted},
+        {"round", &g.builtin_round},
+        {"sum", &g.builtin_sum},
+        {"max", &g.builtin_max},
     };
     for (const Builtin& b : builtins) {
         PyObject* value = PyDict_GetItemString(g.builtins, b.name);  // borrowed
@@ -118,8 +121,8 @@ PyTypeObject* import_type(PyObject* murkel, const ImportedType& wanted) noexcept
         return nullptr;
     }
     if (static_cast<size_t>(basicsize) > wanted.size) {
-        Ref text = Ref::steal(PyUnicode_FromFormat(message, kMurkelName, wanted.name,
-                                                   static_cast<Py_ssize_t>(wanted.size), basicsize));
+        Ref text = Ref::steal(
+            PyUnicode_FromFormat(message, kMurkelName, wanted.name, static_cast<Py_ssize_t>(wanted.size), basicsize));
         if (!text || PyErr_WarnEx(nullptr, PyUnicode_AsUTF8(text.get()), 0) < 0) {
             return nullptr;
         }
@@ -316,42 +319,47 @@ struct PublicFunction {
 
 const PublicFunction kFunctions[] = {
     {{"encoding_unicode_range", py_encoding_unicode_range,
-      "Return associated unicode ranges in a single byte code page.",
-      "(iana_name)"},
-     Cache::none, nullptr},
+      "Return associated unicode ranges in a single byte code page.", "(iana_name)"},
+     Cache::none,
+     nullptr},
     {{"unicode_range_languages", py_unicode_range_languages, "Return inferred languages used with a unicode range.",
       "(primary_range)"},
-     Cache::none, nullptr},
+     Cache::none,
+     nullptr},
     {{"encoding_languages", py_encoding_languages, "Return the language association for a single-byte encoding.",
       "(iana_name)"},
-     Cache::lru_default, nullptr},
-    {{"mb_encoding_languages", py_mb_encoding_languages,
-      "Return the language association for a multi-byte encoding.",
+     Cache::lru_default,
+     nullptr},
+    {{"mb_encoding_languages", py_mb_encoding_languages, "Return the language association for a multi-byte encoding.",
       "(iana_name)"},
-     Cache::lru_default, nullptr},
+     Cache::lru_default,
+     nullptr},
     {{"get_target_features", py_get_target_features, "Return whether a language has accents and is purely Latin.",
       "(language)"},
-     Cache::lru_language_count, nullptr},
+     Cache::lru_language_count,
+     nullptr},
     {{"alphabet_languages", py_alphabet_languages, "Return languages associated with the supplied alphabet.",
       "(characters, ignore_non_latin=False)"},
-     Cache::none, &constants.defaults_alphabet_languages},
+     Cache::none,
+     &constants.defaults_alphabet_languages},
     {{"characters_popularity_compare", py_characters_popularity_compare,
-      "Compare observed character popularity with a language profile.",
-      "(language, ordered_characters)"},
-     Cache::none, nullptr},
+      "Compare observed character popularity with a language profile.", "(language, ordered_characters)"},
+     Cache::none,
+     nullptr},
     {{"alpha_unicode_split", py_alpha_unicode_split,
-      "Split alphabetic characters into compatible Unicode-range layers.",
-      "(decoded_sequence)"},
-     Cache::none, nullptr},
-    {{"merge_coherence_ratios", py_merge_coherence_ratios, "Merge coherence ratios by language.",
-      "(results)"}, Cache::none,
+      "Split alphabetic characters into compatible Unicode-range layers.", "(decoded_sequence)"},
+     Cache::none,
+     nullptr},
+    {{"merge_coherence_ratios", py_merge_coherence_ratios, "Merge coherence ratios by language.", "(results)"},
+     Cache::none,
      nullptr},
     {{"filter_alt_coherence_matches", py_filter_alt_coherence_matches,
-      "Collapse alternative language names while retaining their best score.",
-      "(results)"},
-     Cache::none, nullptr},
+      "Collapse alternative language names while retaining their best score.", "(results)"},
+     Cache::none,
+     nullptr},
     {{"coherence_ratio", py_coherence_ratio, "Detect languages represented in a decoded sequence.",
-      "(decoded_sequence, threshold=0.1, lg_inclusion=None)"}, Cache::none,
+      "(decoded_sequence, threshold=0.1, lg_inclusion=None)"},
+     Cache::none,
      &constants.defaults_coherence_ratio},
 };
 
@@ -414,8 +422,8 @@ int run_start_up(PyObject* module) noexcept {
     }
     if (check_runtime_version(kModuleName) < 0 || create_constants() < 0 ||
         ensure_in_sys_modules(kModuleName, module) < 0 || lookup_builtins() < 0 || link_murkel() < 0 ||
-        import_host_names() < 0 || build_language_tables() < 0 ||
-        function_type_ready("vexlora.tessaly.function") < 0 || define_functions() < 0 || bind_test_dict() < 0) {
+        import_host_names() < 0 || build_language_tables() < 0 || function_type_ready("vexlora.tessaly.function") < 0 ||
+        define_functions() < 0 || bind_test_dict() < 0) {
         return -1;
     }
     return 0;

@@ -13,8 +13,8 @@ namespace vx::tessaly {
 
 namespace {
 
-constexpr Py_ssize_t kStackElements = 512;   // observed elements kept on the stack
-constexpr unsigned kFastMaxProfile = 128;    // largest profile the Fenwick path handles
+constexpr Py_ssize_t kStackElements = 512;  // observed elements kept on the stack
+constexpr unsigned kFastMaxProfile = 128;   // largest profile the Fenwick path handles
 constexpr uint32_t kNoCharacter = 0xFFFFFFFFu;
 
 // Scratch memory: a fixed stack array for small inputs, the interpreter's
@@ -216,8 +216,7 @@ double compare_index(Py_ssize_t language, const uint32_t* codepoints, Py_ssize_t
 
 }  // namespace
 
-double characters_popularity_compare_index(Py_ssize_t language, const uint32_t* codepoints,
-                                           Py_ssize_t n) noexcept {
+double characters_popularity_compare_index(Py_ssize_t language, const uint32_t* codepoints, Py_ssize_t n) noexcept {
     double ratio = compare_index(language, codepoints, n);
     if (ratio == -1.0 && PyErr_Occurred()) {
         VX_TRACEBACK("vexlora.tessaly._characters_popularity_compare_index");
@@ -258,8 +257,8 @@ PyObject* compare(PyObject* language, PyObject* ordered_characters) noexcept {
     }
     for (Py_ssize_t k = 0; k < n; ++k) {
         PyObject* item = PyList_GET_ITEM(ordered_characters, k);
-        codepoints[k] = PyUnicode_Check(item) && PyUnicode_GET_LENGTH(item) == 1 ? PyUnicode_READ_CHAR(item, 0)
-                                                                                 : kNoCharacter;
+        codepoints[k] =
+            PyUnicode_Check(item) && PyUnicode_GET_LENGTH(item) == 1 ? PyUnicode_READ_CHAR(item, 0) : kNoCharacter;
     }
     double ratio = characters_popularity_compare_index(language_index, codepoints, n);
     if (ratio == -1.0 && PyErr_Occurred()) {

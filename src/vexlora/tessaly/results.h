@@ -63,7 +63,8 @@ inline PyObject* sorted_pairs_by_float(PyObject* pairs) noexcept {
     double keys[kMostPairs];
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* item = PyList_GET_ITEM(pairs, i);
-        if (!PyTuple_CheckExact(item) || PyTuple_GET_SIZE(item) != 2 || !PyFloat_CheckExact(PyTuple_GET_ITEM(item, 1))) {
+        if (!PyTuple_CheckExact(item) || PyTuple_GET_SIZE(item) != 2 ||
+            !PyFloat_CheckExact(PyTuple_GET_ITEM(item, 1))) {
             return nullptr;
         }
         const double key = PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(item, 1));

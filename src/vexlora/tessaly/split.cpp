@@ -134,8 +134,8 @@ void lower_latin1(const T* chars, size_t count, Py_UCS1* out) noexcept {
 // which is all the storage width depends on.
 template <class T>
 PyObject* packed(const T* chars, size_t count, T bits) noexcept {
-    PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(count),
-                                   bits > 0x10FFFF ? 0x10FFFF : static_cast<Py_UCS4>(bits));
+    PyObject* text =
+        PyUnicode_New(static_cast<Py_ssize_t>(count), bits > 0x10FFFF ? 0x10FFFF : static_cast<Py_UCS4>(bits));
     if (text == nullptr) {
         return nullptr;
     }
@@ -338,8 +338,12 @@ private:
     // scratch character without advancing, and leaves every letter to the
     // slow path, as no letter's `fast` equals the marker.
     Hot load_hot() noexcept {
-        Hot hot{epoch_, reinterpret_cast<PyObject*>(&no_range_marker), scratch_, scratch_ + 1,
-                slots_.empty() ? nullptr : slots_.data(), slots_.empty() ? 0 : slots_.size() - 1,
+        Hot hot{epoch_,
+                reinterpret_cast<PyObject*>(&no_range_marker),
+                scratch_,
+                scratch_ + 1,
+                slots_.empty() ? nullptr : slots_.data(),
+                slots_.empty() ? 0 : slots_.size() - 1,
                 PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr};
         if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
             Layer<Char>& layer = layers_[previous_layer_];
@@ -747,8 +751,7 @@ public:
 private:
     // Identity first; two exact str compare without running Python code.
     static bool same_str(PyObject* a, PyObject* b) noexcept {
-        return a == b ||
-               (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b) && PyUnicode_Compare(a, b) == 0);
+        return a == b || (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b) && PyUnicode_Compare(a, b) == 0);
     }
 
     static constexpr Py_UCS1 kDropped = 0x80;  // never an ASCII character
