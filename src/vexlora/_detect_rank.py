@@ -208,7 +208,7 @@ def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = N
             reading = Reading([BY_NAME["utf_8"]], text, _mess(text))
             if reading.mess < UTF8_MESS_LIMIT:
                 return "text", [reading]
-    readings = _single_byte_readings(sample, high, allow)
+    readings = _single_byte_readings(sample, high, allowed)
     readings += [reading for reading in _cjk_readings(sample, allow)]
     readings += [reading for reading in _utf16_32_readings(sample, not readings) if allow(reading.codec)]
     if not readings:
@@ -245,17 +245,28 @@ def _seven_bit(sample: bytes, top: int, allow: Callable[[Codec], bool]) -> tuple
     return "undecodable", []
 
 
-def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
+_PAGES: list[tuple[Codec, str, bytes, bool]] = []
+
+
+def _single_byte_pages() -> list[tuple[Codec, str, bytes, bool]]:
+    """Each single-byte codec with its name, the bytes it defines and whether it reads ASCII bytes otherwise."""
+    if not _PAGES:
+        _PAGES.extend((codec, codec.encoding, codec.defined, codec.encoding in _ASCII_CHANGERS)
+                      for codec in SINGLE_BYTE)
+    return _PAGES
+
+
+def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec], bool] | None) -> list[Reading]:
     histogram = list(Counter(high).items())
     present = bytes(sorted(byte for byte, _ in histogram))
     ascii_letters = ascii_letter_count(sample.decode("latin_1"))
     groups: dict[str, Reading] = {}
-    for codec in SINGLE_BYTE:
-        if present.translate(None, codec.defined) or not allow(codec):
+    for codec, encoding, defined, changer in _single_byte_pages():
+        if present.translate(None, defined) or (allowed is not None and not allowed(codec)):
             continue
-        key = present.decode(codec.encoding)
-        if codec.encoding in _ASCII_CHANGERS:
-            key += sample.decode(codec.encoding)
+        key = present.decode(encoding)
+        if changer:
+            key += sample.decode(encoding)
         reading = groups.get(key)
         if reading is None:
             groups[key] = Reading([codec])
