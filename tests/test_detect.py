@@ -15,6 +15,8 @@ RUSSIAN = ("Вчера вечером мы долго гуляли по набе
            "в маленькое кафе, где играла тихая музыка и пахло свежим хлебом.")
 GREEK = "Το καλοκαίρι πήγαμε στο νησί και κολυμπήσαμε στη θάλασσα κάθε πρωί, πριν ξυπνήσει το χωριό."
 JAPANESE = "昨日は雨が降っていたので、家で本を読んだり映画を見たりしました。明日は晴れるといいですね。"
+# Letters the French letter profile leaves out (œ, î): they still fit French.
+PASCAL = " ".join(["Le cœur a ses raisons que la raison ne connaît point. Nous le sentons en mille choses."] * 4)
 
 
 def decodes_to(data: bytes, guess: Guess | None, text: str) -> bool:
@@ -131,6 +133,8 @@ def test_wide_encodings_without_bom(encoding, text):
 @pytest.mark.parametrize(("text", "encoding", "language"), [
     (FRENCH, "cp1252", "French"),
     (FRENCH, "mac_roman", "French"),
+    (PASCAL, "cp1252", "French"),
+    (PASCAL, "utf_8", "French"),
     (RUSSIAN, "cp1251", "Russian"),
     (RUSSIAN, "koi8_r", "Russian"),
     (RUSSIAN, "cp866", "Russian"),
