@@ -74,6 +74,11 @@ BINARY_MESS = 0.3
 CONTENDER_WINDOW = 0.15
 # How many single-byte readings (ranked by letter fit alone) are decoded and scored.
 FULL_SCORE_LIMIT = 15
+# A reading whose letter fit alone scores worse than the best mess + fit so
+# far by more than this is not judged further (its mess is not needed).
+FIT_REACH = 0.2
+# Unjudged readings rank after every judged one.
+UNJUDGED_SCORE = 10.0
 # A lead of the winner's score over the runner-up's that gives full confidence.
 CONFIDENT_LEAD = 0.05
 # How many readings get the costlier signals (context, coherence, words).
@@ -411,24 +416,40 @@ def _merge(readings: list[Reading]) -> list[Reading]:
 
 
 def _finish(readings: list[Reading], top: int) -> list[Reading]:
-    # A long text's mess is judged on a window of it (where its non-ASCII
-    # characters start): the readings differ only there, and the cost stays
-    # flat for long samples.
+    # The letter fit first (single-byte readings have it from their bytes):
+    # the mess (a native call on every reading) is then judged in order of
+    # fit, and not at all for readings whose fit alone puts them out of reach.
+    fitted = []
     for reading in readings:
-        reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
-    least = min(reading.mess for reading in readings)
-    contenders = []
-    for reading in readings:
-        if reading.mess > least + CONTENDER_WINDOW:
-            # Far messier than the best: no later signal makes up for it.
-            reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
-            continue
         head = _feature_text(reading.text)
         if reading.fit_codecs != len(reading.codecs):
             counts = non_ascii_counts(head)
             reading.fit, reading.high_fit = codec_fit(counts.items(), [codec.encoding for codec in reading.codecs],
                                                       ascii_letter_count(head))
-        reading.score = reading.mess + FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
+        fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading, head))
+    fitted.sort(key=lambda item: item[0])
+    best_cheap = math.inf
+    judged = []
+    unjudged = []
+    for fit_term, reading, head in fitted:
+        if fit_term > best_cheap + FIT_REACH:
+            reading.score = UNJUDGED_SCORE + fit_term
+            unjudged.append(reading)
+            continue
+        # A long text's mess is judged on a window of it (where its
+        # non-ASCII characters start): the readings differ only there, and
+        # the cost stays flat for long samples.
+        reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
+        best_cheap = min(best_cheap, reading.mess + fit_term)
+        judged.append((fit_term, reading, head))
+    least = min(reading.mess for _, reading, _ in judged)
+    contenders = []
+    for fit_term, reading, head in judged:
+        if reading.mess > least + CONTENDER_WINDOW:
+            # Far messier than the best: no later signal makes up for it.
+            reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
+            continue
+        reading.score = reading.mess + fit_term
         contenders.append((reading, head, len(head) - len(head.encode("ascii", "ignore"))))
     # The costlier signals only for the readings that the cheap ones leave in
     # the race. They never lower a score by more than the prior's weight, so
@@ -454,7 +475,11 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             _coherence(reading, head)
         reading.score = _score(reading)
     readings.sort(key=lambda reading: reading.score)
-    return readings[:max(top, 2)]
+    kept = readings[:max(top, 2)]
+    for reading in kept:
+        if reading.score >= UNJUDGED_SCORE:
+            reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
+    return kept
 
 
 _FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
