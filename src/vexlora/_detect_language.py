@@ -91,14 +91,25 @@ _CHINESE_BIT = 1 << _LANGUAGES.index("Chinese")
 _LATIN_MASK = sum(1 << index for index, language in enumerate(_LANGUAGES) if FREQUENCIES[language][:1].isascii())
 
 
+def _build_masks() -> dict[str, int]:
+    """Every character that fits some language, with its language bits (the same answers as ``fits``)."""
+    masks: dict[str, int] = {}
+    for index, language in enumerate(_LANGUAGES):
+        bit = 1 << index
+        for character in alphabet(language) | frozenset(_EXTRA.get(language, "")):
+            masks[character] = masks.get(character, 0) | bit
+    for character in COMMON_CJK_CHARACTERS:
+        masks[character] = masks.get(character, 0) | _CHINESE_BIT | _JAPANESE_BIT
+    for code in range(0x3041, 0x3100):
+        masks[chr(code)] = masks.get(chr(code), 0) | _JAPANESE_BIT
+    return masks
+
+
 def language_mask(character: str) -> int:
     """Bit i set when the character fits the i-th language of FREQUENCIES."""
-    mask = _MASKS.get(character)
-    if mask is None:
-        mask = sum(1 << index for index, language in enumerate(_LANGUAGES) if fits(language, character))
-        if len(_MASKS) < 100_000:
-            _MASKS[character] = mask
-    return mask
+    if not _MASKS:
+        _MASKS.update(_build_masks())
+    return _MASKS.get(character, 0)
 
 
 @cache
