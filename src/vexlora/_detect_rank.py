@@ -80,7 +80,7 @@ FIT_REACH = 0.2
 # Unjudged readings rank after every judged one.
 UNJUDGED_SCORE = 10.0
 # A lead of the winner's score over the runner-up's that gives full confidence.
-CONFIDENT_LEAD = 0.05
+CONFIDENT_LEAD = 0.04
 # How many readings get the costlier signals (context, coherence, words).
 FEATURE_LIMIT = 10
 # The text-level signals are judged on the start of a long sample.
