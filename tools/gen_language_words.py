@@ -66,7 +66,8 @@ def top_words(name: str, source: str, key: str, script: str, sources: pathlib.Pa
         # common English words are not taken as words of the language.
         english = {w for w, f in data.read_wordfreq(sources / "wordfreq-data", "en") if f >= 1e-5}
         counts = Counter({word: n for word, n in counts.items() if word not in english})
-    return [word for word, _ in sorted(counts.items(), key=lambda item: (-item[1], item[0]))[:WORDS_PER_LANGUAGE]], written
+    ranked = sorted(counts.items(), key=lambda item: (-item[1], item[0]))
+    return [word for word, _ in ranked[:WORDS_PER_LANGUAGE]], written
 
 
 def render(words: dict[str, list[str]], notes: dict[str, str], letters: dict[str, str]) -> str:

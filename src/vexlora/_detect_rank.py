@@ -19,13 +19,12 @@ from dataclasses import dataclass
 from vexlora._detect_codecs import BY_NAME, MULTI_BYTE, SINGLE_BYTE, Codec
 from vexlora._detect_language import (
     _LATIN_MASK,
+    LANGUAGE_TEXT_LIMIT,
     ascii_letter_count,
-    best_fits,
     byte_masks,
     codec_fit,
     context_faults,
     non_ascii_counts,
-    LANGUAGE_TEXT_LIMIT,
     rank_languages,
     served_mask,
     served_word_share,
@@ -292,10 +291,10 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         total = high_count + ascii_letters
         bound = (FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0)
                  + HIGH_FIT_WEIGHT * (fitting / high_count if high_count else 1.0))
-        bounded.append((-bound, -reading.codec.prior, len(bounded), reading, high_count, fitting, served))
+        bounded.append((-bound, -reading.codec.prior, len(bounded), reading, high_count, served))
     bounded.sort()
     exact: list[tuple[float, float, int, Reading]] = []
-    for negative_bound, negative_prior, order, reading, high_count, fitting, served in bounded:
+    for negative_bound, negative_prior, order, reading, high_count, served in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
         reading.fit, reading.high_fit = _exact_fit(reading.codecs[0].encoding, histogram, high_count, ascii_letters,
