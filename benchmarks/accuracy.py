@@ -48,7 +48,7 @@ class Payload:
     text: str
     encoding: str
     language: str
-    size: int       # nominal size in characters: 200, 1000 or 5000
+    size: int  # nominal size in characters: 200, 1000 or 5000
     source: str
 
 
@@ -130,8 +130,13 @@ def run_ours(items: list[Payload]) -> tuple[list[Outcome], float]:
 
 def load_old_tool() -> types.ModuleType | None:
     try:
-        source = subprocess.run(["git", "show", f"{OLD_TOOL_REVISION}:src/vexlora/cli.py"], cwd=ROOT,
-                                capture_output=True, check=True, text=True).stdout
+        source = subprocess.run(
+            ["git", "show", f"{OLD_TOOL_REVISION}:src/vexlora/cli.py"],
+            cwd=ROOT,
+            capture_output=True,
+            check=True,
+            text=True,
+        ).stdout
     except (OSError, subprocess.CalledProcessError):
         return None
     module = types.ModuleType("old_cli")
@@ -158,11 +163,26 @@ def run_old(items: list[Payload]) -> tuple[list[Outcome], float] | None:
 
 # Labels the peers print that Python's codec registry does not know.
 PEER_NAMES = {
-    "mac-centraleurope": "mac_latin2", "maccentraleurope": "mac_latin2", "mac-cyrillic": "mac_cyrillic",
-    "maccyrillic": "mac_cyrillic", "uhc": "cp949", "x-iso-10646-ucs-4-3412": None, "iso-8859-8-i": "iso8859_8",
-    "iso-8859-6-i": "iso8859_6", "viscii": None, "iso-2022-cn": None, "euc-tw": None, "ibm424_rtl": None,
-    "ibm424_ltr": None, "ibm420_rtl": None, "ibm420_ltr": None, "ascii": "ascii", "tis-620": "tis_620",
-    "windows-874": "cp874", "utf-16": "utf_16", "utf-32": "utf_32",
+    "mac-centraleurope": "mac_latin2",
+    "maccentraleurope": "mac_latin2",
+    "mac-cyrillic": "mac_cyrillic",
+    "maccyrillic": "mac_cyrillic",
+    "uhc": "cp949",
+    "x-iso-10646-ucs-4-3412": None,
+    "iso-8859-8-i": "iso8859_8",
+    "iso-8859-6-i": "iso8859_6",
+    "viscii": None,
+    "iso-2022-cn": None,
+    "euc-tw": None,
+    "ibm424_rtl": None,
+    "ibm424_ltr": None,
+    "ibm420_rtl": None,
+    "ibm420_ltr": None,
+    "ascii": "ascii",
+    "tis-620": "tis_620",
+    "windows-874": "cp874",
+    "utf-16": "utf_16",
+    "utf-32": "utf_32",
 }
 
 
@@ -184,9 +204,13 @@ def with_bom(codec: str | None, data: bytes) -> str | None:
     """A peer that names the UTF family of a payload with a BOM is right: map it to the BOM-removing codec."""
     if codec is None:
         return None
-    for mark, family, bom_codec in ((b"\xef\xbb\xbf", "utf-8", "utf_8_sig"),
-                                    (b"\xff\xfe\x00\x00", "utf-32", "utf_32"), (b"\x00\x00\xfe\xff", "utf-32", "utf_32"),
-                                    (b"\xff\xfe", "utf-16", "utf_16"), (b"\xfe\xff", "utf-16", "utf_16")):
+    for mark, family, bom_codec in (
+        (b"\xef\xbb\xbf", "utf-8", "utf_8_sig"),
+        (b"\xff\xfe\x00\x00", "utf-32", "utf_32"),
+        (b"\x00\x00\xfe\xff", "utf-32", "utf_32"),
+        (b"\xff\xfe", "utf-16", "utf_16"),
+        (b"\xfe\xff", "utf-16", "utf_16"),
+    ):
         if data.startswith(mark) and codec.replace("_", "-").startswith(family):
             return bom_codec
     return codec
@@ -200,7 +224,7 @@ def run_uchardet(items: list[Payload]) -> tuple[list[Outcome], float] | None:
     elapsed = 0.0
     with tempfile.TemporaryDirectory() as folder:
         for start in range(0, len(items), 500):
-            batch = items[start:start + 500]
+            batch = items[start : start + 500]
             paths = []
             for index, item in enumerate(batch):
                 path = Path(folder) / f"{start + index}.bin"
@@ -233,11 +257,31 @@ for blob in blobs:
 print(json.dumps({"answers": answers, "seconds": time.perf_counter() - started}))
 """
 
-ICU_LANGUAGES = {"en": "English", "fr": "French", "de": "German", "nl": "Dutch", "it": "Italian", "pl": "Polish",
-                 "es": "Spanish", "ru": "Russian", "ja": "Japanese", "pt": "Portuguese", "sv": "Swedish",
-                 "zh": "Chinese", "no": "Norwegian", "da": "Danish", "cs": "Czech", "hu": "Hungarian",
-                 "ko": "Korean", "tr": "Turkish", "ro": "Romanian", "ar": "Arabic", "he": "Hebrew", "el": "Greek",
-                 "fi": "Finnish"}
+ICU_LANGUAGES = {
+    "en": "English",
+    "fr": "French",
+    "de": "German",
+    "nl": "Dutch",
+    "it": "Italian",
+    "pl": "Polish",
+    "es": "Spanish",
+    "ru": "Russian",
+    "ja": "Japanese",
+    "pt": "Portuguese",
+    "sv": "Swedish",
+    "zh": "Chinese",
+    "no": "Norwegian",
+    "da": "Danish",
+    "cs": "Czech",
+    "hu": "Hungarian",
+    "ko": "Korean",
+    "tr": "Turkish",
+    "ro": "Romanian",
+    "ar": "Arabic",
+    "he": "Hebrew",
+    "el": "Greek",
+    "fi": "Finnish",
+}
 
 
 def run_icu(items: list[Payload]) -> tuple[list[Outcome], float] | None:
@@ -249,8 +293,10 @@ def run_icu(items: list[Payload]) -> tuple[list[Outcome], float] | None:
     feed = "\n".join(item.data.hex() for item in items)
     result = subprocess.run([ICU_PYTHON, "-c", ICU_SCRIPT], input=feed, capture_output=True, text=True, check=True)
     reply = json.loads(result.stdout)
-    outcomes = [Outcome(with_bom(peer_codec(name), item.data), ICU_LANGUAGES.get(language or ""))
-                for item, (name, language) in zip(items, reply["answers"])]
+    outcomes = [
+        Outcome(with_bom(peer_codec(name), item.data), ICU_LANGUAGES.get(language or ""))
+        for item, (name, language) in zip(items, reply["answers"])
+    ]
     return outcomes, reply["seconds"]
 
 
@@ -258,42 +304,54 @@ def percent(right: int, total: int) -> str:
     return f"{100 * right / total:5.1f} %" if total else "    -  "
 
 
-def report(title: str, items: list[Payload], outcomes: list[Outcome], seconds: float, misses: int,
-           languages: bool = True) -> dict[str, float]:
+def report(
+    title: str, items: list[Payload], outcomes: list[Outcome], seconds: float, misses: int, languages: bool = True
+) -> dict[str, float]:
     megabytes = sum(len(item.data) for item in items) / 1e6
     right = [decodes_to(item.data, outcome.encoding, item.text) for item, outcome in zip(items, outcomes)]
     language_right = [outcome.language == item.language for item, outcome in zip(items, outcomes)]
-    print(f"\n== {title}: {len(items)} payloads, {megabytes:.2f} MB, {seconds:.2f} s "
-          f"({1000 * seconds / megabytes:.0f} ms per MB, {1000 * seconds / len(items):.2f} ms per payload)")
+    print(
+        f"\n== {title}: {len(items)} payloads, {megabytes:.2f} MB, {seconds:.2f} s "
+        f"({1000 * seconds / megabytes:.0f} ms per MB, {1000 * seconds / len(items):.2f} ms per payload)"
+    )
     print(f"encoding right {percent(sum(right), len(right))}", end="")
     if languages:
         print(f"   first language right {percent(sum(language_right), len(right))}", end="")
     utf8 = [r for item, r in zip(items, right) if item.encoding == "utf_8"]
     legacy = [r for item, r in zip(items, right) if not item.encoding.startswith("utf")]
-    print(f"   UTF-8 right {percent(sum(utf8), len(utf8))}   legacy codecs (no UTF family) right "
-          f"{percent(sum(legacy), len(legacy))} of {len(legacy)}")
+    print(
+        f"   UTF-8 right {percent(sum(utf8), len(utf8))}   legacy codecs (no UTF family) right "
+        f"{percent(sum(legacy), len(legacy))} of {len(legacy)}"
+    )
     for size in sorted({item.size for item in items}):
         picked = [i for i, item in enumerate(items) if item.size == size]
         line = f"  {size:>5} chars: encoding {percent(sum(right[i] for i in picked), len(picked))}"
         if languages:
             line += f"   language {percent(sum(language_right[i] for i in picked), len(picked))}"
         print(line + f"   ({len(picked)} payloads)")
-    confident = [r for r, outcome in zip(right, outcomes) if outcome.confidence is not None
-                 and outcome.confidence >= 0.9]
+    confident = [
+        r for r, outcome in zip(right, outcomes) if outcome.confidence is not None and outcome.confidence >= 0.9
+    ]
     if any(outcome.confidence is not None for outcome in outcomes):
         print(f"  confidence >= 0.9: {len(confident)} guesses, {percent(sum(confident), len(confident))} right")
         buckets: dict[float, list[bool]] = defaultdict(list)
         for r, outcome in zip(right, outcomes):
             if outcome.confidence is not None:
                 buckets[min(0.9, int(outcome.confidence * 10) / 10)].append(r)
-        print("  calibration: " + ", ".join(f"[{low:.1f}..) {percent(sum(v), len(v)).strip()} of {len(v)}"
-                                            for low, v in sorted(buckets.items())))
+        print(
+            "  calibration: "
+            + ", ".join(
+                f"[{low:.1f}..) {percent(sum(v), len(v)).strip()} of {len(v)}" for low, v in sorted(buckets.items())
+            )
+        )
     per_codec: dict[str, list[bool]] = defaultdict(list)
     for item, r in zip(items, right):
         per_codec[item.encoding].append(r)
     weak = sorted((sum(v) / len(v), codec, len(v)) for codec, v in per_codec.items() if sum(v) < len(v))
-    print("  codecs below 100 %: " + (", ".join(f"{codec} {100 * share:.0f} % of {n}" for share, codec, n in weak)
-                                       or "none"))
+    print(
+        "  codecs below 100 %: "
+        + (", ".join(f"{codec} {100 * share:.0f} % of {n}" for share, codec, n in weak) or "none")
+    )
     if languages:
         per_language: dict[str, list[bool]] = defaultdict(list)
         for item, r in zip(items, language_right):
@@ -305,13 +363,20 @@ def report(title: str, items: list[Payload], outcomes: list[Outcome], seconds: f
         for item, outcome, r in zip(items, outcomes, right):
             if not r:
                 wrong[(item.encoding, outcome.encoding)] += 1
-        print("  most frequent encoding misses (true -> guessed): "
-              + ", ".join(f"{t}->{g} x{n}" for (t, g), n in wrong.most_common(misses)))
-        confused = Counter((item.language, outcome.language) for item, outcome in zip(items, outcomes)
-                           if outcome.language != item.language)
+        print(
+            "  most frequent encoding misses (true -> guessed): "
+            + ", ".join(f"{t}->{g} x{n}" for (t, g), n in wrong.most_common(misses))
+        )
+        confused = Counter(
+            (item.language, outcome.language)
+            for item, outcome in zip(items, outcomes)
+            if outcome.language != item.language
+        )
         if languages:
-            print("  most frequent language misses (true -> named): "
-                  + ", ".join(f"{t}->{g} x{n}" for (t, g), n in confused.most_common(misses)))
+            print(
+                "  most frequent language misses (true -> named): "
+                + ", ".join(f"{t}->{g} x{n}" for (t, g), n in confused.most_common(misses))
+            )
     return {"right": sum(right) / len(right), "seconds": seconds}
 
 

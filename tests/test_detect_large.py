@@ -11,8 +11,10 @@ import pytest
 import vexlora
 from vexlora import _detect_engine as engine
 
-RUSSIAN = ("Вчера вечером мы долго гуляли по набережной и разговаривали о будущем, а потом зашли "
-           "в маленькое кафе, где играла тихая музыка и пахло свежим хлебом.\n")
+RUSSIAN = (
+    "Вчера вечером мы долго гуляли по набережной и разговаривали о будущем, а потом зашли "
+    "в маленькое кафе, где играла тихая музыка и пахло свежим хлебом.\n"
+)
 FRENCH = "L'été dernier, nous sommes allés à la fête du village ; les enfants ont dansé jusqu'à l'aube.\n"
 
 
@@ -37,22 +39,34 @@ class OneWay(io.RawIOBase):
     def readinto(self, buffer) -> int:
         if self._endless and self._position >= len(self._data):
             self._position = 0
-        piece = self._data[self._position:self._position + len(buffer)]
-        buffer[:len(piece)] = piece
+        piece = self._data[self._position : self._position + len(buffer)]
+        buffer[: len(piece)] = piece
         self._position += len(piece)
         return len(piece)
 
 
-@pytest.mark.parametrize(("text", "encoding"), [
-    (RUSSIAN, "utf_8"), (RUSSIAN, "cp1251"), (RUSSIAN, "koi8_r"), (RUSSIAN, "utf_16"),
-    (RUSSIAN, "utf_16_le"), (FRENCH, "cp1252"), (FRENCH, "utf_8_sig"),
-])
+@pytest.mark.parametrize(
+    ("text", "encoding"),
+    [
+        (RUSSIAN, "utf_8"),
+        (RUSSIAN, "cp1251"),
+        (RUSSIAN, "koi8_r"),
+        (RUSSIAN, "utf_16"),
+        (RUSSIAN, "utf_16_le"),
+        (FRENCH, "cp1252"),
+        (FRENCH, "utf_8_sig"),
+    ],
+)
 def test_sampled_payloads_bytes_file_and_stream_agree(small_pieces, tmp_path, text, encoding):
     data = (text * 80).encode(encoding)
     path = tmp_path / "payload.txt"
     path.write_bytes(data)
-    results = [vexlora.detect(data), vexlora.detect_file(path), vexlora.detect_stream(OneWay(data)),
-               vexlora.detect_stream(io.BytesIO(data))]
+    results = [
+        vexlora.detect(data),
+        vexlora.detect_file(path),
+        vexlora.detect_stream(OneWay(data)),
+        vexlora.detect_stream(io.BytesIO(data)),
+    ]
     for detection in results:
         assert detection.kind == "text" and detection.size == len(data)
         assert data.decode(detection.best.encoding) == text * 80
@@ -62,7 +76,7 @@ def test_a_byte_outside_the_sample_decides(small_pieces):
     # Only one non-ASCII character, far from every sampled slice: the whole
     # pass finds it, and the ranking judges it.
     line = b"plain ascii line of text here\n"
-    for tail, expected in (("café".encode("cp1252"), "cp1252"), ("café".encode("utf-8"), "utf_8")):
+    for tail, expected in (("café".encode("cp1252"), "cp1252"), ("café".encode(), "utf_8")):
         data = line * 200 + tail + line * 200
         best = vexlora.detect(data).best
         assert best is not None and data.decode(best.encoding) == (data.decode(expected))

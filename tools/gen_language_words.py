@@ -59,14 +59,16 @@ def top_words(name: str, source: str, key: str, script: str, sources: pathlib.Pa
             continue
         counts[word] += frequency
     total = sum(letters.values())
-    written = "".join(letter for letter, count in letters.most_common()
-                      if not letter.isascii() and count >= RARE_LETTER_SHARE * total)
+    written = "".join(
+        letter for letter, count in letters.most_common() if not letter.isascii() and count >= RARE_LETTER_SHARE * total
+    )
     if source == "libreoffice-help":
         # Help pages quote English identifiers and keywords ("is", "title");
         # common English words are not taken as words of the language.
         english = {w for w, f in data.read_wordfreq(sources / "wordfreq-data", "en") if f >= 1e-5}
         counts = Counter({word: n for word, n in counts.items() if word not in english})
-    return [word for word, _ in sorted(counts.items(), key=lambda item: (-item[1], item[0]))[:WORDS_PER_LANGUAGE]], written
+    ranked = sorted(counts.items(), key=lambda item: (-item[1], item[0]))
+    return [word for word, _ in ranked[:WORDS_PER_LANGUAGE]], written
 
 
 def render(words: dict[str, list[str]], notes: dict[str, str], letters: dict[str, str]) -> str:
@@ -103,7 +105,9 @@ def render(words: dict[str, list[str]], notes: dict[str, str], letters: dict[str
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--sources", type=pathlib.Path, required=True, help="directory filled by fetch_language_sources.sh")
+    parser.add_argument(
+        "--sources", type=pathlib.Path, required=True, help="directory filled by fetch_language_sources.sh"
+    )
     parser.add_argument("--output", type=pathlib.Path, default=DEFAULT_OUTPUT)
     args = parser.parse_args(argv)
     words: dict[str, list[str]] = {}

@@ -16,10 +16,10 @@ __all__ = ["Codec", "CODECS", "BY_NAME", "SINGLE_BYTE", "MULTI_BYTE", "label"]
 
 @dataclass(frozen=True, slots=True)
 class Codec:
-    encoding: str       # Python codec name
-    name: str           # standard label
-    family: str         # "utf", "windows", "iso", "dos", "mac", "koi8", "cjk", "other"
-    prior: float        # how common the code page is: a tie-breaker only
+    encoding: str  # Python codec name
+    name: str  # standard label
+    family: str  # "utf", "windows", "iso", "dos", "mac", "koi8", "cjk", "other"
+    prior: float  # how common the code page is: a tie-breaker only
     single_byte: bool
 
     @property
@@ -35,8 +35,16 @@ class Codec:
 
 # Priors order the families Windows > ISO > DOS > Mac, the way files met today
 # are written; within a family the pages used most come first.
-_FAMILY_PRIOR = {"utf": 1.0, "windows": 0.8, "iso": 0.6, "koi8": 0.55, "cjk": 0.55, "dos": 0.4, "mac": 0.2,
-                 "other": 0.1}
+_FAMILY_PRIOR = {
+    "utf": 1.0,
+    "windows": 0.8,
+    "iso": 0.6,
+    "koi8": 0.55,
+    "cjk": 0.55,
+    "dos": 0.4,
+    "mac": 0.2,
+    "other": 0.1,
+}
 
 _TABLE: tuple[tuple[str, str, str], ...] = (
     # Python codec, standard label, family
@@ -130,12 +138,37 @@ _TABLE: tuple[tuple[str, str, str], ...] = (
     ("iso2022_kr", "ISO-2022-KR", "cjk"),
 )
 
-_MULTI_BYTE = frozenset({
-    "utf_8", "utf_8_sig", "utf_16", "utf_16_le", "utf_16_be", "utf_32", "utf_32_le", "utf_32_be",
-    "shift_jis", "cp932", "euc_jp", "shift_jis_2004", "euc_jis_2004", "iso2022_jp", "iso2022_jp_2",
-    "iso2022_jp_2004", "gb2312", "gbk", "gb18030", "hz", "big5", "cp950", "big5hkscs", "euc_kr", "cp949",
-    "johab", "iso2022_kr",
-})
+_MULTI_BYTE = frozenset(
+    {
+        "utf_8",
+        "utf_8_sig",
+        "utf_16",
+        "utf_16_le",
+        "utf_16_be",
+        "utf_32",
+        "utf_32_le",
+        "utf_32_be",
+        "shift_jis",
+        "cp932",
+        "euc_jp",
+        "shift_jis_2004",
+        "euc_jis_2004",
+        "iso2022_jp",
+        "iso2022_jp_2",
+        "iso2022_jp_2004",
+        "gb2312",
+        "gbk",
+        "gb18030",
+        "hz",
+        "big5",
+        "cp950",
+        "big5hkscs",
+        "euc_kr",
+        "cp949",
+        "johab",
+        "iso2022_kr",
+    }
+)
 
 
 def _build() -> tuple[Codec, ...]:

@@ -67,8 +67,16 @@ def _guesses(readings: list[Reading], top: int) -> tuple[Guess, ...]:
         else:
             # A runner-up is at best as likely as the winner is unsure.
             confidence = min(1.0 - guesses[0].confidence, _confidence(reading, None))
-        guesses.append(Guess(reading.codec.encoding, reading.codec.name, round(confidence, 3),
-                             round(reading.mess, 4), languages_of(reading), reading.bom))
+        guesses.append(
+            Guess(
+                reading.codec.encoding,
+                reading.codec.name,
+                round(confidence, 3),
+                round(reading.mess, 4),
+                languages_of(reading),
+                reading.bom,
+            )
+        )
     return tuple(guesses)
 
 
@@ -101,8 +109,8 @@ def _cut(chunk: bytes, aligned: bool, at_start: bool, at_end: bool) -> bytes:
         last = max(chunk.rfind(bytes((byte,)), begin) for byte in b"\n \t\r")
         if last < begin:
             match = None
-            for match in _BOUNDARY.finditer(chunk, begin):
-                pass
+            for found in _BOUNDARY.finditer(chunk, begin):
+                match = found  # the last boundary in the chunk
             if match is None:
                 return b""
             last = match.start()
@@ -130,7 +138,7 @@ class _Pass:
 
     def __init__(self, contenders: list[Codec], keep_windows: bool, collect_bytes: bool = True) -> None:
         self.size = 0
-        self.present = bytearray()          # distinct non-ASCII bytes seen
+        self.present = bytearray()  # distinct non-ASCII bytes seen
         self.collect_bytes = collect_bytes
         self.decoders: dict[str, codecs.IncrementalDecoder] = {}
         self.failed: set[str] = set()
@@ -160,7 +168,7 @@ class _Pass:
     def _window(self, chunk: bytes) -> None:
         match = _HIGH.search(chunk)
         if match is not None:
-            around = chunk[max(0, match.start() - SLICE // 2): match.start() + SLICE // 2]
+            around = chunk[max(0, match.start() - SLICE // 2) : match.start() + SLICE // 2]
             self.windows.append(_cut(around, False, False, False))
 
     def sample_stream(self, chunk: bytes, aligned: bool) -> None:
@@ -169,7 +177,7 @@ class _Pass:
         while self._next_slice < offset + len(chunk):
             start = self._next_slice - offset
             if start >= 0:
-                piece = chunk[start:start + SLICE]
+                piece = chunk[start : start + SLICE]
                 self.reservoir.append((self._next_slice, _cut(piece, aligned, False, False)))
             self._next_slice += self._stride
             if len(self.reservoir) > 2 * SLICES:
@@ -219,8 +227,14 @@ def _final(sample: bytes, scan: _Pass, top: int, size: int) -> Detection:
     return _detection(kind, readings, top, size)
 
 
-def _run(scan: _Pass, chunks: Iterator[bytes], size: int | None, progress: Progress | None,
-         stream_sampling: bool, aligned: bool) -> None:
+def _run(
+    scan: _Pass,
+    chunks: Iterator[bytes],
+    size: int | None,
+    progress: Progress | None,
+    stream_sampling: bool,
+    aligned: bool,
+) -> None:
     reported = 0
     for chunk in chunks:
         if stream_sampling:
@@ -234,8 +248,15 @@ def _run(scan: _Pass, chunks: Iterator[bytes], size: int | None, progress: Progr
         progress(scan.size, size)
 
 
-def _large(sample: bytes, chunks: Callable[[], Iterator[bytes]], size: int | None, top: int,
-           progress: Progress | None, stream_sampling: bool, aligned: bool) -> Detection:
+def _large(
+    sample: bytes,
+    chunks: Callable[[], Iterator[bytes]],
+    size: int | None,
+    top: int,
+    progress: Progress | None,
+    stream_sampling: bool,
+    aligned: bool,
+) -> Detection:
     """Rank a large payload: on ``sample``, then checked over all of ``chunks()``.
 
     ``chunks`` may be called twice for a payload that can be read again
@@ -279,15 +300,17 @@ def judge_bytes(data: bytes | bytearray | memoryview, top: int) -> Detection:
     view = view.cast("B")
     head = view[:SLICE].tobytes()
     aligned = _aligned(head)
-    sample = _spread_sample(lambda start, length: view[start:start + length].tobytes(), size, aligned)
+    sample = _spread_sample(lambda start, length: view[start : start + length].tobytes(), size, aligned)
+
     def chunks() -> Iterator[bytes]:
-        return (view[start:start + CHUNK].tobytes() for start in range(0, size, CHUNK))
+        return (view[start : start + CHUNK].tobytes() for start in range(0, size, CHUNK))
 
     return _large(sample, chunks, size, top, None, False, aligned)
 
 
-def judge_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes], top: int,
-               progress: Progress | None) -> Detection:
+def judge_file(
+    path: str | bytes | os.PathLike[str] | os.PathLike[bytes], top: int, progress: Progress | None
+) -> Detection:
     with open(path, "rb") as stream:
         info = os.fstat(stream.fileno())
         if not stat.S_ISREG(info.st_mode):
@@ -308,6 +331,7 @@ def judge_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes], top: i
 
         aligned = _aligned(read_at(0, SLICE))
         sample = _spread_sample(read_at, size, aligned)
+
         def chunks() -> Iterator[bytes]:
             stream.seek(0)
             return iter(lambda: stream.read(CHUNK), b"")
@@ -321,7 +345,7 @@ def judge_stream(stream: BinaryIO, top: int, progress: Progress | None) -> Detec
         kind, readings = rank(head, top)
         return _detection(kind, readings, top, len(head))
     aligned = _aligned(head)
-    sample = _cut(head[:SLICES * SLICE // 2], aligned, True, False)
+    sample = _cut(head[: SLICES * SLICE // 2], aligned, True, False)
 
     def read() -> Iterator[bytes]:
         yield head

@@ -91,14 +91,25 @@ _CHINESE_BIT = 1 << _LANGUAGES.index("Chinese")
 _LATIN_MASK = sum(1 << index for index, language in enumerate(_LANGUAGES) if FREQUENCIES[language][:1].isascii())
 
 
+def _build_masks() -> dict[str, int]:
+    """Every character that fits some language, with its language bits (the same answers as ``fits``)."""
+    masks: dict[str, int] = {}
+    for index, language in enumerate(_LANGUAGES):
+        bit = 1 << index
+        for character in alphabet(language) | frozenset(_EXTRA.get(language, "")):
+            masks[character] = masks.get(character, 0) | bit
+    for character in COMMON_CJK_CHARACTERS:
+        masks[character] = masks.get(character, 0) | _CHINESE_BIT | _JAPANESE_BIT
+    for code in range(0x3041, 0x3100):
+        masks[chr(code)] = masks.get(chr(code), 0) | _JAPANESE_BIT
+    return masks
+
+
 def language_mask(character: str) -> int:
     """Bit i set when the character fits the i-th language of FREQUENCIES."""
-    mask = _MASKS.get(character)
-    if mask is None:
-        mask = sum(1 << index for index, language in enumerate(_LANGUAGES) if fits(language, character))
-        if len(_MASKS) < 100_000:
-            _MASKS[character] = mask
-    return mask
+    if not _MASKS:
+        _MASKS.update(_build_masks())
+    return _MASKS.get(character, 0)
 
 
 @cache
@@ -163,8 +174,9 @@ def non_ascii_counts(text: str) -> Counter[str]:
     return Counter(_ASCII_RUNS.sub("", text))
 
 
-def codec_fit(characters: Iterable[tuple[str, int]], encodings: Iterable[str],
-              ascii_letters: int) -> tuple[float, float]:
+def codec_fit(
+    characters: Iterable[tuple[str, int]], encodings: Iterable[str], ascii_letters: int
+) -> tuple[float, float]:
     """How well the letters of a decoding fit one language the codecs serve: (all letters, non-ASCII only).
 
     ``characters`` gives each distinct non-ASCII character with its count;
@@ -190,8 +202,9 @@ def codec_fit(characters: Iterable[tuple[str, int]], encodings: Iterable[str],
     return best_fits(by_mask, high, ascii_letters, served_mask(tuple(encodings)), kana, han)
 
 
-def best_fits(by_mask: Counter[int], high: int, ascii_letters: int, served: int, kana: int = 0,
-              han: int = 0) -> tuple[float, float]:
+def best_fits(
+    by_mask: Counter[int], high: int, ascii_letters: int, served: int, kana: int = 0, han: int = 0
+) -> tuple[float, float]:
     """The two figures of ``codec_fit`` from non-ASCII counts kept by language mask."""
     total = high + ascii_letters
     if not total:
@@ -219,8 +232,7 @@ def best_fits(by_mask: Counter[int], high: int, ascii_letters: int, served: int,
 @cache
 def byte_masks(table: str) -> tuple[int, ...]:
     """For a single-byte code page's 256 characters: each one's language mask, -1 for neutral ones."""
-    return tuple(-1 if character in NEUTRAL or character.isspace() else language_mask(character)
-                 for character in table)
+    return tuple(-1 if character in NEUTRAL or character.isspace() else language_mask(character) for character in table)
 
 
 # Context faults are found on a "class string": the text with every
@@ -272,8 +284,12 @@ def _class_of(character: str) -> str:
         if script in _SCRIPT_CLASSES:
             return _SCRIPT_CLASSES[script][character.isupper()]
         return _CASELESS_CLASSES.get(script, "o")
-    if character.isspace() or character.isdigit() or character in _WORD_JOINERS \
-            or unicodedata.category(character).startswith("M"):
+    if (
+        character.isspace()
+        or character.isdigit()
+        or character in _WORD_JOINERS
+        or unicodedata.category(character).startswith("M")
+    ):
         return " "
     return "s"
 
@@ -335,8 +351,7 @@ def served_word_share(words: list[str], encodings: list[str]) -> float:
     if not shares:
         return 0.0
     served = served_mask(tuple(encodings))
-    return max((share for language, share in shares.items() if served >> _LANGUAGES.index(language) & 1),
-               default=0.0)
+    return max((share for language, share in shares.items() if served >> _LANGUAGES.index(language) & 1), default=0.0)
 
 
 def letter_fits(letters: Counter[str]) -> list[float]:
@@ -362,8 +377,9 @@ _TYPICAL_WORD_SHARE = 0.4
 LANGUAGE_TEXT_LIMIT = 2000
 
 
-def rank_languages(text: str, limit: int = 3, *, known: tuple[list[tuple[str, float]], list[str]] | None = None
-                   ) -> tuple[tuple[str, float], ...]:
+def rank_languages(
+    text: str, limit: int = 3, *, known: tuple[list[tuple[str, float]], list[str]] | None = None
+) -> tuple[tuple[str, float], ...]:
     """The languages of a decoded text, best first, with a 0..1 score.
 
     ``known``: the ``coherence_ratio(text, 0.1, None)`` result and

@@ -19,13 +19,12 @@ from dataclasses import dataclass
 from vexlora._detect_codecs import BY_NAME, MULTI_BYTE, SINGLE_BYTE, Codec
 from vexlora._detect_language import (
     _LATIN_MASK,
+    LANGUAGE_TEXT_LIMIT,
     ascii_letter_count,
-    best_fits,
     byte_masks,
     codec_fit,
     context_faults,
     non_ascii_counts,
-    LANGUAGE_TEXT_LIMIT,
     rank_languages,
     served_mask,
     served_word_share,
@@ -35,8 +34,11 @@ from vexlora._detect_language import (
 __all__ = ["Reading", "rank", "BOMS", "binary_bytes"]
 
 BOMS: tuple[tuple[bytes, str], ...] = (
-    (b"\xff\xfe\x00\x00", "utf_32"), (b"\x00\x00\xfe\xff", "utf_32"), (b"\xef\xbb\xbf", "utf_8_sig"),
-    (b"\xff\xfe", "utf_16"), (b"\xfe\xff", "utf_16"),
+    (b"\xff\xfe\x00\x00", "utf_32"),
+    (b"\x00\x00\xfe\xff", "utf_32"),
+    (b"\xef\xbb\xbf", "utf_8_sig"),
+    (b"\xff\xfe", "utf_16"),
+    (b"\xfe\xff", "utf_16"),
 )
 
 _ASCII = bytes(range(128))
@@ -74,8 +76,13 @@ BINARY_MESS = 0.3
 CONTENDER_WINDOW = 0.15
 # How many single-byte readings (ranked by letter fit alone) are decoded and scored.
 FULL_SCORE_LIMIT = 15
+# A reading whose letter fit alone scores worse than the best mess + fit so
+# far by more than this is not judged further (its mess is not needed).
+FIT_REACH = 0.2
+# Unjudged readings rank after every judged one.
+UNJUDGED_SCORE = 10.0
 # A lead of the winner's score over the runner-up's that gives full confidence.
-CONFIDENT_LEAD = 0.05
+CONFIDENT_LEAD = 0.04
 # How many readings get the costlier signals (context, coherence, words).
 FEATURE_LIMIT = 10
 # The text-level signals are judged on the start of a long sample.
@@ -154,13 +161,17 @@ def _utf16_32_readings(sample: bytes, last_resort: bool = False) -> list[Reading
         even_nul, odd_nul = even.count(0), odd.count(0)
         distinct_even, distinct_odd = len(set(even)), len(set(odd))
         for encoding, high, high_nul, low_nul, distinct_high, distinct_low in (
-                ("utf_16_le", odd, odd_nul, even_nul, distinct_odd, distinct_even),
-                ("utf_16_be", even, even_nul, odd_nul, distinct_even, distinct_odd)):
+            ("utf_16_le", odd, odd_nul, even_nul, distinct_odd, distinct_even),
+            ("utf_16_be", even, even_nul, odd_nul, distinct_even, distinct_odd),
+        ):
             # The high byte of each unit names a script block: few distinct
             # values, NUL for the ASCII in between. Single-byte text shows
             # the same variety in both lanes.
-            if (high_nul > 4 * low_nul and high_nul * 32 >= len(high)) or \
-                    (low_nul == 0 and distinct_high * 3 < distinct_low * 2) or last_resort:
+            if (
+                (high_nul > 4 * low_nul and high_nul * 32 >= len(high))
+                or (low_nul == 0 and distinct_high * 3 < distinct_low * 2)
+                or last_resort
+            ):
                 text = _decode(sample, encoding)
                 # Text never holds U+0000: NUL units mean binary data.
                 if text is not None and "\x00" not in text:
@@ -208,7 +219,7 @@ def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = N
             reading = Reading([BY_NAME["utf_8"]], text, _mess(text))
             if reading.mess < UTF8_MESS_LIMIT:
                 return "text", [reading]
-    readings = _single_byte_readings(sample, high, allow)
+    readings = _single_byte_readings(sample, high, allowed)
     readings += [reading for reading in _cjk_readings(sample, allow)]
     readings += [reading for reading in _utf16_32_readings(sample, not readings) if allow(reading.codec)]
     if not readings:
@@ -245,17 +256,29 @@ def _seven_bit(sample: bytes, top: int, allow: Callable[[Codec], bool]) -> tuple
     return "undecodable", []
 
 
-def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
+_PAGES: list[tuple[Codec, str, bytes, bool]] = []
+
+
+def _single_byte_pages() -> list[tuple[Codec, str, bytes, bool]]:
+    """Each single-byte codec with its name, the bytes it defines and whether it reads ASCII bytes otherwise."""
+    if not _PAGES:
+        _PAGES.extend(
+            (codec, codec.encoding, codec.defined, codec.encoding in _ASCII_CHANGERS) for codec in SINGLE_BYTE
+        )
+    return _PAGES
+
+
+def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec], bool] | None) -> list[Reading]:
     histogram = list(Counter(high).items())
     present = bytes(sorted(byte for byte, _ in histogram))
     ascii_letters = ascii_letter_count(sample.decode("latin_1"))
     groups: dict[str, Reading] = {}
-    for codec in SINGLE_BYTE:
-        if present.translate(None, codec.defined) or not allow(codec):
+    for codec, encoding, defined, changer in _single_byte_pages():
+        if present.translate(None, defined) or (allowed is not None and not allowed(codec)):
             continue
-        key = present.decode(codec.encoding)
-        if codec.encoding in _ASCII_CHANGERS:
-            key += sample.decode(codec.encoding)
+        key = present.decode(encoding)
+        if changer:
+            key += sample.decode(encoding)
         reading = groups.get(key)
         if reading is None:
             groups[key] = Reading([codec])
@@ -274,18 +297,21 @@ def _single_byte_readings(sample: bytes, high: bytes, allow: Callable[[Codec], b
         high_count = len(high.translate(None, neutral))
         fitting = len(high.translate(None, unfit))
         total = high_count + ascii_letters
-        bound = (FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0)
-                 + HIGH_FIT_WEIGHT * (fitting / high_count if high_count else 1.0))
-        bounded.append((-bound, -reading.codec.prior, len(bounded), reading, high_count, fitting, served))
+        bound = FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0) + HIGH_FIT_WEIGHT * (
+            fitting / high_count if high_count else 1.0
+        )
+        bounded.append((-bound, -reading.codec.prior, len(bounded), reading, high_count, served))
     bounded.sort()
     exact: list[tuple[float, float, int, Reading]] = []
-    for negative_bound, negative_prior, order, reading, high_count, fitting, served in bounded:
+    for negative_bound, negative_prior, order, reading, high_count, served in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
-        reading.fit, reading.high_fit = _exact_fit(reading.codecs[0].encoding, histogram, high_count, ascii_letters,
-                                                   served)
-        bisect.insort(exact, (-(FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit), negative_prior,
-                              order, reading))
+        reading.fit, reading.high_fit = _exact_fit(
+            reading.codecs[0].encoding, histogram, high_count, ascii_letters, served
+        )
+        bisect.insort(
+            exact, (-(FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit), negative_prior, order, reading)
+        )
     kept = [item[3] for item in exact[:FULL_SCORE_LIMIT]]
     for reading in kept:
         encoding = reading.codecs[0].encoding
@@ -353,8 +379,9 @@ def _served_fields(served: int) -> tuple[tuple[int, ...], tuple[int, ...]]:
     return found
 
 
-def _exact_fit(encoding: str, histogram: list[tuple[int, int]], high_count: int, ascii_letters: int,
-               served: int) -> tuple[float, float]:
+def _exact_fit(
+    encoding: str, histogram: list[tuple[int, int]], high_count: int, ascii_letters: int, served: int
+) -> tuple[float, float]:
     """``best_fits`` for a single-byte reading, from the counts of its high bytes."""
     packed = _packed(encoding)
     fields = 0
@@ -400,24 +427,41 @@ def _merge(readings: list[Reading]) -> list[Reading]:
 
 
 def _finish(readings: list[Reading], top: int) -> list[Reading]:
-    # A long text's mess is judged on a window of it (where its non-ASCII
-    # characters start): the readings differ only there, and the cost stays
-    # flat for long samples.
+    # The letter fit first (single-byte readings have it from their bytes):
+    # the mess (a native call on every reading) is then judged in order of
+    # fit, and not at all for readings whose fit alone puts them out of reach.
+    fitted = []
     for reading in readings:
+        head = _feature_text(reading.text)
+        if reading.fit_codecs != len(reading.codecs):
+            counts = non_ascii_counts(head)
+            reading.fit, reading.high_fit = codec_fit(
+                counts.items(), [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
+            )
+        fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading, head))
+    fitted.sort(key=lambda item: item[0])
+    best_cheap = math.inf
+    judged = []
+    unjudged = []
+    for fit_term, reading, head in fitted:
+        if fit_term > best_cheap + FIT_REACH:
+            reading.score = UNJUDGED_SCORE + fit_term
+            unjudged.append(reading)
+            continue
+        # A long text's mess is judged on a window of it (where its
+        # non-ASCII characters start): the readings differ only there, and
+        # the cost stays flat for long samples.
         reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
-    least = min(reading.mess for reading in readings)
+        best_cheap = min(best_cheap, reading.mess + fit_term)
+        judged.append((fit_term, reading, head))
+    least = min(reading.mess for _, reading, _ in judged)
     contenders = []
-    for reading in readings:
+    for fit_term, reading, head in judged:
         if reading.mess > least + CONTENDER_WINDOW:
             # Far messier than the best: no later signal makes up for it.
             reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
             continue
-        head = _feature_text(reading.text)
-        if reading.fit_codecs != len(reading.codecs):
-            counts = non_ascii_counts(head)
-            reading.fit, reading.high_fit = codec_fit(counts.items(), [codec.encoding for codec in reading.codecs],
-                                                      ascii_letter_count(head))
-        reading.score = reading.mess + FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
+        reading.score = reading.mess + fit_term
         contenders.append((reading, head, len(head) - len(head.encode("ascii", "ignore"))))
     # The costlier signals only for the readings that the cheap ones leave in
     # the race. They never lower a score by more than the prior's weight, so
@@ -443,7 +487,11 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             _coherence(reading, head)
         reading.score = _score(reading)
     readings.sort(key=lambda reading: reading.score)
-    return readings[:max(top, 2)]
+    kept = readings[: max(top, 2)]
+    for reading in kept:
+        if reading.score >= UNJUDGED_SCORE:
+            reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
+    return kept
 
 
 _FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
@@ -459,7 +507,7 @@ def _feature_text(text: str, limit: int = FEATURE_TEXT_LIMIT) -> str:
         return text
     match = _FIRST_NON_ASCII.search(text)
     start = max(0, min(match.start() - 100, len(text) - limit)) if match else 0
-    return text[start:start + limit]
+    return text[start : start + limit]
 
 
 def _features(reading: Reading, head: str, non_ascii: int) -> None:
@@ -482,17 +530,21 @@ def _coherence(reading: Reading, head: str) -> None:
 
 
 def _score(reading: Reading, coherence: float | None = None) -> float:
-    return (reading.mess
-            + FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
-            + sum(weight * rate for weight, rate in zip(FAULT_WEIGHTS, reading.faults))
-            + COHERENCE_WEIGHT * (1.0 - (reading.coherence if coherence is None else coherence))
-            + WORD_WEIGHT * (WORD_SHARE_CAP - min(WORD_SHARE_CAP, reading.words))
-            - PRIOR_WEIGHT * reading.codec.prior)
+    return (
+        reading.mess
+        + FIT_WEIGHT * (1.0 - reading.fit)
+        + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
+        + sum(weight * rate for weight, rate in zip(FAULT_WEIGHTS, reading.faults))
+        + COHERENCE_WEIGHT * (1.0 - (reading.coherence if coherence is None else coherence))
+        + WORD_WEIGHT * (WORD_SHARE_CAP - min(WORD_SHARE_CAP, reading.words))
+        - PRIOR_WEIGHT * reading.codec.prior
+    )
 
 
 _TABLES: dict[str, str] = {}
 _ASCII_CHANGERS = frozenset(
-    codec.encoding for codec in SINGLE_BYTE if _ASCII.decode(codec.encoding, "replace") != _ASCII.decode("ascii"))
+    codec.encoding for codec in SINGLE_BYTE if _ASCII.decode(codec.encoding, "replace") != _ASCII.decode("ascii")
+)
 
 
 def _table(encoding: str) -> str:

@@ -63,8 +63,9 @@ def detect(data: bytes | bytearray | memoryview, *, top: int = 5) -> Detection:
     return judge_bytes(data, top)
 
 
-def detect_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes], *, top: int = 5,
-                progress: Progress | None = None) -> Detection:
+def detect_file(
+    path: str | bytes | os.PathLike[str] | os.PathLike[bytes], *, top: int = 5, progress: Progress | None = None
+) -> Detection:
     """Like ``detect`` for the content of the file at ``path``, read with bounded memory.
 
     A large file is judged on slices spread over it, then checked in one
