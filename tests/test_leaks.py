@@ -12,22 +12,12 @@ import pytest
 import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 
+from support import PLUGINS
+
 pytestmark = pytest.mark.skipif(
     sys.getallocatedblocks() == 0, reason="block counts need the interpreter's own allocator (not PYTHONMALLOC=malloc)"
 )
 
-PLUGINS = [
-    murkel.TooManySymbolOrPunctuationPlugin,
-    murkel.TooManyAccentuatedPlugin,
-    murkel.UnprintablePlugin,
-    murkel.SuspiciousDuplicateAccentPlugin,
-    murkel.SuspiciousRange,
-    murkel.SuperWeirdWordPlugin,
-    murkel.CjkUncommonPlugin,
-    murkel.SuspiciousKatakanaPlugin,
-    murkel.ArchaicUpperLowerPlugin,
-    murkel.ArabicIsolatedFormPlugin,
-]
 TEXT = "Le cœur a ses raisons — Привет, 世界! ｶﾀｶﾅ مرحبا ﬁn x² \x1b\ufeff" * 4
 E_ACUTE = murkel._char_info("é")
 FIELDS = [name for name in dir(murkel.CharInfo) if not name.startswith("_")]
