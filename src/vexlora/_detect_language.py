@@ -347,11 +347,12 @@ def words_of(text: str) -> list[str]:
 
 def served_word_share(words: list[str], encodings: list[str]) -> float:
     """The best share of frequent short words (``words`` from ``words_of``), over the languages the codecs serve."""
-    shares = word_shares(words)
-    if not shares:
+    if not words:
         return 0.0
-    served = served_mask(tuple(encodings))
-    return max((share for language, share in shares.items() if served >> _LANGUAGES.index(language) & 1), default=0.0)
+    by_mask = Counter(filter(None, map(_WORD_MASKS.get, words)))
+    if not by_mask:
+        return 0.0
+    return max(_per_language(by_mask, served_mask(tuple(encodings)))) / len(words)
 
 
 def letter_fits(letters: Counter[str]) -> list[float]:
