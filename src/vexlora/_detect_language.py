@@ -294,12 +294,13 @@ def _class_of(character: str) -> str:
     return "s"
 
 
-_Patterns = tuple[tuple[re.Pattern[str], ...], ...]
+# Each pattern with the class letter it starts with.
+_Patterns = tuple[tuple[tuple[str, re.Pattern[str]], ...], ...]
 
 
 def _build_fault_patterns() -> tuple[dict[int, str], _Patterns]:
     table = {code: _class_of(chr(code)) for code in range(0x2C00)}
-    return table, tuple(tuple(re.compile(source) for source in sources) for sources in _FAULT_SOURCES)
+    return table, tuple(tuple((source[0], re.compile(source)) for source in sources) for sources in _FAULT_SOURCES)
 
 
 _FAULTS: tuple[dict[int, str], _Patterns] | None = None
@@ -320,7 +321,13 @@ def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
     if not non_ascii:
         return (0.0,) * len(patterns)
     classes = text.translate(table)
-    return tuple(sum(len(pattern.findall(classes)) for pattern in kind) / non_ascii for kind in patterns)
+    # Most texts hold letters of one or two classes: a pattern whose first
+    # class letter is absent cannot match.
+    present = set(classes)
+    return tuple(
+        sum([len(pattern.findall(classes)) for lead, pattern in kind if lead in present]) / non_ascii
+        for kind in patterns
+    )
 
 
 _WORD = re.compile(r"[^\W\d_]+")
@@ -347,11 +354,12 @@ def words_of(text: str) -> list[str]:
 
 def served_word_share(words: list[str], encodings: list[str]) -> float:
     """The best share of frequent short words (``words`` from ``words_of``), over the languages the codecs serve."""
-    shares = word_shares(words)
-    if not shares:
+    if not words:
         return 0.0
-    served = served_mask(tuple(encodings))
-    return max((share for language, share in shares.items() if served >> _LANGUAGES.index(language) & 1), default=0.0)
+    by_mask = Counter(filter(None, map(_WORD_MASKS.get, words)))
+    if not by_mask:
+        return 0.0
+    return max(_per_language(by_mask, served_mask(tuple(encodings)))) / len(words)
 
 
 def letter_fits(letters: Counter[str]) -> list[float]:

@@ -10,7 +10,9 @@ by coherence and, last, by how common the code page is.
 from __future__ import annotations
 
 import bisect
+import functools
 import math
+import operator
 import re
 from collections import Counter
 from collections.abc import Callable
@@ -268,32 +270,74 @@ def _single_byte_pages() -> list[tuple[Codec, str, bytes, bool]]:
     return _PAGES
 
 
-def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec], bool] | None) -> list[Reading]:
-    histogram = list(Counter(high).items())
-    present = bytes(sorted(byte for byte, _ in histogram))
-    ascii_letters = ascii_letter_count(sample.decode("latin_1"))
-    groups: dict[str, Reading] = {}
-    for codec, encoding, defined, changer in _single_byte_pages():
+_Group = tuple[int, tuple[Codec, ...], int, bytes, bytes]
+_Grouping = tuple[tuple[_Group, ...], tuple[tuple[int, Codec], ...]]
+
+
+def _group_pages(present: bytes, allowed: Callable[[Codec], bool] | None) -> _Grouping:
+    """The single-byte codecs that define every byte of ``present``, grouped by the characters they read
+    there (each group with the page index of its first codec, the languages served and ``_fit_deletions``),
+    and apart those that read ASCII bytes otherwise (their grouping needs the whole sample)."""
+    groups: dict[str, tuple[int, list[Codec]]] = {}
+    changers = []
+    for index, (codec, encoding, defined, changer) in enumerate(_single_byte_pages()):
         if present.translate(None, defined) or (allowed is not None and not allowed(codec)):
             continue
-        key = present.decode(encoding)
         if changer:
-            key += sample.decode(encoding)
-        reading = groups.get(key)
-        if reading is None:
-            groups[key] = Reading([codec])
+            changers.append((index, codec))
+            continue
+        key = present.decode(encoding)
+        group = groups.get(key)
+        if group is None:
+            groups[key] = (index, [codec])
         else:
-            reading.codecs.append(codec)
+            group[1].append(codec)
+    return tuple(_group(first, codecs) for first, codecs in groups.values()), tuple(changers)
+
+
+def _group(first: int, codecs: list[Codec]) -> _Group:
+    served = served_mask(tuple(codec.encoding for codec in codecs))
+    return (first, tuple(codecs), served, *_fit_deletions(codecs[0].encoding, served))
+
+
+@functools.lru_cache(maxsize=2048)
+def _page_groups(present: bytes) -> _Grouping:
+    # The grouping depends only on the set of high bytes present; payloads
+    # in related code pages (and repeated payloads) often share it.
+    return _group_pages(present, None)
+
+
+def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec], bool] | None) -> list[Reading]:
+    counted = Counter(high)
+    histogram = (tuple(counted), tuple(counted.values()))
+    present = bytes(sorted(counted))
+    ascii_letters = ascii_letter_count(sample.decode("latin_1"))
+    if allowed is None:
+        fixed, changers = _page_groups(present)
+    else:
+        fixed, changers = _group_pages(present, allowed)
+    groups = list(fixed)
+    # A codec that reads ASCII bytes otherwise gives a text of its own; it
+    # shares a reading only with codecs that decode the whole sample alike.
+    changed: dict[str, tuple[int, list[Codec]]] = {}
+    for first, codec in changers:
+        key = sample.decode(codec.encoding)
+        found = changed.get(key)
+        if found is None:
+            changed[key] = (first, [codec])
+        else:
+            found[1].append(codec)
+    if changed:
+        groups += [_group(first, codecs) for first, codecs in changed.values()]
+        groups.sort(key=lambda group: group[0])
     # The letter fit needs only the bytes: it picks the readings worth
     # decoding. A cheap upper bound (a byte fits when it fits any served
     # language, counted by two translate calls) orders the groups; the exact
     # fit (one language for all bytes) is computed until no bound can reach
     # the best kept.
     bounded = []
-    for reading in groups.values():
-        encodings = tuple(codec.encoding for codec in reading.codecs)
-        served = served_mask(encodings)
-        neutral, unfit = _fit_deletions(encodings[0], served)
+    for _, codecs, served, neutral, unfit in groups:
+        reading = Reading(list(codecs))
         high_count = len(high.translate(None, neutral))
         fitting = len(high.translate(None, unfit))
         total = high_count + ascii_letters
@@ -380,13 +424,11 @@ def _served_fields(served: int) -> tuple[tuple[int, ...], tuple[int, ...]]:
 
 
 def _exact_fit(
-    encoding: str, histogram: list[tuple[int, int]], high_count: int, ascii_letters: int, served: int
+    encoding: str, histogram: tuple[tuple[int, ...], tuple[int, ...]], high_count: int, ascii_letters: int, served: int
 ) -> tuple[float, float]:
-    """``best_fits`` for a single-byte reading, from the counts of its high bytes."""
-    packed = _packed(encoding)
-    fields = 0
-    for byte, count in histogram:
-        fields += packed[byte] * count
+    """``best_fits`` for a single-byte reading, from the high bytes present and their counts."""
+    present, counts = histogram
+    fields = sum(map(operator.mul, map(_packed(encoding).__getitem__, present), counts))
     latin, other = _served_fields(served)
     best_latin = max([fields >> shift & _FIELD_MASK for shift in latin], default=-1)
     best_other = max([fields >> shift & _FIELD_MASK for shift in other], default=-1)
