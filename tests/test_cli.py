@@ -339,6 +339,10 @@ def test_interrupt_exits_130_with_one_line(tmp_path):
     tool, writer, _ = _tool_on_fifo(tmp_path)
     try:
         # The tool has opened the FIFO, so it is past start-up and waits for data.
+        # A signal that lands between the tool's open() and its first read() is
+        # only handled after that read returns (the interpreter checks for
+        # signals between bytecodes), so give it time to block in read() first.
+        time.sleep(0.5)
         tool.send_signal(signal.SIGINT)
         out, err = tool.communicate(timeout=60)
     finally:
