@@ -28,4 +28,8 @@ enum ClassIndex : int {
 // text are derived from the declaration-order fields when the library loads.
 extern const ClassFields kClassFields[kClassCount];
 
+// The class itself, indexed by ClassIndex (the detectors last, in the order
+// mess_ratio creates and runs them).
+extern PyTypeObject* const kClassTypes[kClassCount];
+
 }  // namespace vx::murkel

@@ -65,18 +65,8 @@ struct Plugins {
     Ref objects[kCount];
 
     int create() noexcept {
-        static PyTypeObject* const types[kCount] = {
-            &TooManySymbolOrPunctuationPluginType,
-            &TooManyAccentuatedPluginType,
-            &UnprintablePluginType,
-            &SuspiciousDuplicateAccentPluginType,
-            &SuspiciousRangeType,
-            &SuperWeirdWordPluginType,
-            &CjkUncommonPluginType,
-            &SuspiciousKatakanaPluginType,
-            &ArchaicUpperLowerPluginType,
-            &ArabicIsolatedFormPluginType,
-        };
+        static_assert(kCount == kClassCount - kTooManySymbolOrPunctuationPluginClass);
+        PyTypeObject* const* types = kClassTypes + kTooManySymbolOrPunctuationPluginClass;
         // What calling each class with no arguments does, without the
         // generic call machinery: the classes are static and immutable, so
         // their construction slots are the ones a call would reach.

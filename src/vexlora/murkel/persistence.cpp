@@ -23,9 +23,6 @@
 
 namespace vx::murkel {
 
-namespace {
-
-// The class of each field table, in the same order.
 PyTypeObject* const kClassTypes[kClassCount] = {
     &CharInfoType,
     &MessDetectorPluginType,
@@ -40,6 +37,8 @@ PyTypeObject* const kClassTypes[kClassCount] = {
     &ArchaicUpperLowerPluginType,
     &ArabicIsolatedFormPluginType,
 };
+
+namespace {
 
 constexpr const char kUnpicklePrefix[] = "__pyx_unpickle_";
 
