@@ -7,8 +7,11 @@ detector is measured on.
 
 from __future__ import annotations
 
+import operator
 import re
+import sys
 import unicodedata
+from array import array
 from collections import Counter
 from collections.abc import Iterable
 from functools import cache
@@ -86,7 +89,9 @@ def fits(language: str, character: str) -> bool:
 
 _LANGUAGES = tuple(FREQUENCIES)
 _MASKS: dict[str, int] = {}
-_JAPANESE_BIT = 1 << _LANGUAGES.index("Japanese")
+_INDEX = {language: index for index, language in enumerate(_LANGUAGES)}
+_JAPANESE_INDEX = _INDEX["Japanese"]
+_JAPANESE_BIT = 1 << _JAPANESE_INDEX
 _CHINESE_BIT = 1 << _LANGUAGES.index("Chinese")
 _LATIN_MASK = sum(1 << index for index, language in enumerate(_LANGUAGES) if FREQUENCIES[language][:1].isascii())
 
@@ -155,16 +160,50 @@ def served_mask(encodings: tuple[str, ...]) -> int:
     return mask
 
 
+# Per-language counts are summed in one big integer: field i (_FIELD bits)
+# counts for the i-th language. Sums of such integers, masks of fields and
+# the unpacking into a list all run at C speed, where a loop over the
+# language bits of every mask would run in the interpreter.
+_FIELD = 32
+_FIELD_TYPE = next(code for code in "ILH" if array(code).itemsize * 8 == _FIELD)
+_FIELD_BYTES = _FIELD // 8 * len(_LANGUAGES)
+
+
+class _PackedByMask(dict[int, int]):
+    """Language mask -> one unit in the field of each language of the mask (negative masks: none)."""
+
+    def __missing__(self, mask: int) -> int:
+        value = 0
+        for index in range(max(mask, 0).bit_length()):
+            if mask >> index & 1:
+                value |= 1 << (_FIELD * index)
+        self[mask] = value
+        return value
+
+
+PACKED_BY_MASK = _PackedByMask()
+
+
+class _FieldsOf(dict[int, int]):
+    """Language mask -> all ones in the field of each language of the mask."""
+
+    def __missing__(self, mask: int) -> int:
+        value = self[mask] = PACKED_BY_MASK[mask] * ((1 << _FIELD) - 1)
+        return value
+
+
+FIELDS_OF = _FieldsOf()
+
+
+def unpack(packed: int) -> list[int]:
+    """The per-language counts of a packed sum, in the order of ``FREQUENCIES``."""
+    return array(_FIELD_TYPE, packed.to_bytes(_FIELD_BYTES, sys.byteorder)).tolist()
+
+
 def _per_language(by_mask: Counter[int], within: int = -1) -> list[int]:
     """Spread counts kept by language mask over the languages (limited to the bits of ``within``)."""
-    totals = [0] * len(_LANGUAGES)
-    for mask, count in by_mask.items():
-        mask &= within
-        while mask:
-            low = mask & -mask
-            totals[low.bit_length() - 1] += count
-            mask ^= low
-    return totals
+    packed = sum(map(operator.mul, map(PACKED_BY_MASK.__getitem__, by_mask), by_mask.values()))
+    return unpack(packed if within == -1 else packed & FIELDS_OF[within])
 
 
 _ASCII_RUNS = re.compile(r"[\x00-\x7f]+")
@@ -206,26 +245,33 @@ def best_fits(
     by_mask: Counter[int], high: int, ascii_letters: int, served: int, kana: int = 0, han: int = 0
 ) -> tuple[float, float]:
     """The two figures of ``codec_fit`` from non-ASCII counts kept by language mask."""
+    packed = sum(map(operator.mul, map(PACKED_BY_MASK.__getitem__, by_mask), by_mask.values()))
+    japanese = kana * 6 < kana + han
+    return fits_of_packed(packed, high, ascii_letters, served, han if japanese else 0)
+
+
+def fits_of_packed(packed: int, high: int, ascii_letters: int, served: int, han: int = 0) -> tuple[float, float]:
+    """``best_fits`` from the packed per-language counts of the non-ASCII characters.
+
+    ``han``: Han characters not to count for Japanese (a text without kana).
+    """
     total = high + ascii_letters
     if not total:
         return 1.0, 1.0
-    shares = _per_language(by_mask, served)
-    best_all = best_high = 0
-    latin = _LATIN_MASK
-    bit = 1
-    for share in shares:
-        if served & bit:
-            if bit == _JAPANESE_BIT and kana * 6 < kana + han:
-                # Japanese text is never Han characters alone: without kana
-                # they are another language's.
-                share -= han
-            if share > best_high:
-                best_high = share
-            if latin & bit:
-                share += ascii_letters
-            if share > best_all:
-                best_all = share
-        bit <<= 1
+    latin_served = served & _LATIN_MASK
+    other_served = served & ~_LATIN_MASK
+    best_latin = max(unpack(packed & FIELDS_OF[latin_served])) if latin_served else 0
+    if other_served:
+        others = unpack(packed & FIELDS_OF[other_served])
+        if han and other_served & _JAPANESE_BIT:
+            # Japanese text is never Han characters alone: without kana
+            # they are another language's.
+            others[_JAPANESE_INDEX] -= han
+        best_other = max(max(others), 0)
+    else:
+        best_other = 0
+    best_high = max(best_latin, best_other)
+    best_all = max(best_latin + ascii_letters if latin_served else 0, best_other)
     return best_all / total, (best_high / high if high else 1.0)
 
 
@@ -337,14 +383,16 @@ _WORD_MASKS: dict[str, int] = {}
 for _index, _language in enumerate(_LANGUAGES):
     for _word in WORDS.get(_language, ()):
         _WORD_MASKS[_word] = _WORD_MASKS.get(_word, 0) | (1 << _index)
+# Each frequent word with one unit in the field of every language listing it.
+_WORD_PACKED = {word: PACKED_BY_MASK[mask] for word, mask in _WORD_MASKS.items()}
 
 
 def word_shares(words: list[str]) -> dict[str, float]:
     """For each language with a word list, the share of ``words`` that are among its frequent short words."""
     if not words:
         return {}
-    by_mask = Counter(filter(None, map(_WORD_MASKS.get, words)))
-    return {_LANGUAGES[index]: hits / len(words) for index, hits in enumerate(_per_language(by_mask)) if hits}
+    hits = unpack(sum(filter(None, map(_WORD_PACKED.get, words))))
+    return {_LANGUAGES[index]: count / len(words) for index, count in enumerate(hits) if count}
 
 
 def words_of(text: str) -> list[str]:
@@ -356,10 +404,21 @@ def served_word_share(words: list[str], encodings: list[str]) -> float:
     """The best share of frequent short words (``words`` from ``words_of``), over the languages the codecs serve."""
     if not words:
         return 0.0
-    by_mask = Counter(filter(None, map(_WORD_MASKS.get, words)))
-    if not by_mask:
+    packed = sum(filter(None, map(_WORD_PACKED.get, words)))
+    if not packed:
         return 0.0
-    return max(_per_language(by_mask, served_mask(tuple(encodings)))) / len(words)
+    return max(unpack(packed & FIELDS_OF[served_mask(tuple(encodings))])) / len(words)
+
+
+class _LetterPacked(dict[str, int]):
+    """Letter -> one unit in the field of every language it fits (ASCII letters: the Latin-script ones)."""
+
+    def __missing__(self, letter: str) -> int:
+        value = self[letter] = PACKED_BY_MASK[_LATIN_MASK if letter.isascii() else language_mask(letter)]
+        return value
+
+
+_LETTER_PACKED = _LetterPacked()
 
 
 def letter_fits(letters: Counter[str]) -> list[float]:
@@ -367,10 +426,8 @@ def letter_fits(letters: Counter[str]) -> list[float]:
     total = sum(letters.values())
     if not total:
         return [0.0] * len(_LANGUAGES)
-    by_mask: Counter[int] = Counter()
-    for letter, count in letters.items():
-        by_mask[_LATIN_MASK if letter.isascii() else language_mask(letter)] += count
-    return [hits / total for hits in _per_language(by_mask)]
+    packed = sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
+    return [hits / total for hits in unpack(packed)]
 
 
 # Weight of the short-word share against the coherence ratio: the words
@@ -410,7 +467,7 @@ def rank_languages(
     if not candidates:
         # Too short for the coherence test and no frequent word: the letters decide.
         candidates = {language for language, fit in zip(_LANGUAGES, fits_all) if fit >= 0.5}
-    fit_of = {language: fits_all[_LANGUAGES.index(language)] for language in candidates}
+    fit_of = {language: fits_all[_INDEX[language]] for language in candidates}
     if not fit_of:
         return ()
     best_fit = max(fit_of.values())

@@ -20,12 +20,13 @@ from dataclasses import dataclass
 
 from vexlora._detect_codecs import BY_NAME, MULTI_BYTE, SINGLE_BYTE, Codec
 from vexlora._detect_language import (
-    _LATIN_MASK,
     LANGUAGE_TEXT_LIMIT,
+    PACKED_BY_MASK,
     ascii_letter_count,
     byte_masks,
     codec_fit,
     context_faults,
+    fits_of_packed,
     non_ascii_counts,
     rank_languages,
     served_mask,
@@ -381,45 +382,14 @@ def _fit_deletions(encoding: str, served: int) -> tuple[bytes, bytes]:
     return found
 
 
-# Per-language letter counts are summed in one big integer: field i (of
-# _FIELD bits) counts the bytes fitting the i-th language.
-_FIELD = 32
-_FIELD_MASK = (1 << _FIELD) - 1
-_PACKED_OF_MASK: dict[int, int] = {}
 _PACKED: dict[str, tuple[int, ...]] = {}
-_SERVED_FIELDS: dict[int, tuple[tuple[int, ...], tuple[int, ...]]] = {}
 
 
 def _packed(encoding: str) -> tuple[int, ...]:
     """For each byte of a single-byte code page: one unit in the field of every language its character fits."""
     found = _PACKED.get(encoding)
     if found is None:
-        packed = []
-        for mask in byte_masks(_table(encoding)):
-            value = _PACKED_OF_MASK.get(mask)
-            if value is None:
-                value = 0
-                bits, index = max(mask, 0), 0
-                while bits:
-                    if bits & 1:
-                        value |= 1 << (_FIELD * index)
-                    bits >>= 1
-                    index += 1
-                _PACKED_OF_MASK[mask] = value
-            packed.append(value)
-        found = _PACKED[encoding] = tuple(packed)
-    return found
-
-
-def _served_fields(served: int) -> tuple[tuple[int, ...], tuple[int, ...]]:
-    """The field shifts of the served languages: (Latin-script ones, the others)."""
-    found = _SERVED_FIELDS.get(served)
-    if found is None:
-        latin, other = [], []
-        for index in range(served.bit_length()):
-            if served >> index & 1:
-                (latin if _LATIN_MASK >> index & 1 else other).append(_FIELD * index)
-        found = _SERVED_FIELDS[served] = (tuple(latin), tuple(other))
+        found = _PACKED[encoding] = tuple(map(PACKED_BY_MASK.__getitem__, byte_masks(_table(encoding))))
     return found
 
 
@@ -428,16 +398,8 @@ def _exact_fit(
 ) -> tuple[float, float]:
     """``best_fits`` for a single-byte reading, from the high bytes present and their counts."""
     present, counts = histogram
-    fields = sum(map(operator.mul, map(_packed(encoding).__getitem__, present), counts))
-    latin, other = _served_fields(served)
-    best_latin = max([fields >> shift & _FIELD_MASK for shift in latin], default=-1)
-    best_other = max([fields >> shift & _FIELD_MASK for shift in other], default=-1)
-    best_high = max(best_latin, best_other, 0)
-    best_all = max(best_latin + ascii_letters if latin else 0, best_other)
-    total = high_count + ascii_letters
-    if not total:
-        return 1.0, 1.0
-    return best_all / total, (best_high / high_count if high_count else 1.0)
+    packed = sum(map(operator.mul, map(_packed(encoding).__getitem__, present), counts))
+    return fits_of_packed(packed, high_count, ascii_letters, served)
 
 
 def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
