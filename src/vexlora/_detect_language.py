@@ -15,6 +15,7 @@ from array import array
 from collections import Counter
 from collections.abc import Iterable
 from functools import cache
+from itertools import compress
 
 from vexlora._language_words import LETTERS, WORDS
 from vexlora.constant import COMMON_CJK_CHARACTERS, FREQUENCIES
@@ -195,15 +196,9 @@ class _FieldsOf(dict[int, int]):
 FIELDS_OF = _FieldsOf()
 
 
-def unpack(packed: int) -> list[int]:
+def unpack(packed: int) -> array[int]:
     """The per-language counts of a packed sum, in the order of ``FREQUENCIES``."""
-    return array(_FIELD_TYPE, packed.to_bytes(_FIELD_BYTES, sys.byteorder)).tolist()
-
-
-def _per_language(by_mask: Counter[int], within: int = -1) -> list[int]:
-    """Spread counts kept by language mask over the languages (limited to the bits of ``within``)."""
-    packed = sum(map(operator.mul, map(PACKED_BY_MASK.__getitem__, by_mask), by_mask.values()))
-    return unpack(packed if within == -1 else packed & FIELDS_OF[within])
+    return array(_FIELD_TYPE, packed.to_bytes(_FIELD_BYTES, sys.byteorder))
 
 
 _ASCII_RUNS = re.compile(r"[\x00-\x7f]+")
@@ -387,14 +382,6 @@ for _index, _language in enumerate(_LANGUAGES):
 _WORD_PACKED = {word: PACKED_BY_MASK[mask] for word, mask in _WORD_MASKS.items()}
 
 
-def word_shares(words: list[str]) -> dict[str, float]:
-    """For each language with a word list, the share of ``words`` that are among its frequent short words."""
-    if not words:
-        return {}
-    hits = unpack(sum(filter(None, map(_WORD_PACKED.get, words))))
-    return {_LANGUAGES[index]: count / len(words) for index, count in enumerate(hits) if count}
-
-
 def words_of(text: str) -> list[str]:
     """The words of a text, in small letters."""
     return _WORD.findall(text.lower())
@@ -419,15 +406,7 @@ class _LetterPacked(dict[str, int]):
 
 
 _LETTER_PACKED = _LetterPacked()
-
-
-def letter_fits(letters: Counter[str]) -> list[float]:
-    """Per language, the share of a text's letters in its alphabet; ASCII letters fit every Latin-script language."""
-    total = sum(letters.values())
-    if not total:
-        return [0.0] * len(_LANGUAGES)
-    packed = sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
-    return [hits / total for hits in unpack(packed)]
+_LATIN_PACKED = PACKED_BY_MASK[_LATIN_MASK]
 
 
 # Weight of the short-word share against the coherence ratio: the words
@@ -458,16 +437,25 @@ def rank_languages(
         known = coherence_ratio(text, 0.1, None), words_of(text)
     coherence = dict(known[0])
     words = known[1]
-    letters = Counter("".join(words))
-    if not letters:
+    joined = "".join(words)
+    if not joined:
         return ()
-    shares = word_shares(words)
-    fits_all = letter_fits(letters)
-    candidates = set(coherence) | set(shares)
+    # Per language: how many letters fit its alphabet (ASCII letters fit the
+    # Latin-script ones) and how many words are among its frequent ones.
+    non_ascii = _ASCII_RUNS.sub("", joined)
+    letters = Counter(non_ascii)
+    fitting = unpack(
+        (len(joined) - len(non_ascii)) * _LATIN_PACKED
+        + sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
+    )
+    hits = unpack(sum(filter(None, map(_WORD_PACKED.get, words))))
+    candidates = set(coherence)
+    candidates.update(compress(_LANGUAGES, hits))
+    total = len(joined)
     if not candidates:
         # Too short for the coherence test and no frequent word: the letters decide.
-        candidates = {language for language, fit in zip(_LANGUAGES, fits_all) if fit >= 0.5}
-    fit_of = {language: fits_all[_INDEX[language]] for language in candidates}
+        candidates = {language for language, fit in zip(_LANGUAGES, fitting) if fit / total >= 0.5}
+    fit_of = {language: fitting[_INDEX[language]] / total for language in candidates}
     if not fit_of:
         return ()
     best_fit = max(fit_of.values())
@@ -475,7 +463,8 @@ def rank_languages(
     for language in candidates:
         if fit_of[language] < best_fit - LETTER_TOLERANCE:
             continue
-        combined = coherence.get(language, 0.0) + WORD_WEIGHT * shares.get(language, 0.0) + fit_of[language] - 1.0
+        share = hits[_INDEX[language]] / len(words)
+        combined = coherence.get(language, 0.0) + WORD_WEIGHT * share + fit_of[language] - 1.0
         scored.append((combined, language))
     scored.sort(key=lambda item: (-item[0], item[1]))
     scale = 1.0 + WORD_WEIGHT * _TYPICAL_WORD_SHARE

@@ -14,6 +14,7 @@ import functools
 import math
 import operator
 import re
+from codecs import charmap_decode
 from collections import Counter
 from collections.abc import Callable
 from dataclasses import dataclass
@@ -259,46 +260,86 @@ def _seven_bit(sample: bytes, top: int, allow: Callable[[Codec], bool]) -> tuple
     return "undecodable", []
 
 
-_PAGES: list[tuple[Codec, str, bytes, bool]] = []
+_PAGES: list[tuple[Codec, str, bytes, bool, str]] = []
 
 
-def _single_byte_pages() -> list[tuple[Codec, str, bytes, bool]]:
-    """Each single-byte codec with its name, the bytes it defines and whether it reads ASCII bytes otherwise."""
+def _single_byte_pages() -> list[tuple[Codec, str, bytes, bool, str]]:
+    """Each single-byte codec with its name, the bytes it defines, whether it reads ASCII bytes otherwise, and
+    its 256 characters (``_table``)."""
     if not _PAGES:
         _PAGES.extend(
-            (codec, codec.encoding, codec.defined, codec.encoding in _ASCII_CHANGERS) for codec in SINGLE_BYTE
+            (codec, codec.encoding, codec.defined, codec.encoding in _ASCII_CHANGERS, _table(codec.encoding))
+            for codec in SINGLE_BYTE
         )
     return _PAGES
 
 
-_Group = tuple[int, tuple[Codec, ...], int, bytes, bytes]
+def _read(data: bytes, table: str) -> str:
+    """``data`` decoded by a single-byte code page given as its 256 characters (every byte must be defined).
+
+    The same text as ``data.decode(encoding)``, without the codec registry
+    lookup and the codec's Python-level wrapper: this runs for dozens of
+    code pages per payload.
+    """
+    return charmap_decode(data, "strict", table)[0]
+
+
+# A group of code pages reading the present bytes alike: the page index of
+# its first codec, its codecs, the languages served, ``_fit_deletions``, the
+# negated prior of the codec naming it, and its first codec's ``_packed``
+# table and name.
+_Group = tuple[int, tuple[Codec, ...], int, bytes, bytes, float, tuple[int, ...], str]
 _Grouping = tuple[tuple[_Group, ...], tuple[tuple[int, Codec], ...]]
+
+
+# For each byte: bit i set when the i-th single-byte page defines it.
+_DEFINED_BY: list[int] = []
 
 
 def _group_pages(present: bytes, allowed: Callable[[Codec], bool] | None) -> _Grouping:
     """The single-byte codecs that define every byte of ``present``, grouped by the characters they read
-    there (each group with the page index of its first codec, the languages served and ``_fit_deletions``),
-    and apart those that read ASCII bytes otherwise (their grouping needs the whole sample)."""
-    groups: dict[str, tuple[int, list[Codec]]] = {}
+    there (see ``_Group``), and apart those that read ASCII bytes otherwise (their grouping needs the
+    whole sample)."""
+    pages = _single_byte_pages()
+    if not _DEFINED_BY:
+        _DEFINED_BY.extend(
+            sum(1 << index for index, page in enumerate(pages) if byte in page[2]) for byte in range(256)
+        )
+    valid = (1 << len(pages)) - 1
+    for byte in present:
+        valid &= _DEFINED_BY[byte]
+    groups: dict[str, list[int]] = {}
     changers = []
-    for index, (codec, encoding, defined, changer) in enumerate(_single_byte_pages()):
-        if present.translate(None, defined) or (allowed is not None and not allowed(codec)):
+    while valid:
+        low = valid & -valid
+        valid ^= low
+        index = low.bit_length() - 1
+        codec, _, _, changer, table = pages[index]
+        if allowed is not None and not allowed(codec):
             continue
         if changer:
             changers.append((index, codec))
             continue
-        key = present.decode(encoding)
+        key = _read(present, table)
         group = groups.get(key)
         if group is None:
-            groups[key] = (index, [codec])
+            groups[key] = [index]
         else:
-            group[1].append(codec)
-    return tuple(_group(first, codecs) for first, codecs in groups.values()), tuple(changers)
+            group.append(index)
+    return tuple(_group_of_pages(tuple(indices)) for indices in groups.values()), tuple(changers)
+
+
+@functools.cache
+def _group_of_pages(indices: tuple[int, ...]) -> _Group:
+    pages = _single_byte_pages()
+    return _group(indices[0], [pages[index][0] for index in indices])
 
 
 def _group(first: int, codecs: list[Codec]) -> _Group:
+    encoding = codecs[0].encoding
     served = served_mask(tuple(codec.encoding for codec in codecs))
-    return (first, tuple(codecs), served, *_fit_deletions(codecs[0].encoding, served))
+    prior = max(codec.prior for codec in codecs)
+    return (first, tuple(codecs), served, *_fit_deletions(encoding, served), -prior, _packed(encoding), encoding)
 
 
 @functools.lru_cache(maxsize=2048)
@@ -310,60 +351,59 @@ def _page_groups(present: bytes) -> _Grouping:
 
 def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec], bool] | None) -> list[Reading]:
     counted = Counter(high)
-    histogram = (tuple(counted), tuple(counted.values()))
     present = bytes(sorted(counted))
+    counts = [counted[byte] for byte in present]
     ascii_letters = ascii_letter_count(sample.decode("latin_1"))
     if allowed is None:
         fixed, changers = _page_groups(present)
     else:
         fixed, changers = _group_pages(present, allowed)
-    groups = list(fixed)
+    groups = fixed
     # A codec that reads ASCII bytes otherwise gives a text of its own; it
     # shares a reading only with codecs that decode the whole sample alike.
     changed: dict[str, tuple[int, list[Codec]]] = {}
     for first, codec in changers:
-        key = sample.decode(codec.encoding)
+        key = _read(sample, _table(codec.encoding))
         found = changed.get(key)
         if found is None:
             changed[key] = (first, [codec])
         else:
             found[1].append(codec)
     if changed:
-        groups += [_group(first, codecs) for first, codecs in changed.values()]
-        groups.sort(key=lambda group: group[0])
+        groups = sorted([*fixed, *(_group(first, codecs) for first, codecs in changed.values())])
     # The letter fit needs only the bytes: it picks the readings worth
     # decoding. A cheap upper bound (a byte fits when it fits any served
     # language, counted by two translate calls) orders the groups; the exact
     # fit (one language for all bytes) is computed until no bound can reach
     # the best kept.
     bounded = []
-    for _, codecs, served, neutral, unfit in groups:
-        reading = Reading(list(codecs))
-        high_count = len(high.translate(None, neutral))
-        fitting = len(high.translate(None, unfit))
+    for order, group in enumerate(groups):
+        high_count = len(high.translate(None, group[3]))
+        fitting = len(high.translate(None, group[4]))
         total = high_count + ascii_letters
         bound = FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0) + HIGH_FIT_WEIGHT * (
             fitting / high_count if high_count else 1.0
         )
-        bounded.append((-bound, -reading.codec.prior, len(bounded), reading, high_count, served))
+        bounded.append((-bound, group[5], order, high_count, group))
     bounded.sort()
-    exact: list[tuple[float, float, int, Reading]] = []
-    for negative_bound, negative_prior, order, reading, high_count, served in bounded:
+    exact: list[tuple[float, float, int, float, float, _Group]] = []
+    for negative_bound, negative_prior, order, high_count, group in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
-        reading.fit, reading.high_fit = _exact_fit(
-            reading.codecs[0].encoding, histogram, high_count, ascii_letters, served
-        )
+        packed = sum(map(operator.mul, map(group[6].__getitem__, present), counts))
+        fit, high_fit = fits_of_packed(packed, high_count, ascii_letters, group[2])
         bisect.insort(
-            exact, (-(FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit), negative_prior, order, reading)
+            exact, (-(FIT_WEIGHT * fit + HIGH_FIT_WEIGHT * high_fit), negative_prior, order, fit, high_fit, group)
         )
-    kept = [item[3] for item in exact[:FULL_SCORE_LIMIT]]
-    for reading in kept:
-        encoding = reading.codecs[0].encoding
-        reading.text = sample.decode(encoding)
+    kept = []
+    for *_, fit, high_fit, group in exact[:FULL_SCORE_LIMIT]:
+        codecs = group[1]
+        encoding = group[7]
+        reading = Reading(list(codecs), _read(sample, _table(encoding)), fit=fit, high_fit=high_fit)
         if encoding not in _ASCII_CHANGERS:
             # The bytes gave every character of the text: the fit is exact.
-            reading.fit_codecs = len(reading.codecs)
+            reading.fit_codecs = len(codecs)
+        kept.append(reading)
     return kept
 
 
@@ -391,15 +431,6 @@ def _packed(encoding: str) -> tuple[int, ...]:
     if found is None:
         found = _PACKED[encoding] = tuple(map(PACKED_BY_MASK.__getitem__, byte_masks(_table(encoding))))
     return found
-
-
-def _exact_fit(
-    encoding: str, histogram: tuple[tuple[int, ...], tuple[int, ...]], high_count: int, ascii_letters: int, served: int
-) -> tuple[float, float]:
-    """``best_fits`` for a single-byte reading, from the high bytes present and their counts."""
-    present, counts = histogram
-    packed = sum(map(operator.mul, map(_packed(encoding).__getitem__, present), counts))
-    return fits_of_packed(packed, high_count, ascii_letters, served)
 
 
 def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
