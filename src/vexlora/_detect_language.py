@@ -12,8 +12,10 @@ import re
 import sys
 import unicodedata
 from array import array
+from codecs import charmap_decode
 from collections import Counter
 from collections.abc import Iterable
+from dataclasses import dataclass
 from functools import cache
 from itertools import compress
 
@@ -347,21 +349,27 @@ def _build_fault_patterns() -> tuple[dict[int, str], _Patterns]:
 _FAULTS: tuple[dict[int, str], _Patterns] | None = None
 
 
-def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
+def _fault_patterns() -> tuple[dict[int, str], _Patterns]:
+    global _FAULTS
+    if _FAULTS is None:
+        _FAULTS = _build_fault_patterns()
+    return _FAULTS
+
+
+def context_faults(text: str, non_ascii: int, classes: str | None = None) -> tuple[float, ...]:
     """Context faults per non-ASCII character, one figure per kind of fault.
 
     The kinds: a letter of one script touching a letter of another; a
     capital right after a small letter inside a word; a symbol between two
     letters; the final sigma inside a word; a lone non-ASCII capital
-    standing as a word.
+    standing as a word. ``classes``: the text's class string when the
+    caller has it (see ``ByteViews``).
     """
-    global _FAULTS
-    if _FAULTS is None:
-        _FAULTS = _build_fault_patterns()
-    table, patterns = _FAULTS
+    table, patterns = _fault_patterns()
     if not non_ascii:
         return (0.0,) * len(patterns)
-    classes = text.translate(table)
+    if classes is None:
+        classes = text.translate(table)
     # Most texts hold letters of one or two classes: a pattern whose first
     # class letter is absent cannot match.
     present = set(classes)
@@ -385,6 +393,64 @@ _WORD_PACKED = {word: PACKED_BY_MASK[mask] for word, mask in _WORD_MASKS.items()
 def words_of(text: str) -> list[str]:
     """The words of a text, in small letters."""
     return _WORD.findall(text.lower())
+
+
+@dataclass(frozen=True, slots=True)
+class ByteViews:
+    """What the text-level signals need from a single-byte code page, as ``bytes.translate`` tables.
+
+    A text in such a page has one character per byte, so its class string
+    (``context_faults``) and its words (``words_of``) can be computed from
+    the bytes at C speed instead of character by character.
+    """
+
+    table: str  # the page's 256 characters
+    classes: bytes  # byte -> its character's class letter (a space for characters of no class)
+    lower: bytes  # byte -> the byte of its character in small letters, a space for no letter
+    plain: bytes  # the bytes ``lower`` handles; any other byte present: use ``words_of``
+
+    def class_string(self, data: bytes) -> str:
+        return data.translate(self.classes).decode("ascii")
+
+    def words(self, data: bytes) -> list[str] | None:
+        """``words_of`` the text of ``data``; None when a byte needs the character-level path."""
+        if data.translate(None, self.plain):
+            return None
+        return charmap_decode(data.translate(self.lower), "strict", self.table)[0].split()
+
+
+@cache
+def byte_views(table: str) -> ByteViews | None:
+    """``ByteViews`` of a single-byte code page given as its 256 characters (None if a class needs more)."""
+    class_table = _fault_patterns()[0]
+    first_byte: dict[str, int] = {}
+    for byte, character in enumerate(table):
+        first_byte.setdefault(character, byte)
+    classes = bytearray()
+    lower = bytearray()
+    plain = bytearray()
+    for byte, character in enumerate(table):
+        kind = character.translate(class_table)
+        if kind == character and ord(character) >= 0x2C00:
+            kind = " " if not re.fullmatch(f"[{_LETTER_CLASS}]", character) else ""
+        if len(kind) != 1 or not kind.isascii():
+            return None
+        classes.append(ord(kind))
+        small = character.lower()
+        # A capital sigma lowers by its context, and some capitals lower to
+        # two characters: those bytes take the character-level path.
+        if character == "\u03a3" or len(small) != 1:
+            lower.append(0x20)
+            continue
+        if _WORD.fullmatch(small):
+            if small not in first_byte:
+                lower.append(0x20)
+                continue
+            lower.append(first_byte[small])
+        else:
+            lower.append(0x20)
+        plain.append(byte)
+    return ByteViews(table, bytes(classes), bytes(lower), bytes(plain))
 
 
 def served_word_share(words: list[str], encodings: list[str]) -> float:

@@ -25,6 +25,7 @@ from vexlora._detect_language import (
     PACKED_BY_MASK,
     ascii_letter_count,
     byte_masks,
+    byte_views,
     codec_fit,
     context_faults,
     fits_of_packed,
@@ -115,6 +116,8 @@ class Reading:
     # Coherence and words of the whole text, when the signals saw all of it:
     # the language ranking reuses them.
     language_input: tuple[list[tuple[str, float]], list[str]] | None = None
+    # The payload bytes, for a single-byte reading (one character per byte).
+    raw: bytes = b""
     _named_by: tuple[int, Codec] | None = None
 
     @property
@@ -399,7 +402,7 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     for *_, fit, high_fit, group in exact[:FULL_SCORE_LIMIT]:
         codecs = group[1]
         encoding = group[7]
-        reading = Reading(list(codecs), _read(sample, _table(encoding)), fit=fit, high_fit=high_fit)
+        reading = Reading(list(codecs), _read(sample, _table(encoding)), fit=fit, high_fit=high_fit, raw=sample)
         if encoding not in _ASCII_CHANGERS:
             # The bytes gave every character of the text: the fit is exact.
             reading.fit_codecs = len(codecs)
@@ -532,22 +535,41 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
 _FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
 
 
-def _feature_text(text: str, limit: int = FEATURE_TEXT_LIMIT) -> str:
-    """The part of a long text the text-level signals judge: from just before its first non-ASCII character.
+def _feature_span(text: str, limit: int) -> tuple[int, int]:
+    """Where the part of a long text the text-level signals judge starts and ends: just before its first
+    non-ASCII character.
 
     Readings differ only where non-ASCII characters are, so a window that
     starts in a long ASCII stretch would see no difference.
     """
-    if len(text) <= limit:
-        return text
     match = _FIRST_NON_ASCII.search(text)
     start = max(0, min(match.start() - 100, len(text) - limit)) if match else 0
-    return text[start : start + limit]
+    return start, start + limit
+
+
+def _feature_text(text: str, limit: int = FEATURE_TEXT_LIMIT) -> str:
+    """The part of a long text the text-level signals judge (see ``_feature_span``)."""
+    if len(text) <= limit:
+        return text
+    start, end = _feature_span(text, limit)
+    return text[start:end]
 
 
 def _features(reading: Reading, head: str, non_ascii: int) -> None:
-    reading.faults = context_faults(head, non_ascii)
-    words = words_of(head)
+    words = None
+    classes = None
+    if reading.raw:
+        views = byte_views(_table(reading.codecs[0].encoding))
+        if views is not None:
+            raw = reading.raw
+            if head is not reading.text:
+                start, end = _feature_span(reading.text, FEATURE_TEXT_LIMIT)
+                raw = raw[start:end]
+            classes = views.class_string(raw)
+            words = views.words(raw)
+    reading.faults = context_faults(head, non_ascii, classes)
+    if words is None:
+        words = words_of(head)
     if head is reading.text and len(head) <= LANGUAGE_TEXT_LIMIT:
         reading.language_input = [], words
     reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs])
