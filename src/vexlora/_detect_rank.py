@@ -113,9 +113,9 @@ class Reading:
     # The fit figures computed from the byte histogram, valid while the
     # reading has this many codecs (0: none).
     fit_codecs: int = 0
-    # Coherence and words of the whole text, when the signals saw all of it:
-    # the language ranking reuses them.
-    language_input: tuple[list[tuple[str, float]], list[str]] | None = None
+    # Coherence (None until asked) and words of the whole text, when the
+    # signals saw all of it: the language ranking reuses them.
+    language_input: tuple[list[tuple[str, float]] | None, list[str]] | None = None
     # The payload bytes, for a single-byte reading (one character per byte).
     raw: bytes = b""
     _named_by: tuple[int, Codec] | None = None
@@ -571,7 +571,7 @@ def _features(reading: Reading, head: str, non_ascii: int) -> None:
     if words is None:
         words = words_of(head)
     if head is reading.text and len(head) <= LANGUAGE_TEXT_LIMIT:
-        reading.language_input = [], words
+        reading.language_input = None, words
     reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs])
 
 
@@ -613,5 +613,17 @@ def _table(encoding: str) -> str:
 
 
 def languages_of(reading: Reading) -> tuple[tuple[str, float], ...]:
+    """``rank_languages`` of a reading, reusing the coherence and words its ranking computed."""
+    from vexlora.tessaly import coherence_ratio
+
     known = reading.language_input
-    return rank_languages(reading.text, known=known if known is not None and known[0] else None)
+    if known is not None and known[0] is not None:
+        return rank_languages(reading.text, known=(known[0], known[1]))
+    text = reading.text[:LANGUAGE_TEXT_LIMIT]
+    if known is not None:
+        words = known[1]
+    else:
+        views = byte_views(_table(reading.codecs[0].encoding)) if reading.raw else None
+        found = views.words(reading.raw[:LANGUAGE_TEXT_LIMIT]) if views is not None else None
+        words = found if found is not None else words_of(text)
+    return rank_languages(text, known=(coherence_ratio(text, 0.1, None), words))
