@@ -256,19 +256,23 @@ def fits_of_packed(packed: int, high: int, ascii_letters: int, served: int, han:
     if not total:
         return 1.0, 1.0
     latin_served = served & _LATIN_MASK
-    other_served = served & ~_LATIN_MASK
+    other_served = served ^ latin_served
     best_latin = max(unpack(packed & FIELDS_OF[latin_served])) if latin_served else 0
+    best_other = 0
     if other_served:
         others = unpack(packed & FIELDS_OF[other_served])
         if han and other_served & _JAPANESE_BIT:
             # Japanese text is never Han characters alone: without kana
             # they are another language's.
-            others[_JAPANESE_INDEX] -= han
-        best_other = max(max(others), 0)
-    else:
-        best_other = 0
-    best_high = max(best_latin, best_other)
-    best_all = max(best_latin + ascii_letters if latin_served else 0, best_other)
+            japanese = others[_JAPANESE_INDEX] - han
+            others[_JAPANESE_INDEX] = 0
+            best_other = max(max(others), japanese)
+        else:
+            best_other = max(others)
+    best_high = best_latin if best_latin > best_other else best_other
+    best_all = best_latin + ascii_letters if latin_served else 0
+    if best_other > best_all:
+        best_all = best_other
     return best_all / total, (best_high / high if high else 1.0)
 
 
@@ -525,16 +529,18 @@ def rank_languages(
     if not fit_of:
         return ()
     best_fit = max(fit_of.values())
-    scored = []
-    for language in candidates:
-        if fit_of[language] < best_fit - LETTER_TOLERANCE:
-            continue
-        share = hits[_INDEX[language]] / len(words)
-        combined = coherence.get(language, 0.0) + WORD_WEIGHT * share + fit_of[language] - 1.0
-        scored.append((combined, language))
-    scored.sort(key=lambda item: (-item[0], item[1]))
+    floor = best_fit - LETTER_TOLERANCE
+    count = len(words)
+    # Best first, ties by name: sorted on (-score, language).
+    scored = sorted(
+        [
+            (-(coherence.get(language, 0.0) + WORD_WEIGHT * (hits[_INDEX[language]] / count) + fit - 1.0), language)
+            for language, fit in fit_of.items()
+            if fit >= floor
+        ]
+    )
     scale = 1.0 + WORD_WEIGHT * _TYPICAL_WORD_SHARE
-    return tuple((language, round(min(1.0, combined / scale), 4)) for combined, language in scored[:limit])
+    return tuple((language, round(min(1.0, -negative / scale), 4)) for negative, language in scored[:limit])
 
 
 _NOT_ASCII_LETTERS = bytes(byte for byte in range(128) if not chr(byte).isalpha())
