@@ -210,45 +210,57 @@ def non_ascii_counts(text: str) -> Counter[str]:
     return Counter(_ASCII_RUNS.sub("", text))
 
 
-def codec_fit(
-    characters: Iterable[tuple[str, int]], encodings: Iterable[str], ascii_letters: int
-) -> tuple[float, float]:
+# Beyond the language fields, ``_CHARACTER_PACKED`` counts three more things
+# in fields of its own: the characters that count at all, kana, and Han
+# characters that fit Japanese (and Chinese).
+_HIGH_SHIFT = _FIELD * len(_LANGUAGES)
+_KANA_SHIFT = _HIGH_SHIFT + _FIELD
+_HAN_SHIFT = _KANA_SHIFT + _FIELD
+_FIELD_MASK = (1 << _FIELD) - 1
+
+
+class _CharacterPacked(dict[str, int]):
+    """Non-ASCII character -> its packed contribution to ``codec_fit`` (0 for neutral characters)."""
+
+    def __missing__(self, character: str) -> int:
+        value = 0
+        if character not in NEUTRAL and not character.isspace():
+            mask = language_mask(character)
+            value = PACKED_BY_MASK[mask] | 1 << _HIGH_SHIFT
+            if mask & _JAPANESE_BIT:
+                if "\u3041" <= character <= "\u30ff":
+                    value |= 1 << _KANA_SHIFT
+                elif mask & _CHINESE_BIT:
+                    value |= 1 << _HAN_SHIFT
+        self[character] = value
+        return value
+
+
+_CHARACTER_PACKED = _CharacterPacked()
+
+
+def codec_fit(characters: Counter[str], encodings: Iterable[str], ascii_letters: int) -> tuple[float, float]:
     """How well the letters of a decoding fit one language the codecs serve: (all letters, non-ASCII only).
 
-    ``characters`` gives each distinct non-ASCII character with its count;
+    ``characters`` counts each distinct non-ASCII character;
     ``ascii_letters`` is the number of ASCII letters, which fit every
     Latin-script language and no other. Non-ASCII symbols count against
     every language; typographic punctuation counts for none. Each figure is
     0..1, the best over the languages served.
     """
-    by_mask: Counter[int] = Counter()
-    high = 0
-    kana = han = 0
-    for character, count in characters:
-        if character in NEUTRAL or character.isspace():
-            continue
-        mask = language_mask(character)
-        by_mask[mask] += count
-        high += count
-        if mask & _JAPANESE_BIT:
-            if "\u3041" <= character <= "\u30ff":
-                kana += count
-            elif mask & _CHINESE_BIT:
-                han += count
-    return best_fits(by_mask, high, ascii_letters, served_mask(tuple(encodings)), kana, han)
-
-
-def best_fits(
-    by_mask: Counter[int], high: int, ascii_letters: int, served: int, kana: int = 0, han: int = 0
-) -> tuple[float, float]:
-    """The two figures of ``codec_fit`` from non-ASCII counts kept by language mask."""
-    packed = sum(map(operator.mul, map(PACKED_BY_MASK.__getitem__, by_mask), by_mask.values()))
+    packed = sum(map(operator.mul, map(_CHARACTER_PACKED.__getitem__, characters), characters.values()))
+    high = packed >> _HIGH_SHIFT & _FIELD_MASK
+    kana = packed >> _KANA_SHIFT & _FIELD_MASK
+    han = packed >> _HAN_SHIFT
+    # Japanese text is never Han characters alone: without kana they are
+    # another language's.
     japanese = kana * 6 < kana + han
-    return fits_of_packed(packed, high, ascii_letters, served, han if japanese else 0)
+    languages = packed & ((1 << _HIGH_SHIFT) - 1)
+    return fits_of_packed(languages, high, ascii_letters, served_mask(tuple(encodings)), han if japanese else 0)
 
 
 def fits_of_packed(packed: int, high: int, ascii_letters: int, served: int, han: int = 0) -> tuple[float, float]:
-    """``best_fits`` from the packed per-language counts of the non-ASCII characters.
+    """``codec_fit`` from the packed per-language counts of the non-ASCII characters.
 
     ``han``: Han characters not to count for Japanese (a text without kana).
     """

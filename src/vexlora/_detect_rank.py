@@ -474,7 +474,7 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
         if reading.fit_codecs != len(reading.codecs):
             counts = non_ascii_counts(head)
             reading.fit, reading.high_fit = codec_fit(
-                counts.items(), [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
+                counts, [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
             )
         fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading, head))
     fitted.sort(key=lambda item: item[0])
