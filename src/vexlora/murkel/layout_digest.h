@@ -51,6 +51,21 @@ constexpr std::array<uint32_t, 16> block_words(std::string_view text, size_t sta
     return w;
 }
 
+// Run `compress` over each block of the padded text, adding each block's
+// result into the state `h`; the digest's first word is h[0].
+template <size_t N, class Compress>
+constexpr uint32_t first_word(std::string_view text, std::array<uint32_t, N> h, bool little, Compress compress) {
+    const size_t total = padded_size(text);
+    for (size_t start = 0; start < total; start += 64) {
+        std::array<uint32_t, N> v = h;
+        compress(v, block_words(text, start, total, little));
+        for (size_t i = 0; i < N; ++i) {
+            h[i] += v[i];
+        }
+    }
+    return h[0];
+}
+
 constexpr uint32_t sha256_first_word(std::string_view text) {
     constexpr uint32_t k[64] = {
         0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
@@ -62,95 +77,45 @@ constexpr uint32_t sha256_first_word(std::string_view text) {
         0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
         0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
     };
-    uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    const size_t total = padded_size(text);
-    for (size_t start = 0; start < total; start += 64) {
-        const std::array<uint32_t, 16> block = block_words(text, start, total, false);
+    constexpr std::array<uint32_t, 8> h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                           0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    return first_word(text, h, false, [&](std::array<uint32_t, 8>& v, const std::array<uint32_t, 16>& block) {
         uint32_t w[64] = {};
-        for (int i = 0; i < 16; ++i) {
-            w[i] = block[i];
-        }
-        for (int i = 16; i < 64; ++i) {
-            const uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-            const uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-            w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-        }
-        uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
         for (int i = 0; i < 64; ++i) {
-            const uint32_t t1 = hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
-            const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-            hh = g;
-            g = f;
-            f = e;
-            e = d + t1;
-            d = c;
-            c = b;
-            b = a;
-            a = t1 + t2;
+            w[i] = i < 16 ? block[i]
+                          : w[i - 16] + (rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3)) + w[i - 7] +
+                                (rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10));
         }
-        h[0] += a;
-        h[1] += b;
-        h[2] += c;
-        h[3] += d;
-        h[4] += e;
-        h[5] += f;
-        h[6] += g;
-        h[7] += hh;
-    }
-    return h[0];
+        for (int i = 0; i < 64; ++i) {
+            const uint32_t a = v[0], e = v[4];
+            const uint32_t t1 =
+                v[7] + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & v[5]) ^ (~e & v[6])) + k[i] + w[i];
+            const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
+            v = {t1 + t2, a, v[1], v[2], v[3] + t1, e, v[5], v[6]};
+        }
+    });
 }
 
 constexpr uint32_t sha1_first_word(std::string_view text) {
-    uint32_t h[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
-    const size_t total = padded_size(text);
-    for (size_t start = 0; start < total; start += 64) {
-        const std::array<uint32_t, 16> block = block_words(text, start, total, false);
+    constexpr std::array<uint32_t, 5> h = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
+    return first_word(text, h, false, [](std::array<uint32_t, 5>& v, const std::array<uint32_t, 16>& block) {
         uint32_t w[80] = {};
-        for (int i = 0; i < 16; ++i) {
-            w[i] = block[i];
-        }
-        for (int i = 16; i < 80; ++i) {
-            w[i] = rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-        }
-        uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
         for (int i = 0; i < 80; ++i) {
-            uint32_t f = 0;
-            uint32_t k = 0;
-            if (i < 20) {
-                f = (b & c) | (~b & d);
-                k = 0x5a827999;
-            } else if (i < 40) {
-                f = b ^ c ^ d;
-                k = 0x6ed9eba1;
-            } else if (i < 60) {
-                f = (b & c) | (b & d) | (c & d);
-                k = 0x8f1bbcdc;
-            } else {
-                f = b ^ c ^ d;
-                k = 0xca62c1d6;
-            }
-            const uint32_t t = rotl(a, 5) + f + e + k + w[i];
-            e = d;
-            d = c;
-            c = rotl(b, 30);
-            b = a;
-            a = t;
+            w[i] = i < 16 ? block[i] : rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
         }
-        h[0] += a;
-        h[1] += b;
-        h[2] += c;
-        h[3] += d;
-        h[4] += e;
-    }
-    return h[0];
+        for (int i = 0; i < 80; ++i) {
+            const uint32_t b = v[1], c = v[2], d = v[3];
+            const uint32_t f = i < 20              ? (b & c) | (~b & d)
+                               : i < 40 || i >= 60 ? b ^ c ^ d
+                                                   : (b & c) | (b & d) | (c & d);
+            const uint32_t k = i < 20 ? 0x5a827999 : i < 40 ? 0x6ed9eba1 : i < 60 ? 0x8f1bbcdc : 0xca62c1d6;
+            v = {rotl(v[0], 5) + f + v[4] + k + w[i], v[0], rotl(b, 30), c, d};
+        }
+    });
 }
 
 constexpr uint32_t md5_first_word(std::string_view text) {
-    constexpr int s[64] = {
-        7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
-        14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
-        4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21,
-    };
+    constexpr int s[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
     constexpr uint32_t k[64] = {
         0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
         0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
@@ -161,41 +126,21 @@ constexpr uint32_t md5_first_word(std::string_view text) {
         0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
         0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
     };
-    uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    const size_t total = padded_size(text);
-    for (size_t start = 0; start < total; start += 64) {
-        const std::array<uint32_t, 16> m = block_words(text, start, total, true);
-        uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
+    constexpr std::array<uint32_t, 4> h = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    const uint32_t word = first_word(text, h, true, [&](std::array<uint32_t, 4>& v, const std::array<uint32_t, 16>& m) {
         for (int i = 0; i < 64; ++i) {
-            uint32_t f = 0;
-            int g = 0;
-            if (i < 16) {
-                f = (b & c) | (~b & d);
-                g = i;
-            } else if (i < 32) {
-                f = (d & b) | (~d & c);
-                g = (5 * i + 1) % 16;
-            } else if (i < 48) {
-                f = b ^ c ^ d;
-                g = (3 * i + 5) % 16;
-            } else {
-                f = c ^ (b | ~d);
-                g = (7 * i) % 16;
-            }
-            const uint32_t next = b + rotl(a + f + k[i] + m[g], s[i]);
-            a = d;
-            d = c;
-            c = b;
-            b = next;
+            const uint32_t b = v[1], c = v[2], d = v[3];
+            const int round = i / 16;
+            const uint32_t f = round == 0   ? (b & c) | (~b & d)
+                               : round == 1 ? (d & b) | (~d & c)
+                               : round == 2 ? b ^ c ^ d
+                                            : c ^ (b | ~d);
+            const int g = round == 0 ? i : round == 1 ? (5 * i + 1) % 16 : round == 2 ? (3 * i + 5) % 16 : (7 * i) % 16;
+            v = {d, b + rotl(v[0] + f + k[i] + m[g], s[round][i % 4]), b, c};
         }
-        h[0] += a;
-        h[1] += b;
-        h[2] += c;
-        h[3] += d;
-    }
+    });
     // The digest's bytes are the words in little-endian order.
-    const uint32_t v = h[0];
-    return (v >> 24) | ((v >> 8) & 0xff00) | ((v << 8) & 0xff0000) | (v << 24);
+    return (word >> 24) | ((word >> 8) & 0xff00) | ((word << 8) & 0xff0000) | (word << 24);
 }
 
 // The first seven hex digits of a digest, as a number.
