@@ -198,9 +198,9 @@ class _FieldsOf(dict[int, int]):
 FIELDS_OF = _FieldsOf()
 
 
-def unpack(packed: int) -> array[int]:
-    """The per-language counts of a packed sum, in the order of ``FREQUENCIES``."""
-    return array(_FIELD_TYPE, packed.to_bytes(_FIELD_BYTES, sys.byteorder))
+def unpack(packed: int, size: int = _FIELD_BYTES) -> array[int]:
+    """The per-language counts of a packed sum, in the order of ``FREQUENCIES`` (``size``: its bytes)."""
+    return array(_FIELD_TYPE, packed.to_bytes(size, sys.byteorder))
 
 
 _ASCII_RUNS = re.compile(r"[\x00-\x7f]+")
@@ -264,8 +264,7 @@ def fits_of_packed(packed: int, high: int, ascii_letters: int, served: int, han:
 
     ``han``: Han characters not to count for Japanese (a text without kana).
     """
-    total = high + ascii_letters
-    if not total:
+    if not high + ascii_letters:
         return 1.0, 1.0
     latin_served = served & _LATIN_MASK
     other_served = served ^ latin_served
@@ -281,8 +280,18 @@ def fits_of_packed(packed: int, high: int, ascii_letters: int, served: int, han:
             best_other = max(max(others), japanese)
         else:
             best_other = max(others)
-    best_high = best_latin if best_latin > best_other else best_other
-    best_all = best_latin + ascii_letters if latin_served else 0
+    return fit_figures(best_latin if latin_served else None, best_other, high, ascii_letters)
+
+
+def fit_figures(best_latin: int | None, best_other: int, high: int, ascii_letters: int) -> tuple[float, float]:
+    """The two ``codec_fit`` figures from the most fitting characters of a Latin-script language served (None:
+    none served) and of another script's, out of ``high`` non-ASCII characters and ``ascii_letters``."""
+    total = high + ascii_letters
+    if not total:
+        return 1.0, 1.0
+    latin = best_latin if best_latin is not None else 0
+    best_high = latin if latin > best_other else best_other
+    best_all = latin + ascii_letters if best_latin is not None else 0
     if best_other > best_all:
         best_all = best_other
     return best_all / total, (best_high / high if high else 1.0)

@@ -21,20 +21,24 @@ from dataclasses import dataclass
 
 from vexlora._detect_codecs import BY_NAME, MULTI_BYTE, SINGLE_BYTE, Codec
 from vexlora._detect_language import (
+    _FIELD,
+    _LATIN_MASK,
     LANGUAGE_TEXT_LIMIT,
-    PACKED_BY_MASK,
     ascii_letter_count,
     byte_masks,
     byte_views,
     codec_fit,
     context_faults,
-    fits_of_packed,
+    fit_figures,
     non_ascii_counts,
     rank_languages,
     served_mask,
     served_word_share,
+    unpack,
     words_of,
 )
+
+_ONES = (1 << _FIELD) - 1
 
 __all__ = ["Reading", "rank", "BOMS", "binary_bytes"]
 
@@ -289,9 +293,9 @@ def _read(data: bytes, table: str) -> str:
 
 # A group of code pages reading the present bytes alike: the page index of
 # its first codec, its codecs, the languages served, ``_fit_deletions``, the
-# negated prior of the codec naming it, and its first codec's ``_packed``
-# table and name.
-_Group = tuple[int, tuple[Codec, ...], int, bytes, bytes, float, tuple[int, ...], str]
+# negated prior of the codec naming it, its first codec's ``_Served`` table
+# and name.
+_Group = tuple[int, tuple[Codec, ...], int, bytes, bytes, float, "_Served", str]
 _Grouping = tuple[tuple[_Group, ...], tuple[tuple[int, Codec], ...]]
 
 
@@ -342,7 +346,15 @@ def _group(first: int, codecs: list[Codec]) -> _Group:
     encoding = codecs[0].encoding
     served = served_mask(tuple(codec.encoding for codec in codecs))
     prior = max(codec.prior for codec in codecs)
-    return (first, tuple(codecs), served, *_fit_deletions(encoding, served), -prior, _packed(encoding), encoding)
+    return (
+        first,
+        tuple(codecs),
+        served,
+        *_fit_deletions(encoding, served),
+        -prior,
+        _served(encoding, served),
+        encoding,
+    )
 
 
 @functools.lru_cache(maxsize=2048)
@@ -393,8 +405,14 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     for negative_bound, negative_prior, order, high_count, group in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
-        packed = sum(map(operator.mul, map(group[6].__getitem__, present), counts))
-        fit, high_fit = fits_of_packed(packed, high_count, ascii_letters, group[2])
+        table, latin_fields, other_fields, size = group[6]
+        packed = sum(map(operator.mul, map(table.__getitem__, present), counts))
+        fit, high_fit = fit_figures(
+            max(unpack(packed & latin_fields, size)) if latin_fields else None,
+            max(unpack(packed & other_fields, size)) if other_fields else 0,
+            high_count,
+            ascii_letters,
+        )
         bisect.insort(
             exact, (-(FIT_WEIGHT * fit + HIGH_FIT_WEIGHT * high_fit), negative_prior, order, fit, high_fit, group)
         )
@@ -425,14 +443,25 @@ def _fit_deletions(encoding: str, served: int) -> tuple[bytes, bytes]:
     return found
 
 
-_PACKED: dict[str, tuple[int, ...]] = {}
+# A code page's letter counts for the languages a group serves: for each byte
+# one unit in the field of every served language its character fits (fields
+# in the order of the served languages, so the sums stay short), the fields
+# of the Latin-script languages, those of the others, and the packed size in bytes.
+_Served = tuple[tuple[int, ...], int, int, int]
+_SERVED: dict[tuple[str, int], _Served] = {}
 
 
-def _packed(encoding: str) -> tuple[int, ...]:
-    """For each byte of a single-byte code page: one unit in the field of every language its character fits."""
-    found = _PACKED.get(encoding)
+def _served(encoding: str, served: int) -> _Served:
+    found = _SERVED.get((encoding, served))
     if found is None:
-        found = _PACKED[encoding] = tuple(map(PACKED_BY_MASK.__getitem__, byte_masks(_table(encoding))))
+        languages = [index for index in range(served.bit_length()) if served >> index & 1]
+        table = tuple(
+            sum(1 << (_FIELD * field) for field, index in enumerate(languages) if mask >> index & 1) if mask > 0 else 0
+            for mask in byte_masks(_table(encoding))
+        )
+        latin = sum(_ONES << (_FIELD * field) for field, index in enumerate(languages) if _LATIN_MASK >> index & 1)
+        other = sum(_ONES << (_FIELD * field) for field in range(len(languages))) ^ latin
+        found = _SERVED[(encoding, served)] = (table, latin, other, _FIELD // 8 * len(languages))
     return found
 
 
