@@ -576,8 +576,11 @@ def _feature_span(text: str, limit: int) -> tuple[int, int]:
     return start, start + limit
 
 
-def _feature_text(text: str, limit: int = FEATURE_TEXT_LIMIT) -> str:
-    """The part of a long text the text-level signals judge (see ``_feature_span``)."""
+def _feature_text(text: str, limit: int | None = None) -> str:
+    """The part of a long text the text-level signals judge (see ``_feature_span``); ``limit``: its length
+    (default ``FEATURE_TEXT_LIMIT``, the window ``_features`` expects)."""
+    if limit is None:
+        limit = FEATURE_TEXT_LIMIT
     if len(text) <= limit:
         return text
     start, end = _feature_span(text, limit)
