@@ -494,6 +494,11 @@ def _merge(readings: list[Reading]) -> list[Reading]:
 
 
 def _finish(readings: list[Reading], top: int) -> list[Reading]:
+    if len(readings) == 1:
+        # Nothing to rank: the guess needs only its mess (its confidence
+        # comes from the mess alone without a runner-up).
+        readings[0].mess = _mess(_feature_text(readings[0].text, MESS_TEXT_LIMIT))
+        return readings
     # The letter fit first (single-byte readings have it from their bytes):
     # the mess (a native call on every reading) is then judged in order of
     # fit, and not at all for readings whose fit alone puts them out of reach.
