@@ -498,6 +498,8 @@ class _LetterPacked(dict[str, int]):
 
 _LETTER_PACKED = _LetterPacked()
 _LATIN_PACKED = PACKED_BY_MASK[_LATIN_MASK]
+# Up to this many non-ASCII letters, their packed counts are summed one by one.
+_DIRECT_SUM_LIMIT = 48
 
 
 # Weight of the short-word share against the coherence ratio: the words
@@ -534,11 +536,14 @@ def rank_languages(
     # Per language: how many letters fit its alphabet (ASCII letters fit the
     # Latin-script ones) and how many words are among its frequent ones.
     non_ascii = _ASCII_RUNS.sub("", joined)
-    letters = Counter(non_ascii)
-    fitting = unpack(
-        (len(joined) - len(non_ascii)) * _LATIN_PACKED
-        + sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
-    )
+    packed = (len(joined) - len(non_ascii)) * _LATIN_PACKED
+    if len(non_ascii) <= _DIRECT_SUM_LIMIT:
+        # Few letters: summing each costs less than counting them first.
+        packed += sum(map(_LETTER_PACKED.__getitem__, non_ascii))
+    else:
+        letters = Counter(non_ascii)
+        packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
+    fitting = unpack(packed)
     hits = unpack(sum(filter(None, map(_WORD_PACKED.get, words))))
     candidates = set(coherence)
     candidates.update(compress(_LANGUAGES, hits))
