@@ -14,7 +14,7 @@ import unicodedata
 from array import array
 from codecs import charmap_decode
 from collections import Counter
-from collections.abc import Iterable
+from collections.abc import Callable, Iterable
 from dataclasses import dataclass
 from functools import cache
 from itertools import compress
@@ -396,12 +396,19 @@ def context_faults(text: str, non_ascii: int, classes: str | None = None) -> tup
     if classes is None:
         classes = text.translate(table)
     # Most texts hold letters of one or two classes: a pattern whose first
-    # class letter is absent cannot match.
-    present = set(classes)
-    return tuple(
-        sum([len(pattern.findall(classes)) for lead, pattern in kind if lead in present]) / non_ascii
-        for kind in patterns
-    )
+    # class letter is absent cannot match. The patterns to run are kept per
+    # set of classes present.
+    present = frozenset(classes)
+    plan = _FAULT_PLANS.get(present)
+    if plan is None:
+        plan = _FAULT_PLANS[present] = tuple(
+            tuple(pattern.findall for lead, pattern in kind if lead in present) for kind in patterns
+        )
+    return tuple(sum([len(findall(classes)) for findall in kind]) / non_ascii for kind in plan)
+
+
+# Set of class letters present -> per kind of fault, the patterns that can match.
+_FAULT_PLANS: dict[frozenset[str], tuple[tuple[Callable[[str], list[str]], ...], ...]] = {}
 
 
 _WORD = re.compile(r"[^\W\d_]+")
