@@ -471,12 +471,32 @@ def _served(encoding: str, served: int) -> _Served:
     return found
 
 
+# In the multi-byte CJK codecs without shift states, a byte below 0x30 is
+# never part of a multi-byte character, and an ASCII byte never starts one.
+# So a high byte at the start, after a byte below 0x30 or after two ASCII
+# bytes starts a character; followed by a byte below 0x30 or the end, it must
+# be a character on its own. A codec that cannot read it alone fails on the
+# payload: one translate call spares a failing decode.
+_LONE_HIGH = re.compile(rb"(?:\A|(?<=[\x00-\x2f])|(?<=[\x00-\x7f][\x00-\x7f]))[\x80-\xff](?=[\x00-\x2f]|\Z)")
+
+
+@functools.cache
+def _alone(encoding: str) -> bytes:
+    """The high bytes a multi-byte codec reads as a character on their own."""
+    return bytes(byte for byte in range(0x80, 0x100) if _decode(bytes((byte,)), encoding) is not None)
+
+
 def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
     readings = []
+    lone = b"".join(_LONE_HIGH.findall(sample))
     for codec in _CJK:
-        if codec.encoding in _NEEDS_ESC and b"\x1b" not in sample:
-            continue
-        if codec.encoding == "hz" and b"~{" not in sample:
+        if codec.encoding in _NEEDS_ESC:
+            if b"\x1b" not in sample:
+                continue
+        elif codec.encoding == "hz":
+            if b"~{" not in sample:
+                continue
+        elif lone and lone.translate(None, _alone(codec.encoding)):
             continue
         if not allow(codec):
             continue
