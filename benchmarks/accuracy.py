@@ -177,6 +177,8 @@ import vexlora.cli as tool
 if not tool.__file__.startswith(sys.argv[1]):
     sys.exit(f"the old build's tool was not imported: {tool.__file__}")
 payloads = pickle.load(sys.stdin.buffer)
+for data in payloads[:50]:
+    tool.analyse("payload", data, 1)  # warm up, as ours is
 for line in sys.stdin:
     outcomes = []
     started = time.process_time()
@@ -224,10 +226,13 @@ def compare_old_build(directory: str, items: list[Payload], rounds: int, misses:
     assert child.stdin is not None and child.stdout is not None
     pickle.dump([item.data for item in items], child.stdin)
     megabytes = sum(len(item.data) for item in items) / 1e6
-    run_ours_cpu(items[:50])  # warm up: imports and tables, as the child's first pass pays them once
+    run_ours_cpu(items[:50])  # warm up: imports and tables (the child warms up alike)
     # The released tool's source on today's native modules (what --old runs),
     # timed in the same rounds, so that both comparisons see the same load.
     source = load_old_tool()
+    if source is not None:
+        for item in items[:50]:
+            source.analyse("payload", item.data, 1)
     print(f"\n== ours against the released tool in {folder} (CPU time, {rounds} alternating rounds)")
     ratios, source_ratios, outcomes, first_seconds = [], [], None, 0.0
     try:

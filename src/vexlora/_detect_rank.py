@@ -477,7 +477,12 @@ def _served(encoding: str, served: int) -> _Served:
 # bytes starts a character; followed by a byte below 0x30 or the end, it must
 # be a character on its own. A codec that cannot read it alone fails on the
 # payload: one translate call spares a failing decode.
-_LONE_HIGH = re.compile(rb"(?:\A|(?<=[\x00-\x2f])|(?<=[\x00-\x7f][\x00-\x7f]))[\x80-\xff](?=[\x00-\x2f]|\Z)")
+# (The high byte leads the pattern, so the search skips ahead fast; the
+# lookbehinds then check what precedes it.)
+_LONE_HIGH = re.compile(
+    rb"[\x80-\xff](?=[\x00-\x2f]|\Z)"
+    rb"(?:(?<=[\x00-\x2f][\x80-\xff])|(?<=[\x00-\x7f][\x00-\x7f][\x80-\xff])|(?<=\A[\x80-\xff]))"
+)
 
 
 @functools.cache
