@@ -172,6 +172,57 @@ bool has_capital_sigma(const T* chars, size_t count) noexcept {
     }
 }
 
+// Whether every character of the 256-code-point block `block` is its own
+// lowercase: 1 or 0, or -1 with an exception. Asked of str.lower once per
+// block and remembered. The full lowercase mapping never shortens a
+// character, so the block's string lowers to itself exactly when each of its
+// characters does (the capital sigma, whose form depends on its neighbours,
+// is never its own lowercase).
+uint8_t caseless_blocks[(0x10FFFF >> 8) + 1];  // 0 not asked yet, 1 caseless, 2 cased
+
+int block_is_caseless(Py_UCS4 block) noexcept {
+    uint8_t* const known = caseless_blocks;
+    if (known[block] == 0) {
+        Ref text = Ref::steal(PyUnicode_New(256, 0x10FFFF));
+        if (!text) {
+            return -1;
+        }
+        for (Py_UCS4 k = 0; k < 256; ++k) {
+            PyUnicode_WRITE(PyUnicode_4BYTE_KIND, PyUnicode_DATA(text.get()), k, (block << 8) | k);
+        }
+        Ref lowered = Ref::steal(PyObject_CallMethodNoArgs(text.get(), g.names.n_lower));
+        if (!lowered) {
+            return -1;
+        }
+        known[block] = PyUnicode_Compare(text.get(), lowered.get()) == 0 ? 1 : 2;
+    }
+    return known[block] == 1 ? 1 : 0;
+}
+
+// Whether the characters are all their own lowercase (1 or 0), or -1.
+template <class T>
+int all_caseless(const T* chars, size_t count) noexcept {
+    Py_UCS4 checked = kNoCodepoint;  // the last block found caseless
+    for (size_t k = 0; k < count; ++k) {
+        const Py_UCS4 block = static_cast<Py_UCS4>(chars[k]) >> 8;
+        if (block == checked) {
+            continue;
+        }
+        if (block > (0x10FFFF >> 8)) {
+            return 0;
+        }
+        if (caseless_blocks[block] == 2) {
+            return 0;
+        }
+        const int caseless = caseless_blocks[block] == 1 ? 1 : block_is_caseless(block);
+        if (caseless <= 0) {
+            return caseless;
+        }
+        checked = block;
+    }
+    return 1;
+}
+
 // The layer string, lowercased as a whole as str.lower does (new reference).
 template <class T>
 PyObject* lowered_layer(const T* chars, size_t count) noexcept {
@@ -189,6 +240,16 @@ PyObject* lowered_layer(const T* chars, size_t count) noexcept {
     // lowered block by block, so that a signal is seen between two blocks
     // (a block takes some tens of milliseconds; smaller ones would only add
     // copies).
+    // Scripts without case (CJK, kana, Thai, Arabic...) are their own
+    // lowercase: the string is returned as packed, as str.lower would give
+    // an equal new one.
+    const int caseless = all_caseless(chars, count);
+    if (caseless < 0) {
+        return nullptr;
+    }
+    if (caseless) {
+        return packed(chars, count, bits);
+    }
     constexpr size_t block = size_t{1} << 20;
     if (count <= block || has_capital_sigma(chars, count)) {
         Ref joined = Ref::steal(packed(chars, count, bits));
