@@ -277,6 +277,9 @@ int alphabet_language_ids(const uint32_t* cps, Py_ssize_t d, bool ignore_non_lat
                 return -1;
             }
             record = record_for(ascii.get(), cp);
+        } else if (CharInfoObject* cached = cached_record(cp)) {
+            // What murkel would return for it, read without a call.
+            record = reinterpret_cast<CharInfoObject*>(Py_NewRef(cached));
         } else {
             record = g.char_info_from_codepoint(cp);
         }
@@ -481,7 +484,7 @@ PyObject* coherence_ratio(PyObject* decoded_sequence, double threshold, PyObject
             return nullptr;
         }
         const Py_ssize_t n = PyUnicode_GET_LENGTH(layer.get());
-        Ref too_small = Ref::steal(get_global(g.names.n_TOO_SMALL_SEQUENCE));
+        Ref too_small = Ref::steal(bound_global(bindings.too_small));
         Ref length = Ref::steal(too_small ? PyLong_FromSsize_t(n) : nullptr);
         if (!length) {
             return nullptr;

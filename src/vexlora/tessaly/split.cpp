@@ -442,10 +442,13 @@ private:
                 break;
             }
             if (e->epoch != epoch) {
-                // An ASCII entry whose list slot still holds our record, with
-                // the fields we read, is current.
-                if (cp >= 128 || ascii_items == nullptr ||
-                    !e->describes(reinterpret_cast<CharInfoObject*>(ascii_items[cp]))) {
+                // An entry whose record is still the one _ASCII_CHAR_INFO or
+                // murkel's cache holds for it, with the fields we read, is
+                // current; reading them runs no Python code.
+                const CharInfoObject* current =
+                    cp >= 128 ? cached_record(cp)
+                              : (ascii_items != nullptr ? reinterpret_cast<CharInfoObject*>(ascii_items[cp]) : nullptr);
+                if (!e->describes(current)) {
                     break;
                 }
                 e->epoch = epoch;
@@ -543,6 +546,18 @@ private:
         if (e.seen != nullptr && e.epoch == epoch_) {
             return &e;
         }
+        if (CharInfoObject* cached = cached_record(cp)) {
+            // What murkel would return, read without running Python code.
+            if (cached == e.record()) {
+                if (!e.unchanged()) {
+                    refill(e);
+                }
+                e.epoch = epoch_;
+            } else {
+                fill(e, reinterpret_cast<CharInfoObject*>(Py_NewRef(cached)));
+            }
+            return &e;
+        }
         CharInfoObject* record = g.char_info_from_codepoint(cp);
         if (record == nullptr) {
             return nullptr;
@@ -620,7 +635,7 @@ private:
     PyObject* target_key(PyObject* range) noexcept {
         for (const Layer<Char>& layer : layers_) {
             PyObject* key = layer.key;
-            Ref judge = Ref::steal(get_global(g.names.n_is_suspiciously_successive_range));
+            Ref judge = Ref::steal(bound_global(bindings.judge));
             if (!judge) {
                 return nullptr;
             }

@@ -26,7 +26,7 @@ inline constexpr int kPluginTypeCount = 11;  // MessDetectorPlugin and the ten d
     X(is_suspiciously_successive_range) X(is_multi_byte_encoding) X(is_unicode_range_secondary)  \
     X(encoding_unicode_range) X(import_module) X(IncrementalDecoder) X(errors) X(ignore)         \
     X(decode) X(items) X(get) X(split) X(remove) X(replace) X(startswith) X(update) X(key)       \
-    X(reverse) X(maxsize) X(lower)
+    X(reverse) X(maxsize) X(lower) X(_CHAR_INFO_PAGES)
 // clang-format on
 
 struct Names {
