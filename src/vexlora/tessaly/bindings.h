@@ -54,16 +54,20 @@ inline PyObject* bound_global(const Binding& b) noexcept {
 // the plain read does not apply: the table is unknown or not a list, the
 // page is missing or not a list of 256 slots, the slot holds no record. The
 // caller then asks murkel, which builds, refuses or reports as it does.
-inline CharInfoObject* cached_record(Py_UCS4 cp) noexcept {
+// murkel's page table when it can be read directly: bound in murkel's
+// namespace to a list. Borrowed, valid until Python code runs.
+inline PyObject* cached_page_table() noexcept {
     const Binding& b = bindings.pages;
-    if (!b.known || b.value == nullptr || !PyList_CheckExact(b.value)) {
-        return nullptr;
-    }
+    return b.known && b.value != nullptr && PyList_CheckExact(b.value) ? b.value : nullptr;
+}
+
+inline CharInfoObject* cached_record(Py_UCS4 cp) noexcept {
+    PyObject* table = cached_page_table();
     const Py_ssize_t page_index = static_cast<Py_ssize_t>(cp >> 8);
-    if (cp > 0x10FFFF || page_index >= PyList_GET_SIZE(b.value)) {
+    if (table == nullptr || cp > 0x10FFFF || page_index >= PyList_GET_SIZE(table)) {
         return nullptr;
     }
-    PyObject* page = PyList_GET_ITEM(b.value, page_index);
+    PyObject* page = PyList_GET_ITEM(table, page_index);
     if (!PyList_CheckExact(page) || PyList_GET_SIZE(page) != 256) {
         return nullptr;
     }

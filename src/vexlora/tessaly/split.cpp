@@ -24,6 +24,7 @@
 // previous range alive however the record changes meanwhile; and an entry is
 // only confirmed when the record's fields are still the very objects it read.
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <deque>
 #include <iterator>
@@ -45,8 +46,8 @@ namespace vx::tessaly {
 namespace {
 
 constexpr Py_UCS4 kNoCodepoint = 0xFFFFFFFFu;
-constexpr uint32_t kHashMultiplier = 0x9E3779B1u;
-constexpr Py_UCS4 kDirect = 256;  // code points with an entry by index; the rest are hashed
+constexpr Py_UCS4 kDirect = 256;  // code points with an entry by index; the rest in pages of 256
+constexpr size_t kPageCount = (0x10FFFF >> 8) + 1;
 // Reading all 128 ASCII records costs about as much as walking a few dozen
 // characters; shorter texts take the general walk.
 constexpr Py_ssize_t kAsciiShortcutMinLength = 32;
@@ -304,7 +305,7 @@ public:
                 e = Entry{};
             }
             entries_.clear();
-            std::vector<Slot>().swap(slots_);  // no stale slots behind data()
+            pages_.clear();
             std::deque<Seen> seen;
             std::vector<Ref> owned;
             owned.swap(owned_);
@@ -378,10 +379,8 @@ public:
     }
 
 private:
-    struct Slot {
-        Py_UCS4 cp;
-        Entry* entry;
-    };
+    // The entries of one block of 256 code points, by the code point's low byte.
+    using Page = std::array<Entry*, 256>;
 
     // What the fast path reads and writes, copied out of the members.
     struct Hot {
@@ -389,9 +388,10 @@ private:
         PyObject* range;  // the previous letter's range (or the marker)
         Char* out;        // free space of the previous letter's layer
         Char* end;
-        const Slot* slots;
-        size_t mask;
-        PyObject* const* ascii_items;  // the entries of _ASCII_CHAR_INFO, nullptr when short
+        const std::unique_ptr<Page>* pages;  // by block, kPageCount of them; nullptr before the first
+        PyObject* const* ascii_items;        // the entries of _ASCII_CHAR_INFO, nullptr when short
+        PyObject* const* murkel_pages;       // the pages of murkel's cache when readable, else nullptr
+        Py_ssize_t murkel_page_count;
     };
 
     // Without a narrow layer to extend (no letter yet, or a widened layer),
@@ -403,9 +403,14 @@ private:
                 reinterpret_cast<PyObject*>(&no_range_marker),
                 scratch_,
                 scratch_ + 1,
-                slots_.empty() ? nullptr : slots_.data(),
-                slots_.empty() ? 0 : slots_.size() - 1,
-                PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr};
+                pages_.empty() ? nullptr : pages_.data(),
+                PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr,
+                nullptr,
+                0};
+        if (PyObject* table = cached_page_table()) {
+            hot.murkel_pages = reinterpret_cast<PyListObject*>(table)->ob_item;
+            hot.murkel_page_count = PyList_GET_SIZE(table);
+        }
         if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
             Layer<Char>& layer = layers_[previous_layer_];
             hot.range = previous_range_;
@@ -445,10 +450,17 @@ private:
                 // An entry whose record is still the one _ASCII_CHAR_INFO or
                 // murkel's cache holds for it, with the fields we read, is
                 // current; reading them runs no Python code.
-                const CharInfoObject* current =
-                    cp >= 128 ? cached_record(cp)
-                              : (ascii_items != nullptr ? reinterpret_cast<CharInfoObject*>(ascii_items[cp]) : nullptr);
-                if (!e->describes(current)) {
+                PyObject* current = nullptr;
+                if (cp < 128) {
+                    current = ascii_items != nullptr ? ascii_items[cp] : nullptr;
+                } else if (static_cast<Py_ssize_t>(cp >> 8) < hot.murkel_page_count) {
+                    PyObject* page = hot.murkel_pages[cp >> 8];
+                    if (PyList_CheckExact(page) && PyList_GET_SIZE(page) == 256) {
+                        current = PyList_GET_ITEM(page, cp & 0xFF);
+                    }
+                }
+                // Our record, if it is the one there, is a CharInfo.
+                if (!e->describes(reinterpret_cast<CharInfoObject*>(current))) {
                     break;
                 }
                 e->epoch = epoch;
@@ -469,17 +481,11 @@ private:
 
     // The entry of a code point from kDirect on, nullptr when there is none yet.
     static Entry* find(const Hot& hot, Py_UCS4 cp) noexcept {
-        if (hot.slots == nullptr) {
+        if (hot.pages == nullptr) {
             return nullptr;
         }
-        size_t i = static_cast<uint32_t>(cp * kHashMultiplier) & hot.mask;
-        while (hot.slots[i].entry != nullptr) {
-            if (hot.slots[i].cp == cp) {
-                return hot.slots[i].entry;
-            }
-            i = (i + 1) & hot.mask;
-        }
-        return nullptr;
+        const Page* page = hot.pages[cp >> 8].get();
+        return page != nullptr ? (*page)[cp & 0xFF] : nullptr;
     }
 
     // Python code may have run: every entry must be confirmed again.
@@ -581,35 +587,19 @@ private:
 
     // The entry of a code point from kDirect on, created empty on first use.
     Entry& slot_for(Py_UCS4 cp) {
-        if (2 * (entries_.size() + 1) > slots_.size()) {
-            grow();
+        if (pages_.empty()) {
+            pages_.resize(kPageCount);
         }
-        const size_t mask = slots_.size() - 1;
-        size_t i = static_cast<uint32_t>(cp * kHashMultiplier) & mask;
-        while (slots_[i].entry != nullptr) {
-            if (slots_[i].cp == cp) {
-                return *slots_[i].entry;
-            }
-            i = (i + 1) & mask;
+        std::unique_ptr<Page>& page = pages_[cp >> 8];
+        if (!page) {
+            page = std::make_unique<Page>();
+            page->fill(nullptr);
         }
-        entries_.emplace_back();
-        slots_[i] = Slot{cp, &entries_.back()};
-        return entries_.back();
-    }
-
-    void grow() {
-        std::vector<Slot> bigger(slots_.empty() ? 64 : 2 * slots_.size(), Slot{0, nullptr});
-        const size_t mask = bigger.size() - 1;
-        for (const Slot& s : slots_) {
-            if (s.entry != nullptr) {
-                size_t i = static_cast<uint32_t>(s.cp * kHashMultiplier) & mask;
-                while (bigger[i].entry != nullptr) {
-                    i = (i + 1) & mask;
-                }
-                bigger[i] = s;
-            }
+        Entry*& slot = (*page)[cp & 0xFF];
+        if (slot == nullptr) {
+            slot = &entries_.emplace_back();
         }
-        slots_.swap(bigger);
+        return *slot;
     }
 
     // Python equality of two ranges; only a comparison between exact str is
@@ -725,11 +715,11 @@ private:
     PairCaller call_judge_;
     Char scratch_[1] = {};
     uint32_t epoch_ = 1;
-    Entry direct_[kDirect];      // entries of the code points below kDirect
-    std::deque<Entry> entries_;  // the other entries; a deque keeps their addresses
-    std::vector<Slot> slots_;    // open addressing over entries_ by code point
-    std::vector<Ref> owned_;     // every record used and the fields read from it, released when the call ends
-    std::deque<Seen> seen_;      // how each was read; a deque keeps their addresses
+    Entry direct_[kDirect];                     // entries of the code points below kDirect
+    std::deque<Entry> entries_;                 // the other entries; a deque keeps their addresses
+    std::vector<std::unique_ptr<Page>> pages_;  // entries_ by code point, in blocks of 256
+    std::vector<Ref> owned_;  // every record used and the fields read from it, released when the call ends
+    std::deque<Seen> seen_;   // how each was read; a deque keeps their addresses
     std::vector<Layer<Char>> layers_;
     PyObject* previous_range_ = nullptr;  // range of the previous letter that had one
     size_t previous_layer_ = 0;
