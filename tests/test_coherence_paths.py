@@ -48,6 +48,7 @@ def test_many_distinct_letters_keep_first_appearance(letters):
         "e" * 1500 + LATIN1 * 3,  # one count past a thousand, many distinct letters
         CHINESE[0] * 1200 + CHINESE * 2 + CHINESE[5] * 1100,
         (LATIN1 * 40)[::-1],  # a long one-byte layer of ties
+        "".join(CHINESE[(k * k + 3 * k) % len(CHINESE)] for k in range(20000)),  # a long two-byte layer
     ],
 )
 def test_very_frequent_letters_keep_the_order(text):

@@ -28,9 +28,10 @@ constexpr size_t kStackCharacters = 512;
 constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
 constexpr uint32_t kHashMultiplier = 0x9E3779B1u;
 constexpr size_t kInsertionSortLimit = 32;
-constexpr size_t kShortLayer = 1024;     // below this, a one-byte layer is counted in one plain pass
-constexpr uint32_t kBucketLimit = 1024;  // counting sort for counts below this
-constexpr int kCountBits = 16;           // bits of a per-language match count
+constexpr size_t kDirectCountMin = 16384;  // from this length, a two-byte layer is counted by direct index
+constexpr size_t kShortLayer = 1024;       // below this, a one-byte layer is counted in one plain pass
+constexpr uint32_t kBucketLimit = 1024;    // counting sort for counts below this
+constexpr int kCountBits = 16;             // bits of a per-language match count
 
 // Frequency table of one layer: open addressing with linear probing, load
 // factor at most one half.
@@ -147,7 +148,7 @@ int sort_by_count(uint32_t* slots, size_t d, const uint32_t* counts) noexcept {
 // pass counts and notes each character's first appearance.
 Py_ssize_t popular_latin1_short(const Py_UCS1* text, size_t n, uint32_t* out) noexcept {
     uint32_t counts[256] = {};
-    uint32_t order[256];
+    uint32_t order[256 + 1];  // one spare: written ahead of the count
     size_t d = 0;
     for (size_t i = 0; i < n; ++i) {
         const Py_UCS1 c = text[i];
@@ -209,6 +210,34 @@ Py_ssize_t popular_latin1(const Py_UCS1* text, size_t n, uint32_t* out) noexcept
     return static_cast<Py_ssize_t>(d);
 }
 
+// popular_codepoints for a long layer stored two bytes per character:
+// counters indexed by the character itself, smaller than a hash table of
+// twice the layer's length and without its probing.
+Py_ssize_t popular_ucs2(const Py_UCS2* text, size_t n, uint32_t* out) noexcept {
+    HeapArray<uint32_t> counts, first_seen;
+    if (!counts.allocate(0x10000) || !first_seen.allocate(0x10000 + 1)) {  // one spare: written ahead of the count
+        return -1;
+    }
+    std::memset(counts.get(), 0, 0x10000 * sizeof(uint32_t));
+    size_t d = 0;
+    for (size_t from = 0, end; from < n; from = end) {
+        if (from != 0 && PyErr_CheckSignals() < 0) {
+            return -1;
+        }
+        end = static_cast<size_t>(block_end(static_cast<Py_ssize_t>(from), static_cast<Py_ssize_t>(n)));
+        for (size_t i = from; i < end; ++i) {
+            const Py_UCS2 c = text[i];
+            first_seen[d] = c;
+            d += counts[c]++ == 0;
+        }
+    }
+    if (sort_by_count(first_seen.get(), d, counts.get()) < 0) {
+        return -1;
+    }
+    std::copy(first_seen.get(), first_seen.get() + d, out);
+    return static_cast<Py_ssize_t>(d);
+}
+
 // The distinct code points of `layer`, most frequent first (ties in order of
 // first appearance), written to `out` (room for len(layer) code points).
 // Returns their number, or -1 with an exception.
@@ -220,9 +249,12 @@ Py_ssize_t popular_codepoints(PyObject* layer, uint32_t* out) noexcept {
     if (PyUnicode_KIND(layer) == PyUnicode_1BYTE_KIND) {
         return popular_latin1(PyUnicode_1BYTE_DATA(layer), static_cast<size_t>(n), out);
     }
+    const int kind = PyUnicode_KIND(layer);
+    if (kind == PyUnicode_2BYTE_KIND && static_cast<size_t>(n) >= kDirectCountMin) {
+        return popular_ucs2(PyUnicode_2BYTE_DATA(layer), static_cast<size_t>(n), out);
+    }
     // The table never needs more room than the string's storage width allows
     // distinct characters, which keeps it small for long layers.
-    const int kind = PyUnicode_KIND(layer);
     const size_t width_limit = kind == PyUnicode_1BYTE_KIND ? 0x100 : kind == PyUnicode_2BYTE_KIND ? 0x10000 : 0x110000;
     const size_t bound = static_cast<size_t>(n) < width_limit ? static_cast<size_t>(n) : width_limit;
     size_t capacity = 1;

@@ -203,23 +203,18 @@ int block_is_caseless(Py_UCS4 block) noexcept {
 // Whether the characters are all their own lowercase (1 or 0), or -1.
 template <class T>
 int all_caseless(const T* chars, size_t count) noexcept {
-    Py_UCS4 checked = kNoCodepoint;  // the last block found caseless
     for (size_t k = 0; k < count; ++k) {
         const Py_UCS4 block = static_cast<Py_UCS4>(chars[k]) >> 8;
-        if (block == checked) {
+        if (sizeof(T) == sizeof(Py_UCS4) && block > (0x10FFFF >> 8)) {
+            return 0;
+        }
+        if (caseless_blocks[block] == 1) [[likely]] {
             continue;
         }
-        if (block > (0x10FFFF >> 8)) {
-            return 0;
-        }
-        if (caseless_blocks[block] == 2) {
-            return 0;
-        }
-        const int caseless = caseless_blocks[block] == 1 ? 1 : block_is_caseless(block);
+        const int caseless = caseless_blocks[block] == 2 ? 0 : block_is_caseless(block);
         if (caseless <= 0) {
             return caseless;
         }
-        checked = block;
     }
     return 1;
 }
