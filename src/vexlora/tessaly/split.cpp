@@ -331,7 +331,7 @@ public:
             store_hot(hot);
             if (stop > i) {
                 previous_cp = text[stop - 1];
-                info = previous_cp < kDirect ? &direct_[previous_cp] : find(hot, previous_cp);
+                info = nullptr;  // found again below if the next character repeats it
             }
             if (stop == checkpoint) {
                 i = stop;
@@ -339,14 +339,21 @@ public:
             }
             const Py_UCS4 cp = text[stop];
             if (cp != previous_cp) {
-                info = cp < 128 ? ascii_entry(cp) : other_entry(cp);
+                // The fast loop hands over the entry it stopped at when it
+                // confirmed it; no Python code has run since.
+                info = hot.stop != nullptr ? hot.stop : cp < 128 ? ascii_entry(cp) : other_entry(cp);
                 if (info == nullptr) {
                     return -1;
                 }
                 previous_cp = cp;
-            } else if (!info->unchanged()) {
-                // The same record as the previous character, rewritten since.
-                refill(*info);
+            } else {
+                if (info == nullptr) {
+                    info = previous_cp < kDirect ? &direct_[previous_cp] : find(hot, previous_cp);
+                }
+                if (!info->unchanged()) {
+                    // The same record as the previous character, rewritten since.
+                    refill(*info);
+                }
             }
             if (info->range != nullptr && place(*info) < 0) {
                 return -1;
@@ -387,6 +394,7 @@ private:
         PyObject* const* ascii_items;        // the entries of _ASCII_CHAR_INFO, nullptr when short
         PyObject* const* murkel_pages;       // the pages of murkel's cache when readable, else nullptr
         Py_ssize_t murkel_page_count;
+        Entry* stop;  // the confirmed entry of the letter the fast loop stopped at, or nullptr
     };
 
     // Without a narrow layer to extend (no letter yet, or a widened layer),
@@ -401,7 +409,8 @@ private:
                 pages_.empty() ? nullptr : pages_.data(),
                 PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr,
                 nullptr,
-                0};
+                0,
+                nullptr};
         if (PyObject* table = cached_page_table()) {
             hot.murkel_pages = reinterpret_cast<PyListObject*>(table)->ob_item;
             hot.murkel_page_count = PyList_GET_SIZE(table);
@@ -465,6 +474,7 @@ private:
             // the two.
             const uintptr_t letter = e->range != nullptr;
             if ((reinterpret_cast<uintptr_t>(range) & (0 - letter)) != reinterpret_cast<uintptr_t>(e->fast)) {
+                hot.stop = e;
                 break;
             }
             *out = static_cast<Char>(e->ch);
@@ -652,7 +662,7 @@ private:
     }
 
     // Append the record's character (any str) to a layer.
-    int append(Layer<Char>& layer, const Entry& e) {
+    [[gnu::always_inline]] int append(Layer<Char>& layer, const Entry& e) {
         if (e.ch != kNoCodepoint) {
             layer.push(e.ch);
             return 0;
