@@ -245,9 +245,176 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return fit ? 0 : -1;
     };
 
+    // A run of plain cased letters (bits::kRunLetter) from text[i] on, up
+    // to `stop`, taken in one go: what each letter changes is summed, and
+    // only the case flips, the block and the accent chain are followed letter
+    // by letter. The run ends (before the letter) wherever that letter would
+    // need more: a record not known without asking Python, another block than
+    // the remembered one, or an accentuated Latin letter after another (its
+    // accent-free form is compared). Runs no Python code. Returns the index
+    // of the first character not taken.
+    auto letters = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
+        check_records();
+        {
+            // Most characters outside runs are met here: leave them at once.
+            const Py_UCS4 cp = text[i];
+            uint32_t word = 0;
+            if (kAsciiOnly || cp < kAsciiRecords) {
+                word = ascii.known_word(cp);
+            } else if (records.trusted(cp, &word) == nullptr) {
+                return i;
+            }
+            if ((word & bits::kRunLetter) == 0) {
+                return i;
+            }
+        }
+        PyObject* block = nullptr;  // the block of the run; nullptr: the run starts a chain
+        if constexpr (!kAsciiOnly) {
+            PyObject* const last = range->_last_printable_range;
+            if (range->_has_last_printable) {
+                if (last == nullptr || !PyUnicode_CheckExact(last)) {
+                    return i;
+                }
+                block = last;
+            } else if (last != Py_None) {
+                return i;
+            }
+        }
+        PyObject* const last_latin_before = duplicate->_last_latin_character;
+        bool latin_accentuated = duplicate->_last_was_accentuated != 0;
+        bool latin_before = last_latin_before != nullptr && last_latin_before != Py_None;
+        CharInfoObject* last_latin = nullptr;
+        int32_t latins = 0;
+        bool case_run_open = archaic.state._character_count_since_last_sep > 0;
+        uint32_t last_case = (archaic.state._last_alpha_seen_upper ? bits::kUpper : 0u) |
+                             (archaic.state._last_alpha_seen_lower ? bits::kLower : 0u);
+        int32_t pending_flip = archaic.state._buf;
+        int32_t flip_pairs = 0;
+        int32_t uppers = 0;
+        int32_t accents = 0;
+        uint32_t seen = 0;
+        uint32_t first = 0;
+        uint32_t last_word = 0;
+        Py_UCS4 last_cp = 0;
+        Py_ssize_t j = i;
+        for (; j < stop; ++j) {
+            const Py_UCS4 cp = text[j];
+            uint32_t word;
+            CharInfoObject* info;
+            if (kAsciiOnly || cp < kAsciiRecords) {
+                word = ascii.known_word(cp);
+                if ((word & bits::kRunLetter) == 0) {
+                    break;
+                }
+                info = ascii.record(cp);
+            } else {
+                info = records.trusted(cp, &word);
+                if (info == nullptr || (word & bits::kRunLetter) == 0) {
+                    break;
+                }
+            }
+            if constexpr (!kAsciiOnly) {
+                PyObject* const cur = info->range;
+                if (cur != block) {
+                    if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                        break;
+                    }
+                    block = cur;
+                }
+                if (word & bits::kLatin) {
+                    const bool accentuated = (word & bits::kAccentuated) != 0;
+                    if (accentuated && latin_accentuated && latin_before) {
+                        break;
+                    }
+                    latin_accentuated = accentuated;
+                    latin_before = true;
+                    last_latin = info;
+                    ++latins;
+                }
+                const uint32_t letter_case = word & (bits::kUpper | bits::kLower);
+                if (case_run_open) {
+                    const int32_t flip = (((letter_case >> 1) | (letter_case << 1)) & last_case) != 0 ? 1 : 0;
+                    flip_pairs += flip & pending_flip;
+                    pending_flip = flip & (pending_flip ^ 1);
+                }
+                case_run_open = true;
+                last_case = letter_case;
+            }
+            first = j == i ? word : first;
+            uppers += bits::bit(word, bits::kUpper);
+            accents += bits::bit(word, bits::kAccentuated);
+            seen |= word;
+            last_word = word;
+            last_cp = cp;
+        }
+        const int32_t n = static_cast<int32_t>(j - i);
+        if (n == 0) {
+            return i;
+        }
+        bump(unprintable.state._character_count, n);
+        bump(symbol.state._character_count, n);
+        symbol.state._last_printable_char = last_cp;
+        WeirdTraits::Object& word_state = weird.state;
+        if (word_state._buffer_last_char_ligature) {
+            word_state._buffer_has_internal_ligature = 1;
+        }
+        word_state._buffer_last_char_ligature = 0;
+        if (word_state._buffer_length == 0) {
+            word_state._buffer_first_lower = bits::bit(first, bits::kLower);
+        }
+        bump(word_state._buffer_length, n);
+        word_state._buffer_last_char_upper = bits::bit(last_word, bits::kUpper);
+        bump(word_state._buffer_upper_count, uppers);
+        if (seen & bits::kNonAscii) {
+            word_state._buffer_has_non_ascii = 1;
+        }
+        word_state._buffer_last_char_accentuated = bits::bit(last_word, bits::kAccentuated);
+        bump(word_state._buffer_accent_count, accents);
+        if (seen & bits::kForeignLetter) {
+            word_state._foreign_long_watch = 1;
+        }
+        if constexpr (!kAsciiOnly) {
+            ArchaicTraits::Object& case_state = archaic.state;
+            if (seen & bits::kNonAscii) {
+                case_state._current_ascii_only = 0;
+            }
+            bump(case_state._successive_upper_lower_count, 2 * flip_pairs);
+            case_state._buf = pending_flip;
+            bump(case_state._character_count, n);
+            bump(case_state._character_count_since_last_sep, n);
+            case_state._last_alpha_seen_upper = bits::bit(last_word, bits::kUpper);
+            case_state._last_alpha_seen_lower = bits::bit(last_word, bits::kLower);
+            bump(accent.state._character_count, n);
+            bump(accent.state._accentuated_count, accents);
+            bump(range->_character_count, n);
+            if (!range->_has_last_printable) {
+                range->_has_last_printable = 1;
+                replace_field(range->_last_printable_range, block);  // drops None
+            }
+            if (latins > 0) {
+                bump(duplicate->_character_count, latins);
+                PyObject* const dropped = duplicate->_last_latin_character;
+                if (dropped != reinterpret_cast<PyObject*>(last_latin)) {
+                    // Freeing the last reference to a record may run code.
+                    const bool freed = dropped != nullptr && Py_REFCNT(dropped) == 1;
+                    replace_field(duplicate->_last_latin_character, reinterpret_cast<PyObject*>(last_latin));
+                    if (freed) [[unlikely]] {
+                        code_ran();
+                    }
+                }
+                duplicate->_last_was_accentuated = latin_accentuated ? 1 : 0;
+            }
+        }
+        return j;
+    };
+
     for (Py_ssize_t start = 0; start < length; start += w.interval) {
         const Py_ssize_t stop = std::min(length, start + w.interval);
         for (Py_ssize_t i = start; i < stop; ++i) {
+            i = letters(i, stop);
+            if (i >= stop) {
+                break;
+            }
             const Py_UCS4 cp = text[i];
             CharInfoObject* info;  // kept alive by the ASCII table or the record cache
             uint32_t word;

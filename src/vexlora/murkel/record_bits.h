@@ -46,6 +46,11 @@ enum : uint32_t {
     kArabic = 1u << 25,
     kCommonCjk = 1u << 26,
     kIsolatedForm = 1u << 27,
+    // A cased letter that only adds to counters and moves the word and case
+    // runs on: printable, no ligature, no glyph, not CJK, Katakana or Arabic,
+    // not counted as punctuation or symbol, and not breaking the block chain.
+    // The walk handles runs of these in bulk.
+    kRunLetter = 1u << 28,
     kOtherScript = kCjk | kKatakana | kArabic,
 };
 
@@ -98,6 +103,9 @@ inline uint32_t of(Py_UCS4 cp, const CharInfoObject* info) noexcept {
     word |= set(info->is_arabic, kArabic);
     word |= set(info->common_cjk, kCommonCjk);
     word |= set((info->flags & g.ARABIC_ISOLATED_FORM) != 0, kIsolatedForm);
+    const uint32_t not_in_run = kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kLigature | kGlyph |
+                                kCaseSeparator | kChainBreak | kCjk | kKatakana | kArabic;
+    word |= set((word & (kAlpha | kPrintable)) == (kAlpha | kPrintable) && (word & not_in_run) == 0, kRunLetter);
     return word;
 }
 

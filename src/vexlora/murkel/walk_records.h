@@ -176,6 +176,10 @@ public:
 
     CharInfoObject* record(Py_UCS4 cp) const noexcept { return in_use_->records[cp]; }
 
+    // The word of an ASCII code point if it has been computed, else 0 (the
+    // record is then record(cp)). Runs no code and raises nothing.
+    uint32_t known_word(Py_UCS4 cp) const noexcept { return words_[cp]; }
+
     // Records have been written: words computed before may be wrong.
     void forget_words() noexcept {
         if (in_use_ != nullptr) {
@@ -397,6 +401,17 @@ public:
             return slot.info;
         }
         return fill(slot, cp, pages, word);
+    }
+
+    // The record of `cp` and its bits, only when its slot is trusted in this
+    // epoch; nullptr otherwise. Runs no code and raises nothing.
+    CharInfoObject* trusted(Py_UCS4 cp, uint32_t* word) const noexcept {
+        const Slot& slot = slots_[cp & mask_];
+        if (slot.cp == cp && slot.epoch == epoch_ && slot.info != nullptr) [[likely]] {
+            *word = slot.word;
+            return slot.info;
+        }
+        return nullptr;
     }
 
 private:
