@@ -245,6 +245,17 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return fit ? 0 : -1;
     };
 
+    // Does a run of plain letters start with `cp` (its word known and trusted)?
+    auto starts_run = [&](Py_UCS4 cp) noexcept {
+        uint32_t word = 0;
+        if (kAsciiOnly || cp < kAsciiRecords) {
+            word = ascii.known_word(cp);
+        } else {
+            records.trusted(cp, &word);
+        }
+        return (word & bits::kRunLetter) != 0;
+    };
+
     // A run of plain cased letters (bits::kRunLetter) from text[i] on, up
     // to `stop`, taken in one go: what each letter changes is summed, and
     // only the case flips, the block and the accent chain are followed letter
@@ -254,20 +265,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     // accent-free form is compared). Runs no Python code. Returns the index
     // of the first character not taken.
     auto letters = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
-        check_records();
-        {
-            // Most characters outside runs are met here: leave them at once.
-            const Py_UCS4 cp = text[i];
-            uint32_t word = 0;
-            if (kAsciiOnly || cp < kAsciiRecords) {
-                word = ascii.known_word(cp);
-            } else if (records.trusted(cp, &word) == nullptr) {
-                return i;
-            }
-            if ((word & bits::kRunLetter) == 0) {
-                return i;
-            }
-        }
         PyObject* block = nullptr;  // the block of the run; nullptr: the run starts a chain
         if constexpr (!kAsciiOnly) {
             PyObject* const last = range->_last_printable_range;
@@ -411,14 +408,16 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     for (Py_ssize_t start = 0; start < length; start += w.interval) {
         const Py_ssize_t stop = std::min(length, start + w.interval);
         for (Py_ssize_t i = start; i < stop; ++i) {
-            i = letters(i, stop);
-            if (i >= stop) {
-                break;
+            check_records();
+            if (starts_run(text[i])) {
+                i = letters(i, stop);  // runs no Python code
+                if (i >= stop) {
+                    break;
+                }
             }
             const Py_UCS4 cp = text[i];
             CharInfoObject* info;  // kept alive by the ASCII table or the record cache
             uint32_t word;
-            check_records();
             if (kAsciiOnly || cp < kAsciiRecords) [[likely]] {
                 word = ascii.word(cp);
                 if (word == 0) [[unlikely]] {
@@ -443,9 +442,14 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     SymbolTraits::feed_bits(&symbol.state, cp, word);
                     PyObject* block = field_or_none(info->range);
                     if (!RangeTraits::feed_quick(range, (word & bits::kChainBreak) != 0, block)) [[unlikely]] {
-                        // Comparing or judging the blocks may run Python code.
+                        // Comparing or judging the blocks may run Python code;
+                        // a memo hit of the installed judge runs none.
+                        const uint64_t quiet_calls = judge.quiet_calls();
+                        const uint64_t entries = judge_entries;
                         bool ok = RangeTraits::feed_bits(range, word, block, judge) >= 0;
-                        code_ran();
+                        if (!ok || judge.quiet_calls() == quiet_calls || judge_entries != entries) {
+                            code_ran();
+                        }
                         if (!ok) {
                             return -1;
                         }
