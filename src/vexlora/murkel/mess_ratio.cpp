@@ -132,6 +132,48 @@ bool compares_foreign_bases(const DuplicateTraits::Object* plugin, uint32_t word
     return mine != theirs && !(PyUnicode_CheckExact(mine) && PyUnicode_CheckExact(theirs));
 }
 
+// The case-run plugin after `n` letters without case in a row: each closes
+// the open run or opens one (a run of one, with nothing to fold when the next
+// one closes it), so only the first close and the last letter matter. `first`,
+// `before_last` and `last` are the words of the first, last but one and last
+// letters. The walk's plugin never holds flips in a closed run (closing
+// clears them), which this relies on.
+void settle_case_run(ArchaicTraits::Object& state, int32_t n, uint32_t first, uint32_t before_last,
+                     uint32_t last) noexcept {
+    const bool open_before = state._character_count_since_last_sep > 0;
+    if (open_before) {
+        if (state._character_count_since_last_sep <= ArchaicTraits::kLongestRun && (first & bits::kDigit) == 0 &&
+            !state._current_ascii_only) {
+            bump(state._successive_upper_lower_count_final, state._successive_upper_lower_count);
+        }
+    }
+    const bool closed_any = open_before || n >= 2;
+    // Letter t (from 0) closes a run when one is open before it.
+    const bool last_closes = ((n - 1) % 2 == 0) == open_before;
+    if (last_closes) {
+        state._successive_upper_lower_count = 0;
+        state._buf = 0;
+        state._character_count_since_last_sep = 0;
+        state._current_ascii_only = 1;
+        if (n >= 2) {  // the last but one opened the run just closed
+            state._last_alpha_seen_upper = bits::bit(before_last, bits::kUpper);
+            state._last_alpha_seen_lower = bits::bit(before_last, bits::kLower);
+        }
+        return;
+    }
+    if (closed_any) {
+        state._successive_upper_lower_count = 0;
+        state._buf = 0;
+        state._current_ascii_only = 1;
+    }
+    if (last & bits::kNonAscii) {
+        state._current_ascii_only = 0;
+    }
+    state._character_count_since_last_sep = closed_any ? 1 : wrap_add(state._character_count_since_last_sep, 1);
+    state._last_alpha_seen_upper = bits::bit(last, bits::kUpper);
+    state._last_alpha_seen_lower = bits::bit(last, bits::kLower);
+}
+
 struct Walk {
     AsciiTable* ascii;
     const Plugins* plugins;
@@ -245,26 +287,30 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return fit ? 0 : -1;
     };
 
-    // Does a run of plain letters start with `cp` (its word known and trusted)?
-    auto starts_run = [&](Py_UCS4 cp) noexcept {
+    // Which kind of run of plain letters starts with `cp` (its word known
+    // and trusted): bits::kRunLetter, bits::kRunGlyph, or 0.
+    auto run_kind = [&](Py_UCS4 cp) noexcept {
         uint32_t word = 0;
         if (kAsciiOnly || cp < kAsciiRecords) {
             word = ascii.known_word(cp);
         } else {
-            records.trusted(cp, &word);
+            records.trusted(cp, pages, &word);
         }
-        return (word & bits::kRunLetter) != 0;
+        return word & (bits::kRunLetter | bits::kRunGlyph);
     };
 
-    // A run of plain cased letters (bits::kRunLetter) from text[i] on, up
-    // to `stop`, taken in one go: what each letter changes is summed, and
-    // only the case flips, the block and the accent chain are followed letter
-    // by letter. The run ends (before the letter) wherever that letter would
+    // A run of plain letters of one kind (kRun: bits::kRunLetter, cased, or
+    // bits::kRunGlyph, without case) from text[i] on, up to `stop`, taken in
+    // one go: what each letter changes is summed, and only the case flips,
+    // the block and the accent chain are followed letter by letter (letters
+    // without case close and open the case run in turn, which the end of the
+    // run settles from the count). The run ends (before the letter) wherever that letter would
     // need more: a record not known without asking Python, another block than
     // the remembered one, or an accentuated Latin letter after another (its
     // accent-free form is compared). Runs no Python code. Returns the index
     // of the first character not taken.
-    auto letters = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
+    auto letters = [&]<uint32_t kRun>(Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
+        constexpr bool kCased = kRun == bits::kRunLetter;
         PyObject* block = nullptr;  // the block of the run; nullptr: the run starts a chain
         if constexpr (!kAsciiOnly) {
             PyObject* const last = range->_last_printable_range;
@@ -289,8 +335,19 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         int32_t flip_pairs = 0;
         int32_t uppers = 0;
         int32_t accents = 0;
+        int32_t glyphs = 0;
+        // Letters of other scripts, for the CJK, Katakana and Arabic plugins.
+        int32_t cjk_letters = 0;
+        int32_t common_cjk = 0;
+        int32_t katakana_letters = 0;
+        int32_t halfwidth = 0;
+        int32_t cjk_not_katakana = 0;
+        int32_t common_not_katakana = 0;
+        int32_t arabic_letters = 0;
+        int32_t isolated = 0;
         uint32_t seen = 0;
         uint32_t first = 0;
+        uint32_t before_last = 0;
         uint32_t last_word = 0;
         Py_UCS4 last_cp = 0;
         Py_ssize_t j = i;
@@ -300,13 +357,13 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             CharInfoObject* info;
             if (kAsciiOnly || cp < kAsciiRecords) {
                 word = ascii.known_word(cp);
-                if ((word & bits::kRunLetter) == 0) {
+                if ((word & kRun) == 0) {
                     break;
                 }
                 info = ascii.record(cp);
             } else {
-                info = records.trusted(cp, &word);
-                if (info == nullptr || (word & bits::kRunLetter) == 0) {
+                info = records.trusted(cp, pages, &word);
+                if (info == nullptr || (word & kRun) == 0) {
                     break;
                 }
             }
@@ -328,19 +385,37 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     last_latin = info;
                     ++latins;
                 }
-                const uint32_t letter_case = word & (bits::kUpper | bits::kLower);
-                if (case_run_open) {
-                    const int32_t flip = (((letter_case >> 1) | (letter_case << 1)) & last_case) != 0 ? 1 : 0;
-                    flip_pairs += flip & pending_flip;
-                    pending_flip = flip & (pending_flip ^ 1);
+                if constexpr (kCased) {
+                    const uint32_t letter_case = word & (bits::kUpper | bits::kLower);
+                    if (case_run_open) {
+                        const int32_t flip = (((letter_case >> 1) | (letter_case << 1)) & last_case) != 0 ? 1 : 0;
+                        flip_pairs += flip & pending_flip;
+                        pending_flip = flip & (pending_flip ^ 1);
+                    }
+                    case_run_open = true;
+                    last_case = letter_case;
+                } else if (word & bits::kOtherScript) {
+                    using bits::bit;
+                    const int32_t cjk_letter = bit(word, bits::kCjk);
+                    const int32_t katakana_letter = bit(word, bits::kKatakana);
+                    const int32_t common = bit(word, bits::kCommonCjk);
+                    const int32_t other = cjk_letter & (katakana_letter ^ 1);
+                    cjk_letters += cjk_letter;
+                    common_cjk += cjk_letter & common;
+                    katakana_letters += katakana_letter;
+                    halfwidth += katakana_letter & bit(word, bits::kHalfwidthKatakana);
+                    cjk_not_katakana += other;
+                    common_not_katakana += other & common;
+                    arabic_letters += bit(word, bits::kArabic);
+                    isolated += bit(word, bits::kArabic) & bit(word, bits::kIsolatedForm);
                 }
-                case_run_open = true;
-                last_case = letter_case;
             }
             first = j == i ? word : first;
             uppers += bits::bit(word, bits::kUpper);
             accents += bits::bit(word, bits::kAccentuated);
+            glyphs += bits::bit(word, bits::kGlyph);
             seen |= word;
+            before_last = last_word;
             last_word = word;
             last_cp = cp;
         }
@@ -367,20 +442,33 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         }
         word_state._buffer_last_char_accentuated = bits::bit(last_word, bits::kAccentuated);
         bump(word_state._buffer_accent_count, accents);
+        bump(word_state._buffer_glyph_count, glyphs);
         if (seen & bits::kForeignLetter) {
             word_state._foreign_long_watch = 1;
         }
         if constexpr (!kAsciiOnly) {
             ArchaicTraits::Object& case_state = archaic.state;
-            if (seen & bits::kNonAscii) {
-                case_state._current_ascii_only = 0;
+            if constexpr (kCased) {
+                if (seen & bits::kNonAscii) {
+                    case_state._current_ascii_only = 0;
+                }
+                bump(case_state._successive_upper_lower_count, 2 * flip_pairs);
+                case_state._buf = pending_flip;
+                bump(case_state._character_count_since_last_sep, n);
+                case_state._last_alpha_seen_upper = bits::bit(last_word, bits::kUpper);
+                case_state._last_alpha_seen_lower = bits::bit(last_word, bits::kLower);
+            } else {
+                settle_case_run(case_state, n, first, before_last, last_word);
+                bump(cjk.state._character_count, cjk_letters);
+                bump(cjk.state._uncommon_count, cjk_letters - common_cjk);
+                bump(katakana.state._katakana_count, katakana_letters);
+                bump(katakana.state._halfwidth_katakana_count, halfwidth);
+                bump(katakana.state._cjk_count, cjk_not_katakana);
+                bump(katakana.state._uncommon_cjk_count, cjk_not_katakana - common_not_katakana);
+                bump(arabic.state._character_count, arabic_letters);
+                bump(arabic.state._isolated_form_count, isolated);
             }
-            bump(case_state._successive_upper_lower_count, 2 * flip_pairs);
-            case_state._buf = pending_flip;
             bump(case_state._character_count, n);
-            bump(case_state._character_count_since_last_sep, n);
-            case_state._last_alpha_seen_upper = bits::bit(last_word, bits::kUpper);
-            case_state._last_alpha_seen_lower = bits::bit(last_word, bits::kLower);
             bump(accent.state._character_count, n);
             bump(accent.state._accentuated_count, accents);
             bump(range->_character_count, n);
@@ -409,8 +497,10 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Py_ssize_t stop = std::min(length, start + w.interval);
         for (Py_ssize_t i = start; i < stop; ++i) {
             check_records();
-            if (starts_run(text[i])) {
-                i = letters(i, stop);  // runs no Python code
+            // Runs of plain letters run no Python code.
+            if (const uint32_t kind = run_kind(text[i]); kind != 0) {
+                i = kind & bits::kRunLetter ? letters.template operator()<bits::kRunLetter>(i, stop)
+                                            : letters.template operator()<bits::kRunGlyph>(i, stop);
                 if (i >= stop) {
                     break;
                 }

@@ -51,6 +51,9 @@ enum : uint32_t {
     // not counted as punctuation or symbol, and not breaking the block chain.
     // The walk handles runs of these in bulk.
     kRunLetter = 1u << 28,
+    // The same for a letter without case (CJK, Kana, Thai, Arabic...): it
+    // closes or opens the case run, and may be a glyph or of another script.
+    kRunGlyph = 1u << 29,
     kOtherScript = kCjk | kKatakana | kArabic,
 };
 
@@ -105,7 +108,11 @@ inline uint32_t of(Py_UCS4 cp, const CharInfoObject* info) noexcept {
     word |= set((info->flags & g.ARABIC_ISOLATED_FORM) != 0, kIsolatedForm);
     const uint32_t not_in_run = kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kLigature | kGlyph |
                                 kCaseSeparator | kChainBreak | kCjk | kKatakana | kArabic;
-    word |= set((word & (kAlpha | kPrintable)) == (kAlpha | kPrintable) && (word & not_in_run) == 0, kRunLetter);
+    const bool plain =
+        (word & (kAlpha | kPrintable)) == (kAlpha | kPrintable) &&
+        (word & (kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kLigature | kChainBreak)) == 0;
+    word |= set(plain && (word & not_in_run) == 0, kRunLetter);
+    word |= set(plain && (word & kCaseSeparator) != 0, kRunGlyph);
     return word;
 }
 

@@ -235,6 +235,27 @@ public:
         return PyList_GET_ITEM(page, static_cast<Py_ssize_t>(cp & 0xFF));
     }
 
+    // What peek() would return, when that needs no new lookup of the table
+    // (which may run code); else nullptr. Runs no code.
+    PyObject* peek_known(Py_UCS4 cp) const noexcept {
+        if (stale_ || epoch_ != namespace_epoch) [[unlikely]] {
+            return nullptr;
+        }
+        PyObject* table = table_.get();
+        if (table == nullptr) [[unlikely]] {
+            return nullptr;
+        }
+        Py_ssize_t index = static_cast<Py_ssize_t>(cp >> 8);
+        if (index >= PyList_GET_SIZE(table)) {
+            return nullptr;
+        }
+        PyObject* page = PyList_GET_ITEM(table, index);
+        if (!PyList_CheckExact(page) || PyList_GET_SIZE(page) != kPageSize) {
+            return nullptr;
+        }
+        return PyList_GET_ITEM(page, static_cast<Py_ssize_t>(cp & 0xFF));
+    }
+
     // A new reference to the record of `cp` found by peek(), or nullptr.
     static CharInfoObject* checked(PyObject* found) noexcept {
         if (found != nullptr && (Py_IS_TYPE(found, &CharInfoType) || (found != Py_None && is_char_info(found)))) {
@@ -403,15 +424,24 @@ public:
         return fill(slot, cp, pages, word);
     }
 
-    // The record of `cp` and its bits, only when its slot is trusted in this
-    // epoch; nullptr otherwise. Runs no code and raises nothing.
-    CharInfoObject* trusted(Py_UCS4 cp, uint32_t* word) const noexcept {
-        const Slot& slot = slots_[cp & mask_];
-        if (slot.cp == cp && slot.epoch == epoch_ && slot.info != nullptr) [[likely]] {
-            *word = slot.word;
-            return slot.info;
+    // The record of `cp` and its bits, when its slot is trusted in this epoch
+    // or can be trusted again without running code (the page table, known
+    // without a new lookup, still holds the slot's record and no record has
+    // been written since its word was computed); nullptr otherwise. Runs no
+    // code and raises nothing.
+    CharInfoObject* trusted(Py_UCS4 cp, const PageReader& pages, uint32_t* word) noexcept {
+        Slot& slot = slots_[cp & mask_];
+        if (slot.cp != cp || slot.info == nullptr) {
+            return nullptr;
         }
-        return nullptr;
+        if (slot.epoch != epoch_) {
+            if (slot.writes != g.record_writes || pages.peek_known(cp) != reinterpret_cast<PyObject*>(slot.info)) {
+                return nullptr;
+            }
+            slot.epoch = epoch_;
+        }
+        *word = slot.word;
+        return slot.info;
     }
 
 private:
