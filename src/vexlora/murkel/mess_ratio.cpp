@@ -333,20 +333,13 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                              (archaic.state._last_alpha_seen_lower ? bits::kLower : 0u);
         int32_t pending_flip = archaic.state._buf;
         int32_t flip_pairs = 0;
-        int32_t uppers = 0;
-        int32_t accents = 0;
-        int32_t glyphs = 0;
-        // Letters of other scripts, for the CJK, Katakana and Arabic plugins.
-        int32_t cjk_letters = 0;
-        int32_t common_cjk = 0;
-        int32_t katakana_letters = 0;
-        int32_t halfwidth = 0;
-        int32_t cjk_not_katakana = 0;
-        int32_t common_not_katakana = 0;
-        int32_t arabic_letters = 0;
-        int32_t isolated = 0;
-        uint32_t seen = 0;
-        uint32_t first = 0;
+        // The words met in the run and how often: a run holds few distinct
+        // words (a script's letters differ in a few bits), and the plugins'
+        // sums follow from them. A run stops at a fifth distinct word.
+        constexpr int kKinds = 4;
+        uint32_t kinds[kKinds] = {};
+        int32_t counts[kKinds] = {};
+        int used = 0;
         uint32_t before_last = 0;
         uint32_t last_word = 0;
         Py_UCS4 last_cp = 0;
@@ -366,6 +359,14 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 if (info == nullptr || (word & kRun) == 0) {
                     break;
                 }
+            }
+            const int kind = word == kinds[0]   ? 0
+                             : word == kinds[1] ? 1
+                             : word == kinds[2] ? 2
+                             : word == kinds[3] ? 3
+                                                : used;
+            if (kind == kKinds) {
+                break;
             }
             if constexpr (!kAsciiOnly) {
                 PyObject* const cur = info->range;
@@ -394,27 +395,12 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     }
                     case_run_open = true;
                     last_case = letter_case;
-                } else if (word & bits::kOtherScript) {
-                    using bits::bit;
-                    const int32_t cjk_letter = bit(word, bits::kCjk);
-                    const int32_t katakana_letter = bit(word, bits::kKatakana);
-                    const int32_t common = bit(word, bits::kCommonCjk);
-                    const int32_t other = cjk_letter & (katakana_letter ^ 1);
-                    cjk_letters += cjk_letter;
-                    common_cjk += cjk_letter & common;
-                    katakana_letters += katakana_letter;
-                    halfwidth += katakana_letter & bit(word, bits::kHalfwidthKatakana);
-                    cjk_not_katakana += other;
-                    common_not_katakana += other & common;
-                    arabic_letters += bit(word, bits::kArabic);
-                    isolated += bit(word, bits::kArabic) & bit(word, bits::kIsolatedForm);
                 }
             }
-            first = j == i ? word : first;
-            uppers += bits::bit(word, bits::kUpper);
-            accents += bits::bit(word, bits::kAccentuated);
-            glyphs += bits::bit(word, bits::kGlyph);
-            seen |= word;
+            ++counts[kind];
+            if (kind == used) {
+                kinds[used++] = word;
+            }
             before_last = last_word;
             last_word = word;
             last_cp = cp;
@@ -422,6 +408,40 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const int32_t n = static_cast<int32_t>(j - i);
         if (n == 0) {
             return i;
+        }
+        const uint32_t first = kinds[0];  // the first letter's word came first
+        uint32_t seen = 0;
+        int32_t uppers = 0;
+        int32_t accents = 0;
+        int32_t glyphs = 0;
+        // Letters of other scripts, for the CJK, Katakana and Arabic plugins.
+        int32_t cjk_letters = 0;
+        int32_t uncommon_cjk = 0;
+        int32_t katakana_letters = 0;
+        int32_t halfwidth = 0;
+        int32_t cjk_not_katakana = 0;
+        int32_t uncommon_not_katakana = 0;
+        int32_t arabic_letters = 0;
+        int32_t isolated = 0;
+        for (int k = 0; k < used; ++k) {
+            const uint32_t word = kinds[k];
+            const int32_t count = counts[k];
+            auto times = [&](bool flag) noexcept { return flag ? count : 0; };
+            seen |= word;
+            uppers += times(word & bits::kUpper);
+            accents += times(word & bits::kAccentuated);
+            glyphs += times(word & bits::kGlyph);
+            const bool cjk_letter = (word & bits::kCjk) != 0;
+            const bool katakana_letter = (word & bits::kKatakana) != 0;
+            const bool uncommon = (word & bits::kCommonCjk) == 0;
+            cjk_letters += times(cjk_letter);
+            uncommon_cjk += times(cjk_letter && uncommon);
+            katakana_letters += times(katakana_letter);
+            halfwidth += times(katakana_letter && (word & bits::kHalfwidthKatakana));
+            cjk_not_katakana += times(cjk_letter && !katakana_letter);
+            uncommon_not_katakana += times(cjk_letter && !katakana_letter && uncommon);
+            arabic_letters += times(word & bits::kArabic);
+            isolated += times((word & bits::kArabic) && (word & bits::kIsolatedForm));
         }
         bump(unprintable.state._character_count, n);
         bump(symbol.state._character_count, n);
@@ -460,11 +480,11 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             } else {
                 settle_case_run(case_state, n, first, before_last, last_word);
                 bump(cjk.state._character_count, cjk_letters);
-                bump(cjk.state._uncommon_count, cjk_letters - common_cjk);
+                bump(cjk.state._uncommon_count, uncommon_cjk);
                 bump(katakana.state._katakana_count, katakana_letters);
                 bump(katakana.state._halfwidth_katakana_count, halfwidth);
                 bump(katakana.state._cjk_count, cjk_not_katakana);
-                bump(katakana.state._uncommon_cjk_count, cjk_not_katakana - common_not_katakana);
+                bump(katakana.state._uncommon_cjk_count, uncommon_not_katakana);
                 bump(arabic.state._character_count, arabic_letters);
                 bump(arabic.state._isolated_form_count, isolated);
             }
