@@ -224,6 +224,16 @@ FIELD_NAMES = {
         "_has_last_printable",
         "_last_printable_range",
     ],
+    "ArchaicUpperLowerPlugin": [
+        "_buf",
+        "_character_count_since_last_sep",
+        "_successive_upper_lower_count",
+        "_successive_upper_lower_count_final",
+        "_character_count",
+        "_last_alpha_seen_upper",
+        "_last_alpha_seen_lower",
+        "_current_ascii_only",
+    ],
 }
 
 
@@ -236,6 +246,17 @@ FIELD_NAMES = {
         # A space ends the word and adds its 10 letters to both character counts.
         ("SuperWeirdWordPlugin", dict(_character_count=INT32_MAX - 11, _buffer_length=10), " "),
         ("SuspiciousRange", dict(_character_count=INT32_MAX), "a"),
+        # A space ends the run and adds its 10 flips to the final count.
+        (
+            "ArchaicUpperLowerPlugin",
+            dict(
+                _successive_upper_lower_count_final=INT32_MAX - 5,
+                _successive_upper_lower_count=10,
+                _character_count_since_last_sep=3,
+                _current_ascii_only=False,
+            ),
+            " ",
+        ),
     ],
 )
 def test_feeding_a_counter_at_the_end_of_its_range_raises_overflow(cls, fields, ch):

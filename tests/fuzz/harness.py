@@ -255,18 +255,8 @@ def bare_char_info():
 
 
 def plugin_types():
-    return [
-        murkel.TooManySymbolOrPunctuationPlugin,
-        murkel.TooManyAccentuatedPlugin,
-        murkel.UnprintablePlugin,
-        murkel.SuspiciousDuplicateAccentPlugin,
-        murkel.SuspiciousRange,
-        murkel.SuperWeirdWordPlugin,
-        murkel.CjkUncommonPlugin,
-        murkel.SuspiciousKatakanaPlugin,
-        murkel.ArchaicUpperLowerPlugin,
-        murkel.ArabicIsolatedFormPlugin,
-    ]
+    # The detectors: every class of FIELD_COUNTS after CharInfo and their base.
+    return [getattr(murkel, name) for name in list(FIELD_COUNTS)[2:]]
 
 
 def record(src):

@@ -1,9 +1,8 @@
 // CharInfo type: construction from the host's classification functions, the
 // read-only attributes, and garbage-collector support for `range`.
-#include "murkel/char_info.h"
-
 #include <cstddef>
 
+#include "murkel/class_fields.h"
 #include "murkel/registry.h"
 #include "murkel/state.h"
 #include "shared/args.h"
@@ -11,39 +10,6 @@
 #include "shared/pyref.h"
 
 namespace vx::murkel {
-
-#define VX_FIELD(name, kind) {#name, FieldKind::kind, offsetof(CharInfoObject, name)}
-const FieldDesc kCharInfoFields[kCharInfoFieldCount] = {
-    VX_FIELD(character, Str),
-    VX_FIELD(printable, Bool),
-    VX_FIELD(alpha, Bool),
-    VX_FIELD(upper, Bool),
-    VX_FIELD(lower, Bool),
-    VX_FIELD(space, Bool),
-    VX_FIELD(digit, Bool),
-    VX_FIELD(is_ascii, Bool),
-    VX_FIELD(case_variable, Bool),
-    VX_FIELD(flags, Int32),
-    VX_FIELD(accentuated, Bool),
-    VX_FIELD(latin, Bool),
-    VX_FIELD(is_cjk, Bool),
-    VX_FIELD(is_katakana, Bool),
-    VX_FIELD(is_halfwidth_katakana, Bool),
-    VX_FIELD(is_arabic, Bool),
-    VX_FIELD(is_ligature, Bool),
-    VX_FIELD(is_superscript, Bool),
-    VX_FIELD(is_sentence_open_punctuation, Bool),
-    VX_FIELD(is_glyph, Bool),
-    VX_FIELD(punct, Bool),
-    VX_FIELD(sym, Bool),
-    VX_FIELD(range, Object),
-    VX_FIELD(sep, Bool),
-    VX_FIELD(emoticon, Bool),
-    VX_FIELD(safe, Bool),
-    VX_FIELD(common_cjk, Bool),
-    VX_FIELD(unaccented, Str),
-};
-#undef VX_FIELD
 
 namespace {
 
@@ -288,6 +254,8 @@ void char_info_dealloc(PyObject* op) {
 
 PyObject* get_field(PyObject* op, void* closure) { return field_get(op, *static_cast<const FieldDesc*>(closure)); }
 
+// One read-only attribute per field.
+constexpr Py_ssize_t kCharInfoFieldCount = VX_FIELD_COUNT(CharInfo);
 PyGetSetDef char_info_getset[kCharInfoFieldCount + 1] = {};
 
 }  // namespace
@@ -295,9 +263,9 @@ PyGetSetDef char_info_getset[kCharInfoFieldCount + 1] = {};
 PyTypeObject CharInfoType = {PyVarObject_HEAD_INIT(nullptr, 0)};
 
 int register_char_info_type(PyObject* module) noexcept {
+    const FieldDesc* fields = kClassFields[kCharInfoClass].fields;
     for (Py_ssize_t i = 0; i < kCharInfoFieldCount; ++i) {
-        char_info_getset[i] = {kCharInfoFields[i].name, get_field, nullptr, nullptr,
-                               const_cast<FieldDesc*>(&kCharInfoFields[i])};
+        char_info_getset[i] = {fields[i].name, get_field, nullptr, nullptr, const_cast<FieldDesc*>(&fields[i])};
     }
     CharInfoType.tp_name = "vexlora.murkel.CharInfo";
     CharInfoType.tp_basicsize = sizeof(CharInfoObject);

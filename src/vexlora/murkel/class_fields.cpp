@@ -1,190 +1,154 @@
-// The fields of every class, described once in declaration order. Pickled
-// state lists them alphabetically; the checksums are the first seven hex
+// The field table of every class, built by the compiler from the class
+// declarations (shared/murkel_classes.h): the fields in declaration order,
+// their alphabetical order (the order of the pickled state), the names
+// joined for error messages, and the layout checksums: the first seven hex
 // digits of the SHA-256, SHA-1 and MD5 digests of the alphabetical names
-// joined by blanks, and old pickles may carry any of the three.
+// joined by blanks. Old pickles may carry any of the three.
 #include "murkel/class_fields.h"
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <cstring>
-#include <string>
+#include <cstdint>
+#include <iterator>
+#include <string_view>
+#include <utility>
 
-#include "murkel/char_info.h"
-#include "shared/plugin_layout.h"
+#include "murkel/layout_digest.h"
 
 namespace vx::murkel {
 
 namespace {
 
-#define VX_FIELD(object, name, kind) {#name, FieldKind::kind, offsetof(object, name)}
+// Per class, <Class>Declared::fields: its fields in declaration order.
+#define VX_DESCRIBE_FIELD(name, kind) FieldDesc{#name, FieldKind::kind, offsetof(Object, name)},
+#define VX_DECLARED(Class, ...)                                                                                       \
+    struct Class##Declared {                                                                                          \
+        using Object = Class##Object;                                                                                 \
+        static constexpr std::array<FieldDesc, VX_FIELD_COUNT(Class)> fields{{VX_FIELDS_##Class(VX_DESCRIBE_FIELD)}}; \
+    };
+VX_MURKEL_CLASSES(VX_DECLARED)
+#undef VX_DECLARED
+#undef VX_DESCRIBE_FIELD
 
-#define VX_T TooManySymbolOrPunctuationPluginObject
-const FieldDesc kTooManySymbolOrPunctuationFields[] = {
-    VX_FIELD(VX_T, _punctuation_count, Int32),
-    VX_FIELD(VX_T, _symbol_count, Int32),
-    VX_FIELD(VX_T, _character_count, Int32),
-    VX_FIELD(VX_T, _last_printable_char, UInt32),
-};
-#undef VX_T
-
-#define VX_T TooManyAccentuatedPluginObject
-const FieldDesc kTooManyAccentuatedFields[] = {
-    VX_FIELD(VX_T, _character_count, Int32),
-    VX_FIELD(VX_T, _accentuated_count, Int32),
-};
-#undef VX_T
-
-#define VX_T UnprintablePluginObject
-const FieldDesc kUnprintableFields[] = {
-    VX_FIELD(VX_T, _unprintable_count, Int32),
-    VX_FIELD(VX_T, _character_count, Int32),
-    VX_FIELD(VX_T, _has_escape, Bool),
-};
-#undef VX_T
-
-#define VX_T SuspiciousDuplicateAccentPluginObject
-const FieldDesc kSuspiciousDuplicateAccentFields[] = {
-    VX_FIELD(VX_T, _successive_count, Int32),
-    VX_FIELD(VX_T, _character_count, Int32),
-    VX_FIELD(VX_T, _last_latin_character, CharInfo),
-    VX_FIELD(VX_T, _last_was_accentuated, Bool),
-};
-#undef VX_T
-
-#define VX_T SuspiciousRangeObject
-const FieldDesc kSuspiciousRangeFields[] = {
-    VX_FIELD(VX_T, _suspicious_successive_range_count, Int32),
-    VX_FIELD(VX_T, _character_count, Int32),
-    VX_FIELD(VX_T, _has_last_printable, Bool),
-    VX_FIELD(VX_T, _last_printable_range, Object),
-};
-#undef VX_T
-
-#define VX_T SuperWeirdWordPluginObject
-const FieldDesc kSuperWeirdWordFields[] = {
-    VX_FIELD(VX_T, _word_count, Int32),
-    VX_FIELD(VX_T, _bad_word_count, Int32),
-    VX_FIELD(VX_T, _foreign_long_count, Int32),
-    VX_FIELD(VX_T, _is_current_word_bad, Bool),
-    VX_FIELD(VX_T, _foreign_long_watch, Bool),
-    VX_FIELD(VX_T, _character_count, Int32),
-    VX_FIELD(VX_T, _bad_character_count, Int32),
-    VX_FIELD(VX_T, _buffer_length, Int32),
-    VX_FIELD(VX_T, _buffer_last_char_upper, Bool),
-    VX_FIELD(VX_T, _buffer_last_char_accentuated, Bool),
-    VX_FIELD(VX_T, _buffer_accent_count, Int32),
-    VX_FIELD(VX_T, _buffer_glyph_count, Int32),
-    VX_FIELD(VX_T, _buffer_upper_count, Int32),
-    VX_FIELD(VX_T, _buffer_first_lower, Bool),
-    VX_FIELD(VX_T, _buffer_has_non_ascii, Bool),
-    VX_FIELD(VX_T, _buffer_last_char_ligature, Bool),
-    VX_FIELD(VX_T, _buffer_has_internal_ligature, Bool),
-    VX_FIELD(VX_T, _is_current_word_invalid, Bool),
-    VX_FIELD(VX_T, _invalid_word_count, Int32),
-};
-#undef VX_T
-
-#define VX_T CjkUncommonPluginObject
-const FieldDesc kCjkUncommonFields[] = {
-    VX_FIELD(VX_T, _character_count, Int32),
-    VX_FIELD(VX_T, _uncommon_count, Int32),
-};
-#undef VX_T
-
-#define VX_T SuspiciousKatakanaPluginObject
-const FieldDesc kSuspiciousKatakanaFields[] = {
-    VX_FIELD(VX_T, _katakana_count, Int32),
-    VX_FIELD(VX_T, _halfwidth_katakana_count, Int32),
-    VX_FIELD(VX_T, _cjk_count, Int32),
-    VX_FIELD(VX_T, _uncommon_cjk_count, Int32),
-};
-#undef VX_T
-
-#define VX_T ArchaicUpperLowerPluginObject
-const FieldDesc kArchaicUpperLowerFields[] = {
-    VX_FIELD(VX_T, _buf, Bool),
-    VX_FIELD(VX_T, _character_count_since_last_sep, Int32),
-    VX_FIELD(VX_T, _successive_upper_lower_count, Int32),
-    VX_FIELD(VX_T, _successive_upper_lower_count_final, Int32),
-    VX_FIELD(VX_T, _character_count, Int32),
-    VX_FIELD(VX_T, _last_alpha_seen_upper, Bool),
-    VX_FIELD(VX_T, _last_alpha_seen_lower, Bool),
-    VX_FIELD(VX_T, _current_ascii_only, Bool),
-};
-#undef VX_T
-
-#define VX_T ArabicIsolatedFormPluginObject
-const FieldDesc kArabicIsolatedFormFields[] = {
-    VX_FIELD(VX_T, _character_count, Int32),
-    VX_FIELD(VX_T, _isolated_form_count, Int32),
-};
-#undef VX_T
-
-#undef VX_FIELD
-
-// The alphabetical order of a class's fields and their names joined with
-// ", ", built once from the declaration-order table.
-template <std::size_t N>
+// What follows from one class's declared fields.
+template <class Declared>
 struct Derived {
-    std::array<uint8_t, N> order{};
-    std::string text;
+    static constexpr const auto& fields = Declared::fields;
+    static constexpr std::size_t kCount = fields.size();
+    static_assert(kCount < 256, "state order indices are bytes");
 
-    explicit Derived(const FieldDesc* fields) {
-        for (std::size_t i = 0; i < N; ++i) {
-            order[i] = static_cast<uint8_t>(i);
+    // Indices into `fields`, alphabetical by name.
+    static constexpr std::array<uint8_t, kCount> order = [] {
+        std::array<uint8_t, kCount> o{};
+        for (std::size_t i = 0; i < kCount; ++i) {
+            o[i] = static_cast<uint8_t>(i);
         }
-        std::sort(order.begin(), order.end(),
-                  [fields](uint8_t a, uint8_t b) { return std::strcmp(fields[a].name, fields[b].name) < 0; });
-        for (std::size_t i = 0; i < N; ++i) {
-            if (i != 0) {
-                text += ", ";
+        std::sort(o.begin(), o.end(), [](uint8_t a, uint8_t b) {
+            return std::string_view(fields[a].name) < std::string_view(fields[b].name);
+        });
+        return o;
+    }();
+
+    static constexpr std::size_t joined_size(std::size_t separator) {
+        std::size_t size = kCount == 0 ? 0 : separator * (kCount - 1);
+        for (const FieldDesc& f : fields) {
+            size += std::string_view(f.name).size();
+        }
+        return size;
+    }
+
+    // The alphabetical names joined by `separator`, NUL-terminated.
+    template <std::size_t kSize>
+    static constexpr std::array<char, kSize + 1> join(std::string_view separator) {
+        std::array<char, kSize + 1> text{};
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < kCount; ++i) {
+            const std::string_view part = i == 0 ? std::string_view() : separator;
+            const std::string_view name(fields[order[i]].name);
+            for (char c : part) {
+                text[at++] = c;
             }
-            text += fields[order[i]].name;
+            for (char c : name) {
+                text[at++] = c;
+            }
         }
+        return text;
+    }
+
+    static constexpr auto member_text = join<joined_size(2)>(", ");
+    static constexpr auto hashed_text = join<joined_size(1)>(" ");
+    static constexpr std::string_view hashed{hashed_text.data(), hashed_text.size() - 1};
+
+    static constexpr ClassFields describe(const char* class_name) {
+        return {class_name,
+                fields.data(),
+                static_cast<Py_ssize_t>(kCount),
+                order.data(),
+                {digest::prefix28(digest::sha256_first_word(hashed)), digest::prefix28(digest::sha1_first_word(hashed)),
+                 digest::prefix28(digest::md5_first_word(hashed))},
+                member_text.data()};
     }
 };
 
-template <std::size_t N>
-ClassFields describe(const char* name, const FieldDesc (&fields)[N], const Derived<N>& derived, long sha256, long sha1,
-                     long md5) {
-    return {name, fields, static_cast<Py_ssize_t>(N), derived.order.data(), {sha256, sha1, md5}, derived.text.c_str()};
-}
-
-const Derived<kCharInfoFieldCount> kCharInfoDerived(kCharInfoFields);
-const Derived<4> kTooManySymbolOrPunctuationDerived(kTooManySymbolOrPunctuationFields);
-const Derived<2> kTooManyAccentuatedDerived(kTooManyAccentuatedFields);
-const Derived<3> kUnprintableDerived(kUnprintableFields);
-const Derived<4> kSuspiciousDuplicateAccentDerived(kSuspiciousDuplicateAccentFields);
-const Derived<4> kSuspiciousRangeDerived(kSuspiciousRangeFields);
-const Derived<19> kSuperWeirdWordDerived(kSuperWeirdWordFields);
-const Derived<2> kCjkUncommonDerived(kCjkUncommonFields);
-const Derived<4> kSuspiciousKatakanaDerived(kSuspiciousKatakanaFields);
-const Derived<8> kArchaicUpperLowerDerived(kArchaicUpperLowerFields);
-const Derived<2> kArabicIsolatedFormDerived(kArabicIsolatedFormFields);
-
 }  // namespace
 
-const ClassFields kClassFields[kClassCount] = {
-    describe("CharInfo", kCharInfoFields, kCharInfoDerived, 0xf7ea24c, 0x5afcf8a, 0xadb4e5c),
-    // The base class has no fields of its own.
-    {"MessDetectorPlugin", nullptr, 0, nullptr, {0xe3b0c44, 0xda39a3e, 0xd41d8cd}, ""},
-    describe("TooManySymbolOrPunctuationPlugin", kTooManySymbolOrPunctuationFields, kTooManySymbolOrPunctuationDerived,
-             0x327c53a, 0x1a068f6, 0x65e67bd),
-    describe("TooManyAccentuatedPlugin", kTooManyAccentuatedFields, kTooManyAccentuatedDerived, 0x449210c, 0x1ce7123,
-             0x08c77a1),
-    describe("UnprintablePlugin", kUnprintableFields, kUnprintableDerived, 0xd0712a7, 0xcba0289, 0xc8dc087),
-    describe("SuspiciousDuplicateAccentPlugin", kSuspiciousDuplicateAccentFields, kSuspiciousDuplicateAccentDerived,
-             0x8e0a0ae, 0x2c209e2, 0xe01428c),
-    describe("SuspiciousRange", kSuspiciousRangeFields, kSuspiciousRangeDerived, 0xc3a586a, 0xc3a5e3d, 0x21be36c),
-    describe("SuperWeirdWordPlugin", kSuperWeirdWordFields, kSuperWeirdWordDerived, 0x4e9a21b, 0x44df1eb, 0x7528bac),
-    describe("CjkUncommonPlugin", kCjkUncommonFields, kCjkUncommonDerived, 0x7755c74, 0xcb89c6a, 0x34be3ad),
-    describe("SuspiciousKatakanaPlugin", kSuspiciousKatakanaFields, kSuspiciousKatakanaDerived, 0xe0740f5, 0xea7dd01,
-             0x5350dcc),
-    describe("ArchaicUpperLowerPlugin", kArchaicUpperLowerFields, kArchaicUpperLowerDerived, 0x8731d9b, 0x2ef271b,
-             0xf2708e8),
-    describe("ArabicIsolatedFormPlugin", kArabicIsolatedFormFields, kArabicIsolatedFormDerived, 0xe896c1a, 0x6b9dafd,
-             0x8829393),
+constexpr ClassFields kClassFields[kClassCount] = {
+#define VX_CLASS_FIELDS(Class, ...) Derived<Class##Declared>::describe(#Class),
+    VX_MURKEL_CLASSES(VX_CLASS_FIELDS)
+#undef VX_CLASS_FIELDS
 };
+
+namespace {
+
+// The stored format. Pickles written by earlier builds carry these checksums,
+// and a class whose field names change gets new ones, which those pickles do
+// not match: they would no longer load. Changing a class's fields therefore
+// means changing its line here on purpose (and the stored pickles the tests
+// load, tests/data/pickles). A new class needs no line.
+struct Pinned {
+    std::string_view class_name;
+    long checksums[3];  // SHA-256, SHA-1, MD5 prefixes
+};
+constexpr Pinned kPinned[] = {
+    {"CharInfo", {0xf7ea24c, 0x5afcf8a, 0xadb4e5c}},
+    {"MessDetectorPlugin", {0xe3b0c44, 0xda39a3e, 0xd41d8cd}},
+    {"TooManySymbolOrPunctuationPlugin", {0x327c53a, 0x1a068f6, 0x65e67bd}},
+    {"TooManyAccentuatedPlugin", {0x449210c, 0x1ce7123, 0x08c77a1}},
+    {"UnprintablePlugin", {0xd0712a7, 0xcba0289, 0xc8dc087}},
+    {"SuspiciousDuplicateAccentPlugin", {0x8e0a0ae, 0x2c209e2, 0xe01428c}},
+    {"SuspiciousRange", {0xc3a586a, 0xc3a5e3d, 0x21be36c}},
+    {"SuperWeirdWordPlugin", {0x4e9a21b, 0x44df1eb, 0x7528bac}},
+    {"CjkUncommonPlugin", {0x7755c74, 0xcb89c6a, 0x34be3ad}},
+    {"SuspiciousKatakanaPlugin", {0xe0740f5, 0xea7dd01, 0x5350dcc}},
+    {"ArchaicUpperLowerPlugin", {0x8731d9b, 0x2ef271b, 0xf2708e8}},
+    {"ArabicIsolatedFormPlugin", {0xe896c1a, 0x6b9dafd, 0x8829393}},
+};
+
+// The pinned class still exists and its derived checksums are the pinned ones.
+constexpr bool keeps_its_checksums(const Pinned& pin) {
+    for (const ClassFields& c : kClassFields) {
+        if (std::string_view(c.class_name) == pin.class_name) {
+            return std::equal(std::begin(c.checksums), std::end(c.checksums), std::begin(pin.checksums));
+        }
+    }
+    return false;
+}
+
+// One check per pinned class, so that a failure names the class's position
+// in kPinned (PinCheck<N>).
+template <std::size_t I>
+struct PinCheck {
+    static_assert(keeps_its_checksums(kPinned[I]),
+                  "a class's pickled layout changed: old pickles would no longer load (see kPinned)");
+    static constexpr bool kHolds = true;
+};
+template <std::size_t... I>
+constexpr bool all_pins_hold(std::index_sequence<I...>) {
+    return (PinCheck<I>::kHolds && ...);
+}
+static_assert(all_pins_hold(std::make_index_sequence<std::size(kPinned)>()));
+
+}  // namespace
 
 }  // namespace vx::murkel

@@ -1,31 +1,14 @@
-// Field tables of the twelve classes: what gets saved and restored when an
-// object is pickled or copied, and the layout checksums that guard it.
+// Field tables of murkel's classes: what gets saved and restored when an
+// object is pickled or copied, and the layout checksums that guard it. Both
+// are derived from the class declarations in shared/murkel_classes.h.
 #pragma once
 
 #include "shared/fields.h"
+#include "shared/murkel_classes.h"
 
 namespace vx::murkel {
 
-// Position of each class in the tables below (the order classes are
-// registered at start-up).
-enum ClassIndex : int {
-    kCharInfoClass,
-    kMessDetectorPluginClass,
-    kTooManySymbolOrPunctuationPluginClass,
-    kTooManyAccentuatedPluginClass,
-    kUnprintablePluginClass,
-    kSuspiciousDuplicateAccentPluginClass,
-    kSuspiciousRangeClass,
-    kSuperWeirdWordPluginClass,
-    kCjkUncommonPluginClass,
-    kSuspiciousKatakanaPluginClass,
-    kArchaicUpperLowerPluginClass,
-    kArabicIsolatedFormPluginClass,
-    kClassCount,
-};
-
-// One entry per class, indexed by ClassIndex. The state order and member
-// text are derived from the declaration-order fields when the library loads.
+// One entry per class, indexed by ClassIndex.
 extern const ClassFields kClassFields[kClassCount];
 
 // The class itself, indexed by ClassIndex (the detectors last, in the order

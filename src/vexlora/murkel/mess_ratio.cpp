@@ -1,5 +1,5 @@
 // mess_ratio: walks a decoded string once, feeds every character's record to
-// the ten detector plugins, sums their ratios at checkpoints and stops early
+// the detector plugins, sums their ratios at checkpoints and stops early
 // once the sum reaches the caller's maximum.
 //
 // The walk reads code points straight from the string's storage, one
@@ -20,16 +20,7 @@
 #include "murkel/walk_records.h"
 #include "murkel/registry.h"
 #include "murkel/state.h"
-#include "murkel/plugin_too_many_symbol_or_punctuation.h"
-#include "murkel/plugin_too_many_accentuated.h"
-#include "murkel/plugin_unprintable.h"
-#include "murkel/plugin_suspicious_duplicate_accent.h"
-#include "murkel/plugin_suspicious_range.h"
-#include "murkel/plugin_super_weird_word.h"
-#include "murkel/plugin_cjk_uncommon.h"
-#include "murkel/plugin_suspicious_katakana.h"
-#include "murkel/plugin_archaic_upper_lower.h"
-#include "murkel/plugin_arabic_isolated_form.h"
+#include "murkel/plugins.h"
 #include "shared/args.h"
 #include "shared/errors.h"
 #include "shared/function.h"
@@ -47,7 +38,7 @@ constexpr Py_UCS4 kLineFeed = 10;
 constexpr Py_ssize_t kGuardStride = 65536;
 
 // ---------------------------------------------------------------------------
-// The ten plugins of one call.
+// The plugins of one call.
 
 using SymbolTraits = TooManySymbolOrPunctuationTraits;
 using AccentTraits = TooManyAccentuatedTraits;
@@ -61,12 +52,11 @@ using ArabicTraits = ArabicIsolatedFormTraits;
 
 struct Plugins {
     // In creation order, which is also the order of the debug records.
-    static constexpr int kCount = 10;
+    static constexpr int kCount = kDetectorCount;
     Ref objects[kCount];
 
     int create() noexcept {
-        static_assert(kCount == kClassCount - kTooManySymbolOrPunctuationPluginClass);
-        PyTypeObject* const* types = kClassTypes + kTooManySymbolOrPunctuationPluginClass;
+        PyTypeObject* const* types = kClassTypes + kFirstDetectorClass;
         // What calling each class with no arguments does, without the
         // generic call machinery: the classes are static and immutable, so
         // their construction slots are the ones a call would reach.
@@ -91,9 +81,10 @@ struct Plugins {
         return 0;
     }
 
+    // The plugin of the class Traits describes.
     template <class Traits>
-    typename Traits::Object* at(int i) const noexcept {
-        return objects[i].as<typename Traits::Object>();
+    typename Traits::Object* at() const noexcept {
+        return objects[kClassOf<typename Traits::Object> - kFirstDetectorClass].template as<typename Traits::Object>();
     }
 };
 
@@ -186,16 +177,16 @@ template <class Char, bool kAsciiOnly>
 int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     const Plugins& p = *w.plugins;
     AsciiTable& ascii = *w.ascii;
-    Local<SymbolTraits> symbol(p.at<SymbolTraits>(0));
-    Local<AccentTraits> accent(p.at<AccentTraits>(1));
-    Local<UnprintableTraits> unprintable(p.at<UnprintableTraits>(2));
-    DuplicateTraits::Object* duplicate = p.at<DuplicateTraits>(3);
-    RangeTraits::Object* range = p.at<RangeTraits>(4);
-    Local<WeirdTraits> weird(p.at<WeirdTraits>(5));
-    Local<CjkTraits> cjk(p.at<CjkTraits>(6));
-    Local<KatakanaTraits> katakana(p.at<KatakanaTraits>(7));
-    Local<ArchaicTraits> archaic(p.at<ArchaicTraits>(8));
-    Local<ArabicTraits> arabic(p.at<ArabicTraits>(9));
+    Local<SymbolTraits> symbol(p.at<SymbolTraits>());
+    Local<AccentTraits> accent(p.at<AccentTraits>());
+    Local<UnprintableTraits> unprintable(p.at<UnprintableTraits>());
+    DuplicateTraits::Object* duplicate = p.at<DuplicateTraits>();
+    RangeTraits::Object* range = p.at<RangeTraits>();
+    Local<WeirdTraits> weird(p.at<WeirdTraits>());
+    Local<CjkTraits> cjk(p.at<CjkTraits>());
+    Local<KatakanaTraits> katakana(p.at<KatakanaTraits>());
+    Local<ArchaicTraits> archaic(p.at<ArchaicTraits>());
+    Local<ArabicTraits> arabic(p.at<ArabicTraits>());
     PageReader pages;
     Judge judge;
     RecordCache own_records;
@@ -252,14 +243,14 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return sum;
     };
     auto store = [&]() noexcept {
-        symbol.store(p.at<SymbolTraits>(0));
-        accent.store(p.at<AccentTraits>(1));
-        unprintable.store(p.at<UnprintableTraits>(2));
-        weird.store(p.at<WeirdTraits>(5));
-        cjk.store(p.at<CjkTraits>(6));
-        katakana.store(p.at<KatakanaTraits>(7));
-        archaic.store(p.at<ArchaicTraits>(8));
-        arabic.store(p.at<ArabicTraits>(9));
+        symbol.store(p.at<SymbolTraits>());
+        accent.store(p.at<AccentTraits>());
+        unprintable.store(p.at<UnprintableTraits>());
+        weird.store(p.at<WeirdTraits>());
+        cjk.store(p.at<CjkTraits>());
+        katakana.store(p.at<KatakanaTraits>());
+        archaic.store(p.at<ArchaicTraits>());
+        arabic.store(p.at<ArabicTraits>());
     };
 
     // Every kGuardStride characters (at a checkpoint): let a pending signal
@@ -274,16 +265,11 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             return -1;
         }
         const int64_t ahead = kGuardStride + w.interval + 1;
-        const bool fit = counters_fit(kTooManySymbolOrPunctuationPluginClass, &symbol.state, ahead) &&
-                         counters_fit(kTooManyAccentuatedPluginClass, &accent.state, ahead) &&
-                         counters_fit(kUnprintablePluginClass, &unprintable.state, ahead) &&
-                         counters_fit(kSuspiciousDuplicateAccentPluginClass, duplicate, ahead) &&
-                         counters_fit(kSuspiciousRangeClass, range, ahead) &&
-                         counters_fit(kSuperWeirdWordPluginClass, &weird.state, ahead) &&
-                         counters_fit(kCjkUncommonPluginClass, &cjk.state, ahead) &&
-                         counters_fit(kSuspiciousKatakanaPluginClass, &katakana.state, ahead) &&
-                         counters_fit(kArchaicUpperLowerPluginClass, &archaic.state, ahead) &&
-                         counters_fit(kArabicIsolatedFormPluginClass, &arabic.state, ahead);
+        const bool fit = counters_fit(&symbol.state, ahead) && counters_fit(&accent.state, ahead) &&
+                         counters_fit(&unprintable.state, ahead) && counters_fit(duplicate, ahead) &&
+                         counters_fit(range, ahead) && counters_fit(&weird.state, ahead) &&
+                         counters_fit(&cjk.state, ahead) && counters_fit(&katakana.state, ahead) &&
+                         counters_fit(&archaic.state, ahead) && counters_fit(&arabic.state, ahead);
         return fit ? 0 : -1;
     };
 

@@ -2,7 +2,7 @@
 // fields as a state tuple in alphabetical field order, tagged with a layout
 // checksum; a module-level reconstructor per class checks the checksum,
 // creates a bare instance and writes the fields back. One generic reduce,
-// setstate and reconstructor serve all twelve classes, driven by the field
+// setstate and reconstructor serve every class, driven by the field
 // tables of class_fields.cpp.
 //
 // Pickled data names the reconstructors and carries the checksums, so both
@@ -24,18 +24,9 @@
 namespace vx::murkel {
 
 PyTypeObject* const kClassTypes[kClassCount] = {
-    &CharInfoType,
-    &MessDetectorPluginType,
-    &TooManySymbolOrPunctuationPluginType,
-    &TooManyAccentuatedPluginType,
-    &UnprintablePluginType,
-    &SuspiciousDuplicateAccentPluginType,
-    &SuspiciousRangeType,
-    &SuperWeirdWordPluginType,
-    &CjkUncommonPluginType,
-    &SuspiciousKatakanaPluginType,
-    &ArchaicUpperLowerPluginType,
-    &ArabicIsolatedFormPluginType,
+#define VX_CLASS_TYPE(Class, ...) &Class##Type,
+    VX_MURKEL_CLASSES(VX_CLASS_TYPE)
+#undef VX_CLASS_TYPE
 };
 
 namespace {
@@ -66,14 +57,11 @@ PyObject* unpickle_name(int cls) noexcept {
     return unpickle_names[cls];  // borrowed (kept for the life of the process)
 }
 
-bool is_reference(FieldKind kind) noexcept {
-    return kind == FieldKind::Str || kind == FieldKind::Object || kind == FieldKind::CharInfo;
-}
-
 // Write one state item into its field, converting it to the field's type.
 int assign_field(PyObject* self, const FieldDesc& f, PyObject* item) noexcept {
     switch (f.kind) {
-        case FieldKind::Int32: {
+        case FieldKind::Int32:
+        case FieldKind::Run: {
             int32_t v = 0;
             if (!to_int32(item, &v)) {
                 return -1;

@@ -9,7 +9,6 @@ namespace vx::murkel {
 
 struct ArabicIsolatedFormTraits {
     using Object = ArabicIsolatedFormPluginObject;
-    static constexpr const char* kName = "ArabicIsolatedFormPlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = false;
 

@@ -10,7 +10,6 @@ namespace vx::murkel {
 
 struct ArchaicUpperLowerTraits {
     using Object = ArchaicUpperLowerPluginObject;
-    static constexpr const char* kName = "ArchaicUpperLowerPlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = false;
     static constexpr int32_t kLongestRun = 64;

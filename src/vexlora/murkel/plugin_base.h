@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "shared/function.h"
-#include "shared/plugin_layout.h"
+#include "shared/murkel_classes.h"
 
 namespace vx::murkel {
 

@@ -10,7 +10,6 @@ namespace vx::murkel {
 
 struct CjkUncommonTraits {
     using Object = CjkUncommonPluginObject;
-    static constexpr const char* kName = "CjkUncommonPlugin";
     static constexpr const char* kDoc = "Detect messy CJK text that probably means nothing.";
     static constexpr bool kHasReference = false;
 

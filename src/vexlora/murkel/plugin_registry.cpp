@@ -1,67 +1,43 @@
-// Registration of the ten concrete detector plugin classes, in start-up order.
+// Registration of the concrete detector plugin classes, in start-up order:
+// one type object per entry of VX_MURKEL_DETECTORS, built from its traits.
+#include <type_traits>
+
 #include "murkel/plugin_base.h"
 #include "murkel/plugin_type.h"
-#include "murkel/plugin_too_many_symbol_or_punctuation.h"
-#include "murkel/plugin_too_many_accentuated.h"
-#include "murkel/plugin_unprintable.h"
-#include "murkel/plugin_suspicious_duplicate_accent.h"
-#include "murkel/plugin_suspicious_range.h"
-#include "murkel/plugin_super_weird_word.h"
-#include "murkel/plugin_cjk_uncommon.h"
-#include "murkel/plugin_suspicious_katakana.h"
-#include "murkel/plugin_archaic_upper_lower.h"
-#include "murkel/plugin_arabic_isolated_form.h"
+#include "murkel/plugins.h"
 
 namespace vx::murkel {
 
-PyTypeObject TooManySymbolOrPunctuationPluginType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject TooManyAccentuatedPluginType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject UnprintablePluginType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject SuspiciousDuplicateAccentPluginType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject SuspiciousRangeType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject SuperWeirdWordPluginType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject CjkUncommonPluginType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject SuspiciousKatakanaPluginType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject ArchaicUpperLowerPluginType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject ArabicIsolatedFormPluginType = {PyVarObject_HEAD_INIT(nullptr, 0)};
+#define VX_DEFINE_TYPE(Class, Traits)                                                                 \
+    static_assert(std::is_same_v<Traits::Object, Class##Object>, #Traits " describes another class"); \
+    PyTypeObject Class##Type = {PyVarObject_HEAD_INIT(nullptr, 0)};
+VX_MURKEL_DETECTORS(VX_DEFINE_TYPE)
+#undef VX_DEFINE_TYPE
 
 int register_plugin_types(PyObject* module) noexcept {
     if (register_base_plugin_type(module) < 0) {
         return -1;
     }
-    return (ConcretePlugin<TooManySymbolOrPunctuationTraits>::register_type(TooManySymbolOrPunctuationPluginType,
-                                                                            module) < 0 ||
-            ConcretePlugin<TooManyAccentuatedTraits>::register_type(TooManyAccentuatedPluginType, module) < 0 ||
-            ConcretePlugin<UnprintableTraits>::register_type(UnprintablePluginType, module) < 0 ||
-            ConcretePlugin<SuspiciousDuplicateAccentTraits>::register_type(SuspiciousDuplicateAccentPluginType,
-                                                                           module) < 0 ||
-            ConcretePlugin<SuspiciousRangeTraits>::register_type(SuspiciousRangeType, module) < 0 ||
-            ConcretePlugin<SuperWeirdWordTraits>::register_type(SuperWeirdWordPluginType, module) < 0 ||
-            ConcretePlugin<CjkUncommonTraits>::register_type(CjkUncommonPluginType, module) < 0 ||
-            ConcretePlugin<SuspiciousKatakanaTraits>::register_type(SuspiciousKatakanaPluginType, module) < 0 ||
-            ConcretePlugin<ArchaicUpperLowerTraits>::register_type(ArchaicUpperLowerPluginType, module) < 0 ||
-            ConcretePlugin<ArabicIsolatedFormTraits>::register_type(ArabicIsolatedFormPluginType, module) < 0)
-               ? -1
-               : 0;
+#define VX_REGISTER(Class, Traits)                                        \
+    if (ConcretePlugin<Traits>::register_type(Class##Type, module) < 0) { \
+        return -1;                                                        \
+    }
+    VX_MURKEL_DETECTORS(VX_REGISTER)
+#undef VX_REGISTER
+    return 0;
 }
 
 int attach_plugin_methods() noexcept {
     if (attach_base_plugin_methods() < 0) {
         return -1;
     }
-    return (ConcretePlugin<TooManySymbolOrPunctuationTraits>::attach_methods(TooManySymbolOrPunctuationPluginType) <
-                0 ||
-            ConcretePlugin<TooManyAccentuatedTraits>::attach_methods(TooManyAccentuatedPluginType) < 0 ||
-            ConcretePlugin<UnprintableTraits>::attach_methods(UnprintablePluginType) < 0 ||
-            ConcretePlugin<SuspiciousDuplicateAccentTraits>::attach_methods(SuspiciousDuplicateAccentPluginType) < 0 ||
-            ConcretePlugin<SuspiciousRangeTraits>::attach_methods(SuspiciousRangeType) < 0 ||
-            ConcretePlugin<SuperWeirdWordTraits>::attach_methods(SuperWeirdWordPluginType) < 0 ||
-            ConcretePlugin<CjkUncommonTraits>::attach_methods(CjkUncommonPluginType) < 0 ||
-            ConcretePlugin<SuspiciousKatakanaTraits>::attach_methods(SuspiciousKatakanaPluginType) < 0 ||
-            ConcretePlugin<ArchaicUpperLowerTraits>::attach_methods(ArchaicUpperLowerPluginType) < 0 ||
-            ConcretePlugin<ArabicIsolatedFormTraits>::attach_methods(ArabicIsolatedFormPluginType) < 0)
-               ? -1
-               : 0;
+#define VX_ATTACH(Class, Traits)                                   \
+    if (ConcretePlugin<Traits>::attach_methods(Class##Type) < 0) { \
+        return -1;                                                 \
+    }
+    VX_MURKEL_DETECTORS(VX_ATTACH)
+#undef VX_ATTACH
+    return 0;
 }
 
 }  // namespace vx::murkel

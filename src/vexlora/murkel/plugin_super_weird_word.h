@@ -10,7 +10,6 @@ namespace vx::murkel {
 
 struct SuperWeirdWordTraits {
     using Object = SuperWeirdWordPluginObject;
-    static constexpr const char* kName = "SuperWeirdWordPlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = false;
 

@@ -13,7 +13,6 @@ namespace vx::murkel {
 
 struct SuspiciousDuplicateAccentTraits {
     using Object = SuspiciousDuplicateAccentPluginObject;
-    static constexpr const char* kName = "SuspiciousDuplicateAccentPlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = true;
 

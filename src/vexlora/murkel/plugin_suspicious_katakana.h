@@ -10,7 +10,6 @@ namespace vx::murkel {
 
 struct SuspiciousKatakanaTraits {
     using Object = SuspiciousKatakanaPluginObject;
-    static constexpr const char* kName = "SuspiciousKatakanaPlugin";
     static constexpr const char* kDoc = "Detect implausible halfwidth Katakana and uncommon CJK combinations.";
     static constexpr bool kHasReference = false;
 

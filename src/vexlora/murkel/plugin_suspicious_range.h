@@ -16,7 +16,6 @@ namespace vx::murkel {
 
 struct SuspiciousRangeTraits {
     using Object = SuspiciousRangeObject;
-    static constexpr const char* kName = "SuspiciousRange";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = true;
 

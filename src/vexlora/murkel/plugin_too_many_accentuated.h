@@ -9,7 +9,6 @@ namespace vx::murkel {
 
 struct TooManyAccentuatedTraits {
     using Object = TooManyAccentuatedPluginObject;
-    static constexpr const char* kName = "TooManyAccentuatedPlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = false;
 

@@ -10,7 +10,6 @@ namespace vx::murkel {
 
 struct TooManySymbolOrPunctuationTraits {
     using Object = TooManySymbolOrPunctuationPluginObject;
-    static constexpr const char* kName = "TooManySymbolOrPunctuationPlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = false;
     static constexpr uint32_t kNoCharacter = 0xFFFFFFFFu;

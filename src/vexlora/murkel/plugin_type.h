@@ -6,8 +6,7 @@
 // A plugin file defines a traits struct and instantiates ConcretePlugin:
 //
 //   struct FooTraits {
-//       using Object = FooPluginObject;                 // from shared/plugin_layout.h
-//       static constexpr const char* kName = "FooPlugin";
+//       using Object = FooPluginObject;                 // from shared/murkel_classes.h
 //       static constexpr const char* kDoc = nullptr;    // or the docstring
 //       static constexpr bool kHasReference = false;    // true: takes part in GC
 //       static void construct(Object*);   // __init__: construction values
@@ -28,7 +27,8 @@
 //       static int traverse(Object*, visitproc, void*);
 //       static void clear(Object*);
 //   };
-//   PyTypeObject FooPluginType = ...;  // ConcretePlugin<FooTraits>::type
+//   and the class is declared in shared/murkel_classes.h (its fields and
+//   its entry X(FooPlugin, FooTraits) in VX_MURKEL_DETECTORS).
 #pragma once
 
 #include <string>
@@ -48,16 +48,19 @@ namespace vx::murkel {
 template <class Traits>
 struct ConcretePlugin {
     using Object = typename Traits::Object;
+    static constexpr int kClass = kClassOf<Object>;
+    static_assert(kClass >= kFirstDetectorClass, "Traits::Object is not a detector's layout");
+    static constexpr const char* kName = kClassNames[kClass];
 
     static Object* cast(MessDetectorPluginObject* p) noexcept { return reinterpret_cast<Object*>(p); }
     static Object* cast(PyObject* p) noexcept { return reinterpret_cast<Object*>(p); }
 
     static const std::string& where(const char* member) {
         // Traceback names such as "vexlora.murkel.FooPlugin.feed_info".
-        static std::string feed_info = std::string(kModuleName) + "." + Traits::kName + ".feed_info";
-        static std::string reset = std::string(kModuleName) + "." + Traits::kName + ".reset";
-        static std::string init = std::string(kModuleName) + "." + Traits::kName + ".__init__";
-        static std::string feed = std::string(kModuleName) + "." + Traits::kName + "._feed";
+        static std::string feed_info = std::string(kModuleName) + "." + kName + ".feed_info";
+        static std::string reset = std::string(kModuleName) + "." + kName + ".reset";
+        static std::string init = std::string(kModuleName) + "." + kName + ".__init__";
+        static std::string feed = std::string(kModuleName) + "." + kName + "._feed";
         std::string_view m(member);
         return m == "feed_info" ? feed_info : m == "reset" ? reset : m == "_feed" ? feed : init;
     }
@@ -92,8 +95,7 @@ struct ConcretePlugin {
     // The update, refused (OverflowError, nothing changed) when a counter
     // restored near the end of its range could wrap.
     static int checked_feed(MessDetectorPluginObject* self, Py_UCS4 cp, CharInfoObject* info) noexcept {
-        static const int cls = class_index_of(Traits::kName);
-        if (!counters_fit(cls, self, 1)) {
+        if (!counters_fit(kClass, self, 1)) {
             VX_TRACEBACK(where("_feed").c_str());
             return -1;
         }
@@ -218,7 +220,7 @@ struct ConcretePlugin {
     // ready the type, publish its native method table for other modules, and
     // bind the class in the module.
     static int register_type(PyTypeObject& type, PyObject* module) noexcept {
-        static std::string full_name = std::string(kModuleName) + "." + Traits::kName;
+        static std::string full_name = std::string(kModuleName) + "." + kName;
         type.tp_name = full_name.c_str();
         type.tp_basicsize = sizeof(Object);
         type.tp_flags = Py_TPFLAGS_DEFAULT | (Traits::kHasReference ? Py_TPFLAGS_HAVE_GC : 0);
@@ -235,7 +237,7 @@ struct ConcretePlugin {
         if (PyType_Ready(&type) < 0 || publish_vtable(&type, &vtable) < 0) {
             return -1;
         }
-        return PyModule_AddObjectRef(module, Traits::kName, reinterpret_cast<PyObject*>(&type));
+        return PyModule_AddObjectRef(module, kName, reinterpret_cast<PyObject*>(&type));
     }
 
     // Called late in start-up, once the host names and the record tables are

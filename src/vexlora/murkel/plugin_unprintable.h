@@ -10,7 +10,6 @@ namespace vx::murkel {
 
 struct UnprintableTraits {
     using Object = UnprintablePluginObject;
-    static constexpr const char* kName = "UnprintablePlugin";
     static constexpr const char* kDoc = nullptr;
     static constexpr bool kHasReference = false;
 

@@ -1,5 +1,5 @@
 // Process-wide state of vexlora.murkel: the module namespace, the start-up
-// copies of the host flag masks, interned names and the twelve types.
+// copies of the host flag masks, interned names and the classes.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -7,9 +7,8 @@
 
 #include <cstdint>
 
-#include "shared/charinfo_layout.h"
 #include "shared/globals.h"
-#include "shared/plugin_layout.h"
+#include "shared/murkel_classes.h"
 
 namespace vx::murkel {
 
@@ -86,19 +85,10 @@ inline PyObject* get_global(PyObject* name) noexcept {
     return lookup_global(g.dict, g.builtins, name);
 }
 
-// The twelve classes.
-extern PyTypeObject CharInfoType;
-extern PyTypeObject MessDetectorPluginType;
-extern PyTypeObject TooManySymbolOrPunctuationPluginType;
-extern PyTypeObject TooManyAccentuatedPluginType;
-extern PyTypeObject UnprintablePluginType;
-extern PyTypeObject SuspiciousDuplicateAccentPluginType;
-extern PyTypeObject SuspiciousRangeType;
-extern PyTypeObject SuperWeirdWordPluginType;
-extern PyTypeObject CjkUncommonPluginType;
-extern PyTypeObject SuspiciousKatakanaPluginType;
-extern PyTypeObject ArchaicUpperLowerPluginType;
-extern PyTypeObject ArabicIsolatedFormPluginType;
+// The classes, PyTypeObject <Class>Type each.
+#define VX_DECLARE_TYPE(Class, ...) extern PyTypeObject Class##Type;
+VX_MURKEL_CLASSES(VX_DECLARE_TYPE)
+#undef VX_DECLARE_TYPE
 
 inline bool is_char_info(PyObject* obj) noexcept { return PyObject_TypeCheck(obj, &CharInfoType); }
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "shared/charinfo_layout.h"
+#include "shared/murkel_classes.h"
 
 namespace vx {
 

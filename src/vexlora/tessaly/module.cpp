@@ -82,21 +82,13 @@ struct ImportedType {
     size_t size;
 };
 
+// Every murkel class, CharInfo first, then MessDetectorPlugin and the detectors.
 const ImportedType kMurkelTypes[] = {
-    {"CharInfo", sizeof(CharInfoObject)},
-    {"MessDetectorPlugin", sizeof(MessDetectorPluginObject)},
-    {"TooManySymbolOrPunctuationPlugin", sizeof(TooManySymbolOrPunctuationPluginObject)},
-    {"TooManyAccentuatedPlugin", sizeof(TooManyAccentuatedPluginObject)},
-    {"UnprintablePlugin", sizeof(UnprintablePluginObject)},
-    {"SuspiciousDuplicateAccentPlugin", sizeof(SuspiciousDuplicateAccentPluginObject)},
-    {"SuspiciousRange", sizeof(SuspiciousRangeObject)},
-    {"SuperWeirdWordPlugin", sizeof(SuperWeirdWordPluginObject)},
-    {"CjkUncommonPlugin", sizeof(CjkUncommonPluginObject)},
-    {"SuspiciousKatakanaPlugin", sizeof(SuspiciousKatakanaPluginObject)},
-    {"ArchaicUpperLowerPlugin", sizeof(ArchaicUpperLowerPluginObject)},
-    {"ArabicIsolatedFormPlugin", sizeof(ArabicIsolatedFormPluginObject)},
+#define VX_IMPORTED_TYPE(Class, ...) {#Class, sizeof(Class##Object)},
+    VX_MURKEL_CLASSES(VX_IMPORTED_TYPE)
+#undef VX_IMPORTED_TYPE
 };
-static_assert(std::size(kMurkelTypes) == 1 + kPluginTypeCount);
+static_assert(std::size(kMurkelTypes) == 1 + kPluginTypeCount && kCharInfoClass == 0 && kMessDetectorPluginClass == 1);
 
 // Fetch a class of murkel and check that its instances are at least as large
 // as the record layout this module reads them through.

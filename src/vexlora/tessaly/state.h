@@ -8,15 +8,14 @@
 #include <cstdint>
 
 #include "shared/capi.h"
-#include "shared/charinfo_layout.h"
 #include "shared/globals.h"
-#include "shared/plugin_layout.h"
+#include "shared/murkel_classes.h"
 
 namespace vx::tessaly {
 
 inline constexpr const char kModuleName[] = "vexlora.tessaly";
 inline constexpr int kLanguageCount = 41;
-inline constexpr int kPluginTypeCount = 11;  // MessDetectorPlugin and the ten detectors
+inline constexpr int kPluginTypeCount = kDetectorCount + 1;  // MessDetectorPlugin and the detectors
 
 // Names looked up in the module namespace (interned once at start-up).
 // clang-format off: it does not settle on a layout for a list of macro calls.
