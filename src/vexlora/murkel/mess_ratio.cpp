@@ -328,6 +328,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         int used = 0;
         uint32_t before_last = 0;
         uint32_t last_word = 0;
+        uint32_t last_letter = 0;  // the word of the last letter (marks are not letters)
         Py_UCS4 last_cp = 0;
         Py_ssize_t j = i;
         for (; j < stop; ++j) {
@@ -362,7 +363,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     }
                     block = cur;
                 }
-                if (word & bits::kLatin) {
+                if ((word & (bits::kLatin | bits::kAlpha)) == (bits::kLatin | bits::kAlpha)) {
                     const bool accentuated = (word & bits::kAccentuated) != 0;
                     if (accentuated && latin_accentuated && latin_before) {
                         break;
@@ -389,14 +390,17 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             }
             before_last = last_word;
             last_word = word;
+            last_letter = word & bits::kAlpha ? word : last_letter;
             last_cp = cp;
         }
         const int32_t n = static_cast<int32_t>(j - i);
         if (n == 0) {
             return i;
         }
-        const uint32_t first = kinds[0];  // the first letter's word came first
-        uint32_t seen = 0;
+        const uint32_t first = kinds[0];  // the first character's word came first
+        uint32_t first_letter = 0;
+        uint32_t seen = 0;  // bits of the letters
+        int32_t letter_count = 0;
         int32_t uppers = 0;
         int32_t accents = 0;
         int32_t glyphs = 0;
@@ -411,8 +415,13 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         int32_t isolated = 0;
         for (int k = 0; k < used; ++k) {
             const uint32_t word = kinds[k];
+            if ((word & bits::kAlpha) == 0) {
+                continue;  // a mark: counted by the plugins fed every printable character only
+            }
             const int32_t count = counts[k];
             auto times = [&](bool flag) noexcept { return flag ? count : 0; };
+            first_letter = first_letter == 0 ? word : first_letter;
+            letter_count += count;
             seen |= word;
             uppers += times(word & bits::kUpper);
             accents += times(word & bits::kAccentuated);
@@ -433,24 +442,26 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         bump(symbol.state._character_count, n);
         symbol.state._last_printable_char = last_cp;
         WeirdTraits::Object& word_state = weird.state;
-        if (word_state._buffer_last_char_ligature) {
-            word_state._buffer_has_internal_ligature = 1;
-        }
-        word_state._buffer_last_char_ligature = 0;
-        if (word_state._buffer_length == 0) {
-            word_state._buffer_first_lower = bits::bit(first, bits::kLower);
-        }
-        bump(word_state._buffer_length, n);
-        word_state._buffer_last_char_upper = bits::bit(last_word, bits::kUpper);
-        bump(word_state._buffer_upper_count, uppers);
-        if (seen & bits::kNonAscii) {
-            word_state._buffer_has_non_ascii = 1;
-        }
-        word_state._buffer_last_char_accentuated = bits::bit(last_word, bits::kAccentuated);
-        bump(word_state._buffer_accent_count, accents);
-        bump(word_state._buffer_glyph_count, glyphs);
-        if (seen & bits::kForeignLetter) {
-            word_state._foreign_long_watch = 1;
+        if (letter_count > 0) {
+            if (word_state._buffer_last_char_ligature) {
+                word_state._buffer_has_internal_ligature = 1;
+            }
+            word_state._buffer_last_char_ligature = 0;
+            if (word_state._buffer_length == 0) {
+                word_state._buffer_first_lower = bits::bit(first_letter, bits::kLower);
+            }
+            bump(word_state._buffer_length, letter_count);
+            word_state._buffer_last_char_upper = bits::bit(last_letter, bits::kUpper);
+            bump(word_state._buffer_upper_count, uppers);
+            if (seen & bits::kNonAscii) {
+                word_state._buffer_has_non_ascii = 1;
+            }
+            word_state._buffer_last_char_accentuated = bits::bit(last_letter, bits::kAccentuated);
+            bump(word_state._buffer_accent_count, accents);
+            bump(word_state._buffer_glyph_count, glyphs);
+            if (seen & bits::kForeignLetter) {
+                word_state._foreign_long_watch = 1;
+            }
         }
         if constexpr (!kAsciiOnly) {
             ArchaicTraits::Object& case_state = archaic.state;
@@ -475,7 +486,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 bump(arabic.state._isolated_form_count, isolated);
             }
             bump(case_state._character_count, n);
-            bump(accent.state._character_count, n);
+            bump(accent.state._character_count, letter_count);
             bump(accent.state._accentuated_count, accents);
             bump(range->_character_count, n);
             if (!range->_has_last_printable) {

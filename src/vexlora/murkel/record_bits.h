@@ -52,7 +52,8 @@ enum : uint32_t {
     // The walk handles runs of these in bulk.
     kRunLetter = 1u << 28,
     // The same for a letter without case (CJK, Kana, Thai, Arabic...): it
-    // closes or opens the case run, and may be a glyph or of another script.
+    // closes or opens the case run, and may be a glyph or of another script;
+    // or for a mark that stands inside a word without counting as a letter.
     kRunGlyph = 1u << 29,
     kOtherScript = kCjk | kKatakana | kArabic,
 };
@@ -113,6 +114,12 @@ inline uint32_t of(Py_UCS4 cp, const CharInfoObject* info) noexcept {
         (word & (kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kLigature | kChainBreak)) == 0;
     word |= set(plain && (word & not_in_run) == 0, kRunLetter);
     word |= set(plain && (word & kCaseSeparator) != 0, kRunGlyph);
+    // A printable mark inside a word (a combining vowel, say): it neither
+    // ends nor marks the word, and closes or opens the case run like a letter
+    // without case, so it joins such runs.
+    const uint32_t marks_word = kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kChainBreak | kEndsWord |
+                                kSymbolInWord | kOpensSentence | kSuperscript;
+    word |= set((word & (kAlpha | kPrintable)) == kPrintable && (word & marks_word) == 0, kRunGlyph);
     return word;
 }
 
