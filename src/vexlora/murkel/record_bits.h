@@ -116,9 +116,10 @@ inline uint32_t of(Py_UCS4 cp, const CharInfoObject* info) noexcept {
     word |= set(plain && (word & kCaseSeparator) != 0, kRunGlyph);
     // A printable mark inside a word (a combining vowel, say): it neither
     // ends nor marks the word, and closes or opens the case run like a letter
-    // without case, so it joins such runs.
+    // without case, so it joins such runs. (Digits would too, but they
+    // mostly stand alone, where a run costs more than it saves.)
     const uint32_t marks_word = kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kChainBreak | kEndsWord |
-                                kSymbolInWord | kOpensSentence | kSuperscript;
+                                kSymbolInWord | kOpensSentence | kSuperscript | kDigit;
     word |= set((word & (kAlpha | kPrintable)) == kPrintable && (word & marks_word) == 0, kRunGlyph);
     return word;
 }
