@@ -220,19 +220,9 @@ public:
         if (stale_ || epoch_ != namespace_epoch) [[unlikely]] {
             refresh();
         }
-        PyObject* table = table_.get();
-        if (table == nullptr) [[unlikely]] {
-            return nullptr;
-        }
-        Py_ssize_t index = static_cast<Py_ssize_t>(cp >> 8);
-        if (index >= PyList_GET_SIZE(table)) {
-            return nullptr;
-        }
-        PyObject* page = PyList_GET_ITEM(table, index);
-        if (!PyList_CheckExact(page) || PyList_GET_SIZE(page) != kPageSize) {
-            return nullptr;
-        }
-        return PyList_GET_ITEM(page, static_cast<Py_ssize_t>(cp & 0xFF));
+        // nullptr too when the lookup itself changed the namespace: the
+        // caller then takes the slow way, which looks the table up in full.
+        return peek_known(cp);
     }
 
     // What peek() would return, when that needs no new lookup of the table
