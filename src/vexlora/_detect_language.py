@@ -7,11 +7,17 @@ detector is measured on.
 
 from __future__ import annotations
 
+import operator
 import re
+import sys
 import unicodedata
+from array import array
+from codecs import charmap_decode
 from collections import Counter
 from collections.abc import Iterable
+from dataclasses import dataclass
 from functools import cache
+from itertools import compress
 
 from vexlora._language_words import LETTERS, WORDS
 from vexlora.constant import COMMON_CJK_CHARACTERS, FREQUENCIES
@@ -86,7 +92,9 @@ def fits(language: str, character: str) -> bool:
 
 _LANGUAGES = tuple(FREQUENCIES)
 _MASKS: dict[str, int] = {}
-_JAPANESE_BIT = 1 << _LANGUAGES.index("Japanese")
+_INDEX = {language: index for index, language in enumerate(_LANGUAGES)}
+_JAPANESE_INDEX = _INDEX["Japanese"]
+_JAPANESE_BIT = 1 << _JAPANESE_INDEX
 _CHINESE_BIT = 1 << _LANGUAGES.index("Chinese")
 _LATIN_MASK = sum(1 << index for index, language in enumerate(_LANGUAGES) if FREQUENCIES[language][:1].isascii())
 
@@ -155,16 +163,44 @@ def served_mask(encodings: tuple[str, ...]) -> int:
     return mask
 
 
-def _per_language(by_mask: Counter[int], within: int = -1) -> list[int]:
-    """Spread counts kept by language mask over the languages (limited to the bits of ``within``)."""
-    totals = [0] * len(_LANGUAGES)
-    for mask, count in by_mask.items():
-        mask &= within
-        while mask:
-            low = mask & -mask
-            totals[low.bit_length() - 1] += count
-            mask ^= low
-    return totals
+# Per-language counts are summed in one big integer: field i (_FIELD bits)
+# counts for the i-th language. Sums of such integers, masks of fields and
+# the unpacking into a list all run at C speed, where a loop over the
+# language bits of every mask would run in the interpreter.
+_FIELD = 32
+_FIELD_TYPE = next(code for code in "ILH" if array(code).itemsize * 8 == _FIELD)
+_FIELD_BYTES = _FIELD // 8 * len(_LANGUAGES)
+
+
+class _PackedByMask(dict[int, int]):
+    """Language mask -> one unit in the field of each language of the mask (negative masks: none)."""
+
+    def __missing__(self, mask: int) -> int:
+        value = 0
+        for index in range(max(mask, 0).bit_length()):
+            if mask >> index & 1:
+                value |= 1 << (_FIELD * index)
+        self[mask] = value
+        return value
+
+
+PACKED_BY_MASK = _PackedByMask()
+
+
+class _FieldsOf(dict[int, int]):
+    """Language mask -> all ones in the field of each language of the mask."""
+
+    def __missing__(self, mask: int) -> int:
+        value = self[mask] = PACKED_BY_MASK[mask] * ((1 << _FIELD) - 1)
+        return value
+
+
+FIELDS_OF = _FieldsOf()
+
+
+def unpack(packed: int, size: int = _FIELD_BYTES) -> array[int]:
+    """The per-language counts of a packed sum, in the order of ``FREQUENCIES`` (``size``: its bytes)."""
+    return array(_FIELD_TYPE, packed.to_bytes(size, sys.byteorder))
 
 
 _ASCII_RUNS = re.compile(r"[\x00-\x7f]+")
@@ -174,58 +210,90 @@ def non_ascii_counts(text: str) -> Counter[str]:
     return Counter(_ASCII_RUNS.sub("", text))
 
 
-def codec_fit(
-    characters: Iterable[tuple[str, int]], encodings: Iterable[str], ascii_letters: int
-) -> tuple[float, float]:
+# Beyond the language fields, ``_CHARACTER_PACKED`` counts three more things
+# in fields of its own: the characters that count at all, kana, and Han
+# characters that fit Japanese (and Chinese).
+_HIGH_SHIFT = _FIELD * len(_LANGUAGES)
+_KANA_SHIFT = _HIGH_SHIFT + _FIELD
+_HAN_SHIFT = _KANA_SHIFT + _FIELD
+_FIELD_MASK = (1 << _FIELD) - 1
+
+
+class _CharacterPacked(dict[str, int]):
+    """Non-ASCII character -> its packed contribution to ``codec_fit`` (0 for neutral characters)."""
+
+    def __missing__(self, character: str) -> int:
+        value = 0
+        if character not in NEUTRAL and not character.isspace():
+            mask = language_mask(character)
+            value = PACKED_BY_MASK[mask] | 1 << _HIGH_SHIFT
+            if mask & _JAPANESE_BIT:
+                if "\u3041" <= character <= "\u30ff":
+                    value |= 1 << _KANA_SHIFT
+                elif mask & _CHINESE_BIT:
+                    value |= 1 << _HAN_SHIFT
+        self[character] = value
+        return value
+
+
+_CHARACTER_PACKED = _CharacterPacked()
+
+
+def codec_fit(characters: Counter[str], encodings: Iterable[str], ascii_letters: int) -> tuple[float, float]:
     """How well the letters of a decoding fit one language the codecs serve: (all letters, non-ASCII only).
 
-    ``characters`` gives each distinct non-ASCII character with its count;
+    ``characters`` counts each distinct non-ASCII character;
     ``ascii_letters`` is the number of ASCII letters, which fit every
     Latin-script language and no other. Non-ASCII symbols count against
     every language; typographic punctuation counts for none. Each figure is
     0..1, the best over the languages served.
     """
-    by_mask: Counter[int] = Counter()
-    high = 0
-    kana = han = 0
-    for character, count in characters:
-        if character in NEUTRAL or character.isspace():
-            continue
-        mask = language_mask(character)
-        by_mask[mask] += count
-        high += count
-        if mask & _JAPANESE_BIT:
-            if "\u3041" <= character <= "\u30ff":
-                kana += count
-            elif mask & _CHINESE_BIT:
-                han += count
-    return best_fits(by_mask, high, ascii_letters, served_mask(tuple(encodings)), kana, han)
+    packed = sum(map(operator.mul, map(_CHARACTER_PACKED.__getitem__, characters), characters.values()))
+    high = packed >> _HIGH_SHIFT & _FIELD_MASK
+    kana = packed >> _KANA_SHIFT & _FIELD_MASK
+    han = packed >> _HAN_SHIFT
+    # Japanese text is never Han characters alone: without kana they are
+    # another language's.
+    japanese = kana * 6 < kana + han
+    languages = packed & ((1 << _HIGH_SHIFT) - 1)
+    return fits_of_packed(languages, high, ascii_letters, served_mask(tuple(encodings)), han if japanese else 0)
 
 
-def best_fits(
-    by_mask: Counter[int], high: int, ascii_letters: int, served: int, kana: int = 0, han: int = 0
-) -> tuple[float, float]:
-    """The two figures of ``codec_fit`` from non-ASCII counts kept by language mask."""
+def fits_of_packed(packed: int, high: int, ascii_letters: int, served: int, han: int = 0) -> tuple[float, float]:
+    """``codec_fit`` from the packed per-language counts of the non-ASCII characters.
+
+    ``han``: Han characters not to count for Japanese (a text without kana).
+    """
+    if not high + ascii_letters:
+        return 1.0, 1.0
+    latin_served = served & _LATIN_MASK
+    other_served = served ^ latin_served
+    best_latin = max(unpack(packed & FIELDS_OF[latin_served])) if latin_served else 0
+    best_other = 0
+    if other_served:
+        others = unpack(packed & FIELDS_OF[other_served])
+        if han and other_served & _JAPANESE_BIT:
+            # Japanese text is never Han characters alone: without kana
+            # they are another language's.
+            japanese = others[_JAPANESE_INDEX] - han
+            others[_JAPANESE_INDEX] = 0
+            best_other = max(max(others), japanese)
+        else:
+            best_other = max(others)
+    return fit_figures(best_latin if latin_served else None, best_other, high, ascii_letters)
+
+
+def fit_figures(best_latin: int | None, best_other: int, high: int, ascii_letters: int) -> tuple[float, float]:
+    """The two ``codec_fit`` figures from the most fitting characters of a Latin-script language served (None:
+    none served) and of another script's, out of ``high`` non-ASCII characters and ``ascii_letters``."""
     total = high + ascii_letters
     if not total:
         return 1.0, 1.0
-    shares = _per_language(by_mask, served)
-    best_all = best_high = 0
-    latin = _LATIN_MASK
-    bit = 1
-    for share in shares:
-        if served & bit:
-            if bit == _JAPANESE_BIT and kana * 6 < kana + han:
-                # Japanese text is never Han characters alone: without kana
-                # they are another language's.
-                share -= han
-            if share > best_high:
-                best_high = share
-            if latin & bit:
-                share += ascii_letters
-            if share > best_all:
-                best_all = share
-        bit <<= 1
+    latin = best_latin if best_latin is not None else 0
+    best_high = latin if latin > best_other else best_other
+    best_all = latin + ascii_letters if best_latin is not None else 0
+    if best_other > best_all:
+        best_all = best_other
     return best_all / total, (best_high / high if high else 1.0)
 
 
@@ -306,21 +374,27 @@ def _build_fault_patterns() -> tuple[dict[int, str], _Patterns]:
 _FAULTS: tuple[dict[int, str], _Patterns] | None = None
 
 
-def context_faults(text: str, non_ascii: int) -> tuple[float, ...]:
+def _fault_patterns() -> tuple[dict[int, str], _Patterns]:
+    global _FAULTS
+    if _FAULTS is None:
+        _FAULTS = _build_fault_patterns()
+    return _FAULTS
+
+
+def context_faults(text: str, non_ascii: int, classes: str | None = None) -> tuple[float, ...]:
     """Context faults per non-ASCII character, one figure per kind of fault.
 
     The kinds: a letter of one script touching a letter of another; a
     capital right after a small letter inside a word; a symbol between two
     letters; the final sigma inside a word; a lone non-ASCII capital
-    standing as a word.
+    standing as a word. ``classes``: the text's class string when the
+    caller has it (see ``ByteViews``).
     """
-    global _FAULTS
-    if _FAULTS is None:
-        _FAULTS = _build_fault_patterns()
-    table, patterns = _FAULTS
+    table, patterns = _fault_patterns()
     if not non_ascii:
         return (0.0,) * len(patterns)
-    classes = text.translate(table)
+    if classes is None:
+        classes = text.translate(table)
     # Most texts hold letters of one or two classes: a pattern whose first
     # class letter is absent cannot match.
     present = set(classes)
@@ -337,14 +411,8 @@ _WORD_MASKS: dict[str, int] = {}
 for _index, _language in enumerate(_LANGUAGES):
     for _word in WORDS.get(_language, ()):
         _WORD_MASKS[_word] = _WORD_MASKS.get(_word, 0) | (1 << _index)
-
-
-def word_shares(words: list[str]) -> dict[str, float]:
-    """For each language with a word list, the share of ``words`` that are among its frequent short words."""
-    if not words:
-        return {}
-    by_mask = Counter(filter(None, map(_WORD_MASKS.get, words)))
-    return {_LANGUAGES[index]: hits / len(words) for index, hits in enumerate(_per_language(by_mask)) if hits}
+# Each frequent word with one unit in the field of every language listing it.
+_WORD_PACKED = {word: PACKED_BY_MASK[mask] for word, mask in _WORD_MASKS.items()}
 
 
 def words_of(text: str) -> list[str]:
@@ -352,25 +420,84 @@ def words_of(text: str) -> list[str]:
     return _WORD.findall(text.lower())
 
 
+@dataclass(frozen=True, slots=True)
+class ByteViews:
+    """What the text-level signals need from a single-byte code page, as ``bytes.translate`` tables.
+
+    A text in such a page has one character per byte, so its class string
+    (``context_faults``) and its words (``words_of``) can be computed from
+    the bytes at C speed instead of character by character.
+    """
+
+    table: str  # the page's 256 characters
+    classes: bytes  # byte -> its character's class letter (a space for characters of no class)
+    lower: bytes  # byte -> the byte of its character in small letters, a space for no letter
+    plain: bytes  # the bytes ``lower`` handles; any other byte present: use ``words_of``
+
+    def class_string(self, data: bytes) -> str:
+        return data.translate(self.classes).decode("ascii")
+
+    def words(self, data: bytes) -> list[str] | None:
+        """``words_of`` the text of ``data``; None when a byte needs the character-level path."""
+        if data.translate(None, self.plain):
+            return None
+        return charmap_decode(data.translate(self.lower), "strict", self.table)[0].split()
+
+
+@cache
+def byte_views(table: str) -> ByteViews | None:
+    """``ByteViews`` of a single-byte code page given as its 256 characters (None if a class needs more)."""
+    class_table = _fault_patterns()[0]
+    first_byte: dict[str, int] = {}
+    for byte, character in enumerate(table):
+        first_byte.setdefault(character, byte)
+    classes = bytearray()
+    lower = bytearray()
+    plain = bytearray()
+    for byte, character in enumerate(table):
+        kind = character.translate(class_table)
+        if kind == character and ord(character) >= 0x2C00:
+            kind = " " if not re.fullmatch(f"[{_LETTER_CLASS}]", character) else ""
+        if len(kind) != 1 or not kind.isascii():
+            return None
+        classes.append(ord(kind))
+        small = character.lower()
+        # A capital sigma lowers by its context, and some capitals lower to
+        # two characters: those bytes take the character-level path.
+        if character == "\u03a3" or len(small) != 1:
+            lower.append(0x20)
+            continue
+        if _WORD.fullmatch(small):
+            if small not in first_byte:
+                lower.append(0x20)
+                continue
+            lower.append(first_byte[small])
+        else:
+            lower.append(0x20)
+        plain.append(byte)
+    return ByteViews(table, bytes(classes), bytes(lower), bytes(plain))
+
+
 def served_word_share(words: list[str], encodings: list[str]) -> float:
     """The best share of frequent short words (``words`` from ``words_of``), over the languages the codecs serve."""
     if not words:
         return 0.0
-    by_mask = Counter(filter(None, map(_WORD_MASKS.get, words)))
-    if not by_mask:
+    packed = sum(filter(None, map(_WORD_PACKED.get, words)))
+    if not packed:
         return 0.0
-    return max(_per_language(by_mask, served_mask(tuple(encodings)))) / len(words)
+    return max(unpack(packed & FIELDS_OF[served_mask(tuple(encodings))])) / len(words)
 
 
-def letter_fits(letters: Counter[str]) -> list[float]:
-    """Per language, the share of a text's letters in its alphabet; ASCII letters fit every Latin-script language."""
-    total = sum(letters.values())
-    if not total:
-        return [0.0] * len(_LANGUAGES)
-    by_mask: Counter[int] = Counter()
-    for letter, count in letters.items():
-        by_mask[_LATIN_MASK if letter.isascii() else language_mask(letter)] += count
-    return [hits / total for hits in _per_language(by_mask)]
+class _LetterPacked(dict[str, int]):
+    """Letter -> one unit in the field of every language it fits (ASCII letters: the Latin-script ones)."""
+
+    def __missing__(self, letter: str) -> int:
+        value = self[letter] = PACKED_BY_MASK[_LATIN_MASK if letter.isascii() else language_mask(letter)]
+        return value
+
+
+_LETTER_PACKED = _LetterPacked()
+_LATIN_PACKED = PACKED_BY_MASK[_LATIN_MASK]
 
 
 # Weight of the short-word share against the coherence ratio: the words
@@ -401,28 +528,40 @@ def rank_languages(
         known = coherence_ratio(text, 0.1, None), words_of(text)
     coherence = dict(known[0])
     words = known[1]
-    letters = Counter("".join(words))
-    if not letters:
+    joined = "".join(words)
+    if not joined:
         return ()
-    shares = word_shares(words)
-    fits_all = letter_fits(letters)
-    candidates = set(coherence) | set(shares)
+    # Per language: how many letters fit its alphabet (ASCII letters fit the
+    # Latin-script ones) and how many words are among its frequent ones.
+    non_ascii = _ASCII_RUNS.sub("", joined)
+    letters = Counter(non_ascii)
+    fitting = unpack(
+        (len(joined) - len(non_ascii)) * _LATIN_PACKED
+        + sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
+    )
+    hits = unpack(sum(filter(None, map(_WORD_PACKED.get, words))))
+    candidates = set(coherence)
+    candidates.update(compress(_LANGUAGES, hits))
+    total = len(joined)
     if not candidates:
         # Too short for the coherence test and no frequent word: the letters decide.
-        candidates = {language for language, fit in zip(_LANGUAGES, fits_all) if fit >= 0.5}
-    fit_of = {language: fits_all[_LANGUAGES.index(language)] for language in candidates}
+        candidates = {language for language, fit in zip(_LANGUAGES, fitting) if fit / total >= 0.5}
+    fit_of = {language: fitting[_INDEX[language]] / total for language in candidates}
     if not fit_of:
         return ()
     best_fit = max(fit_of.values())
-    scored = []
-    for language in candidates:
-        if fit_of[language] < best_fit - LETTER_TOLERANCE:
-            continue
-        combined = coherence.get(language, 0.0) + WORD_WEIGHT * shares.get(language, 0.0) + fit_of[language] - 1.0
-        scored.append((combined, language))
-    scored.sort(key=lambda item: (-item[0], item[1]))
+    floor = best_fit - LETTER_TOLERANCE
+    count = len(words)
+    # Best first, ties by name: sorted on (-score, language).
+    scored = sorted(
+        [
+            (-(coherence.get(language, 0.0) + WORD_WEIGHT * (hits[_INDEX[language]] / count) + fit - 1.0), language)
+            for language, fit in fit_of.items()
+            if fit >= floor
+        ]
+    )
     scale = 1.0 + WORD_WEIGHT * _TYPICAL_WORD_SHARE
-    return tuple((language, round(min(1.0, combined / scale), 4)) for combined, language in scored[:limit])
+    return tuple((language, round(min(1.0, -negative / scale), 4)) for negative, language in scored[:limit])
 
 
 _NOT_ASCII_LETTERS = bytes(byte for byte in range(128) if not chr(byte).isalpha())

@@ -14,24 +14,31 @@ import functools
 import math
 import operator
 import re
+from codecs import charmap_decode
 from collections import Counter
 from collections.abc import Callable
 from dataclasses import dataclass
 
 from vexlora._detect_codecs import BY_NAME, MULTI_BYTE, SINGLE_BYTE, Codec
 from vexlora._detect_language import (
+    _FIELD,
     _LATIN_MASK,
     LANGUAGE_TEXT_LIMIT,
     ascii_letter_count,
     byte_masks,
+    byte_views,
     codec_fit,
     context_faults,
+    fit_figures,
     non_ascii_counts,
     rank_languages,
     served_mask,
     served_word_share,
+    unpack,
     words_of,
 )
+
+_ONES = (1 << _FIELD) - 1
 
 __all__ = ["Reading", "rank", "BOMS", "binary_bytes"]
 
@@ -110,9 +117,11 @@ class Reading:
     # The fit figures computed from the byte histogram, valid while the
     # reading has this many codecs (0: none).
     fit_codecs: int = 0
-    # Coherence and words of the whole text, when the signals saw all of it:
-    # the language ranking reuses them.
-    language_input: tuple[list[tuple[str, float]], list[str]] | None = None
+    # Coherence (None until asked) and words of the whole text, when the
+    # signals saw all of it: the language ranking reuses them.
+    language_input: tuple[list[tuple[str, float]] | None, list[str]] | None = None
+    # The payload bytes, for a single-byte reading (one character per byte).
+    raw: bytes = b""
     _named_by: tuple[int, Codec] | None = None
 
     @property
@@ -258,46 +267,94 @@ def _seven_bit(sample: bytes, top: int, allow: Callable[[Codec], bool]) -> tuple
     return "undecodable", []
 
 
-_PAGES: list[tuple[Codec, str, bytes, bool]] = []
+_PAGES: list[tuple[Codec, str, bytes, bool, str]] = []
 
 
-def _single_byte_pages() -> list[tuple[Codec, str, bytes, bool]]:
-    """Each single-byte codec with its name, the bytes it defines and whether it reads ASCII bytes otherwise."""
+def _single_byte_pages() -> list[tuple[Codec, str, bytes, bool, str]]:
+    """Each single-byte codec with its name, the bytes it defines, whether it reads ASCII bytes otherwise, and
+    its 256 characters (``_table``)."""
     if not _PAGES:
         _PAGES.extend(
-            (codec, codec.encoding, codec.defined, codec.encoding in _ASCII_CHANGERS) for codec in SINGLE_BYTE
+            (codec, codec.encoding, codec.defined, codec.encoding in _ASCII_CHANGERS, _table(codec.encoding))
+            for codec in SINGLE_BYTE
         )
     return _PAGES
 
 
-_Group = tuple[int, tuple[Codec, ...], int, bytes, bytes]
+def _read(data: bytes, table: str) -> str:
+    """``data`` decoded by a single-byte code page given as its 256 characters (every byte must be defined).
+
+    The same text as ``data.decode(encoding)``, without the codec registry
+    lookup and the codec's Python-level wrapper: this runs for dozens of
+    code pages per payload.
+    """
+    return charmap_decode(data, "strict", table)[0]
+
+
+# A group of code pages reading the present bytes alike: the page index of
+# its first codec, its codecs, the languages served, ``_fit_deletions``, the
+# negated prior of the codec naming it, its first codec's ``_Served`` table
+# and name.
+_Group = tuple[int, tuple[Codec, ...], int, bytes, bytes, float, "_Served", str]
 _Grouping = tuple[tuple[_Group, ...], tuple[tuple[int, Codec], ...]]
+
+
+# For each byte: bit i set when the i-th single-byte page defines it.
+_DEFINED_BY: list[int] = []
 
 
 def _group_pages(present: bytes, allowed: Callable[[Codec], bool] | None) -> _Grouping:
     """The single-byte codecs that define every byte of ``present``, grouped by the characters they read
-    there (each group with the page index of its first codec, the languages served and ``_fit_deletions``),
-    and apart those that read ASCII bytes otherwise (their grouping needs the whole sample)."""
-    groups: dict[str, tuple[int, list[Codec]]] = {}
+    there (see ``_Group``), and apart those that read ASCII bytes otherwise (their grouping needs the
+    whole sample)."""
+    pages = _single_byte_pages()
+    if not _DEFINED_BY:
+        _DEFINED_BY.extend(
+            sum(1 << index for index, page in enumerate(pages) if byte in page[2]) for byte in range(256)
+        )
+    valid = (1 << len(pages)) - 1
+    for byte in present:
+        valid &= _DEFINED_BY[byte]
+    groups: dict[str, list[int]] = {}
     changers = []
-    for index, (codec, encoding, defined, changer) in enumerate(_single_byte_pages()):
-        if present.translate(None, defined) or (allowed is not None and not allowed(codec)):
+    while valid:
+        low = valid & -valid
+        valid ^= low
+        index = low.bit_length() - 1
+        codec, _, _, changer, table = pages[index]
+        if allowed is not None and not allowed(codec):
             continue
         if changer:
             changers.append((index, codec))
             continue
-        key = present.decode(encoding)
+        key = _read(present, table)
         group = groups.get(key)
         if group is None:
-            groups[key] = (index, [codec])
+            groups[key] = [index]
         else:
-            group[1].append(codec)
-    return tuple(_group(first, codecs) for first, codecs in groups.values()), tuple(changers)
+            group.append(index)
+    return tuple(_group_of_pages(tuple(indices)) for indices in groups.values()), tuple(changers)
+
+
+@functools.cache
+def _group_of_pages(indices: tuple[int, ...]) -> _Group:
+    pages = _single_byte_pages()
+    return _group(indices[0], [pages[index][0] for index in indices])
 
 
 def _group(first: int, codecs: list[Codec]) -> _Group:
+    encoding = codecs[0].encoding
     served = served_mask(tuple(codec.encoding for codec in codecs))
-    return (first, tuple(codecs), served, *_fit_deletions(codecs[0].encoding, served))
+    prior = max(codec.prior for codec in codecs)
+    return (
+        first,
+        tuple(codecs),
+        served,
+        *_fit_deletions(encoding, served),
+        -prior,
+        _served(encoding, served),
+        encoding,
+    )
 
 
 @functools.lru_cache(maxsize=2048)
@@ -309,60 +366,65 @@ def _page_groups(present: bytes) -> _Grouping:
 
 def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec], bool] | None) -> list[Reading]:
     counted = Counter(high)
-    histogram = (tuple(counted), tuple(counted.values()))
     present = bytes(sorted(counted))
+    counts = [counted[byte] for byte in present]
     ascii_letters = ascii_letter_count(sample.decode("latin_1"))
     if allowed is None:
         fixed, changers = _page_groups(present)
     else:
         fixed, changers = _group_pages(present, allowed)
-    groups = list(fixed)
+    groups = fixed
     # A codec that reads ASCII bytes otherwise gives a text of its own; it
     # shares a reading only with codecs that decode the whole sample alike.
     changed: dict[str, tuple[int, list[Codec]]] = {}
     for first, codec in changers:
-        key = sample.decode(codec.encoding)
+        key = _read(sample, _table(codec.encoding))
         found = changed.get(key)
         if found is None:
             changed[key] = (first, [codec])
         else:
             found[1].append(codec)
     if changed:
-        groups += [_group(first, codecs) for first, codecs in changed.values()]
-        groups.sort(key=lambda group: group[0])
+        groups = sorted([*fixed, *(_group(first, codecs) for first, codecs in changed.values())])
     # The letter fit needs only the bytes: it picks the readings worth
     # decoding. A cheap upper bound (a byte fits when it fits any served
     # language, counted by two translate calls) orders the groups; the exact
     # fit (one language for all bytes) is computed until no bound can reach
     # the best kept.
     bounded = []
-    for _, codecs, served, neutral, unfit in groups:
-        reading = Reading(list(codecs))
-        high_count = len(high.translate(None, neutral))
-        fitting = len(high.translate(None, unfit))
+    for order, group in enumerate(groups):
+        high_count = len(high.translate(None, group[3]))
+        fitting = len(high.translate(None, group[4]))
         total = high_count + ascii_letters
         bound = FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0) + HIGH_FIT_WEIGHT * (
             fitting / high_count if high_count else 1.0
         )
-        bounded.append((-bound, -reading.codec.prior, len(bounded), reading, high_count, served))
+        bounded.append((-bound, group[5], order, high_count, group))
     bounded.sort()
-    exact: list[tuple[float, float, int, Reading]] = []
-    for negative_bound, negative_prior, order, reading, high_count, served in bounded:
+    exact: list[tuple[float, float, int, float, float, _Group]] = []
+    for negative_bound, negative_prior, order, high_count, group in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
-        reading.fit, reading.high_fit = _exact_fit(
-            reading.codecs[0].encoding, histogram, high_count, ascii_letters, served
+        table, latin_fields, other_fields, size = group[6]
+        packed = sum(map(operator.mul, map(table.__getitem__, present), counts))
+        fit, high_fit = fit_figures(
+            max(unpack(packed & latin_fields, size)) if latin_fields else None,
+            max(unpack(packed & other_fields, size)) if other_fields else 0,
+            high_count,
+            ascii_letters,
         )
         bisect.insort(
-            exact, (-(FIT_WEIGHT * reading.fit + HIGH_FIT_WEIGHT * reading.high_fit), negative_prior, order, reading)
+            exact, (-(FIT_WEIGHT * fit + HIGH_FIT_WEIGHT * high_fit), negative_prior, order, fit, high_fit, group)
         )
-    kept = [item[3] for item in exact[:FULL_SCORE_LIMIT]]
-    for reading in kept:
-        encoding = reading.codecs[0].encoding
-        reading.text = sample.decode(encoding)
+    kept = []
+    for *_, fit, high_fit, group in exact[:FULL_SCORE_LIMIT]:
+        codecs = group[1]
+        encoding = group[7]
+        reading = Reading(list(codecs), _read(sample, _table(encoding)), fit=fit, high_fit=high_fit, raw=sample)
         if encoding not in _ASCII_CHANGERS:
             # The bytes gave every character of the text: the fit is exact.
-            reading.fit_codecs = len(reading.codecs)
+            reading.fit_codecs = len(codecs)
+        kept.append(reading)
     return kept
 
 
@@ -381,63 +443,26 @@ def _fit_deletions(encoding: str, served: int) -> tuple[bytes, bytes]:
     return found
 
 
-# Per-language letter counts are summed in one big integer: field i (of
-# _FIELD bits) counts the bytes fitting the i-th language.
-_FIELD = 32
-_FIELD_MASK = (1 << _FIELD) - 1
-_PACKED_OF_MASK: dict[int, int] = {}
-_PACKED: dict[str, tuple[int, ...]] = {}
-_SERVED_FIELDS: dict[int, tuple[tuple[int, ...], tuple[int, ...]]] = {}
+# A code page's letter counts for the languages a group serves: for each byte
+# one unit in the field of every served language its character fits (fields
+# in the order of the served languages, so the sums stay short), the fields
+# of the Latin-script languages, those of the others, and the packed size in bytes.
+_Served = tuple[tuple[int, ...], int, int, int]
+_SERVED: dict[tuple[str, int], _Served] = {}
 
 
-def _packed(encoding: str) -> tuple[int, ...]:
-    """For each byte of a single-byte code page: one unit in the field of every language its character fits."""
-    found = _PACKED.get(encoding)
+def _served(encoding: str, served: int) -> _Served:
+    found = _SERVED.get((encoding, served))
     if found is None:
-        packed = []
-        for mask in byte_masks(_table(encoding)):
-            value = _PACKED_OF_MASK.get(mask)
-            if value is None:
-                value = 0
-                bits, index = max(mask, 0), 0
-                while bits:
-                    if bits & 1:
-                        value |= 1 << (_FIELD * index)
-                    bits >>= 1
-                    index += 1
-                _PACKED_OF_MASK[mask] = value
-            packed.append(value)
-        found = _PACKED[encoding] = tuple(packed)
+        languages = [index for index in range(served.bit_length()) if served >> index & 1]
+        table = tuple(
+            sum(1 << (_FIELD * field) for field, index in enumerate(languages) if mask >> index & 1) if mask > 0 else 0
+            for mask in byte_masks(_table(encoding))
+        )
+        latin = sum(_ONES << (_FIELD * field) for field, index in enumerate(languages) if _LATIN_MASK >> index & 1)
+        other = sum(_ONES << (_FIELD * field) for field in range(len(languages))) ^ latin
+        found = _SERVED[(encoding, served)] = (table, latin, other, _FIELD // 8 * len(languages))
     return found
-
-
-def _served_fields(served: int) -> tuple[tuple[int, ...], tuple[int, ...]]:
-    """The field shifts of the served languages: (Latin-script ones, the others)."""
-    found = _SERVED_FIELDS.get(served)
-    if found is None:
-        latin, other = [], []
-        for index in range(served.bit_length()):
-            if served >> index & 1:
-                (latin if _LATIN_MASK >> index & 1 else other).append(_FIELD * index)
-        found = _SERVED_FIELDS[served] = (tuple(latin), tuple(other))
-    return found
-
-
-def _exact_fit(
-    encoding: str, histogram: tuple[tuple[int, ...], tuple[int, ...]], high_count: int, ascii_letters: int, served: int
-) -> tuple[float, float]:
-    """``best_fits`` for a single-byte reading, from the high bytes present and their counts."""
-    present, counts = histogram
-    fields = sum(map(operator.mul, map(_packed(encoding).__getitem__, present), counts))
-    latin, other = _served_fields(served)
-    best_latin = max([fields >> shift & _FIELD_MASK for shift in latin], default=-1)
-    best_other = max([fields >> shift & _FIELD_MASK for shift in other], default=-1)
-    best_high = max(best_latin, best_other, 0)
-    best_all = max(best_latin + ascii_letters if latin else 0, best_other)
-    total = high_count + ascii_letters
-    if not total:
-        return 1.0, 1.0
-    return best_all / total, (best_high / high_count if high_count else 1.0)
 
 
 def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
@@ -469,6 +494,11 @@ def _merge(readings: list[Reading]) -> list[Reading]:
 
 
 def _finish(readings: list[Reading], top: int) -> list[Reading]:
+    if len(readings) == 1:
+        # Nothing to rank: the guess needs only its mess (its confidence
+        # comes from the mess alone without a runner-up).
+        readings[0].mess = _mess(_feature_text(readings[0].text, MESS_TEXT_LIMIT))
+        return readings
     # The letter fit first (single-byte readings have it from their bytes):
     # the mess (a native call on every reading) is then judged in order of
     # fit, and not at all for readings whose fit alone puts them out of reach.
@@ -478,7 +508,7 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
         if reading.fit_codecs != len(reading.codecs):
             counts = non_ascii_counts(head)
             reading.fit, reading.high_fit = codec_fit(
-                counts.items(), [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
+                counts, [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
             )
         fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading, head))
     fitted.sort(key=lambda item: item[0])
@@ -539,24 +569,46 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
 _FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
 
 
-def _feature_text(text: str, limit: int = FEATURE_TEXT_LIMIT) -> str:
-    """The part of a long text the text-level signals judge: from just before its first non-ASCII character.
+def _feature_span(text: str, limit: int) -> tuple[int, int]:
+    """Where the part of a long text the text-level signals judge starts and ends: just before its first
+    non-ASCII character.
 
     Readings differ only where non-ASCII characters are, so a window that
     starts in a long ASCII stretch would see no difference.
     """
-    if len(text) <= limit:
-        return text
     match = _FIRST_NON_ASCII.search(text)
     start = max(0, min(match.start() - 100, len(text) - limit)) if match else 0
-    return text[start : start + limit]
+    return start, start + limit
+
+
+def _feature_text(text: str, limit: int | None = None) -> str:
+    """The part of a long text the text-level signals judge (see ``_feature_span``); ``limit``: its length
+    (default ``FEATURE_TEXT_LIMIT``, the window ``_features`` expects)."""
+    if limit is None:
+        limit = FEATURE_TEXT_LIMIT
+    if len(text) <= limit:
+        return text
+    start, end = _feature_span(text, limit)
+    return text[start:end]
 
 
 def _features(reading: Reading, head: str, non_ascii: int) -> None:
-    reading.faults = context_faults(head, non_ascii)
-    words = words_of(head)
+    words = None
+    classes = None
+    if reading.raw:
+        views = byte_views(_table(reading.codecs[0].encoding))
+        if views is not None:
+            raw = reading.raw
+            if head is not reading.text:
+                start, end = _feature_span(reading.text, FEATURE_TEXT_LIMIT)
+                raw = raw[start:end]
+            classes = views.class_string(raw)
+            words = views.words(raw)
+    reading.faults = context_faults(head, non_ascii, classes)
+    if words is None:
+        words = words_of(head)
     if head is reading.text and len(head) <= LANGUAGE_TEXT_LIMIT:
-        reading.language_input = [], words
+        reading.language_input = None, words
     reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs])
 
 
@@ -598,5 +650,17 @@ def _table(encoding: str) -> str:
 
 
 def languages_of(reading: Reading) -> tuple[tuple[str, float], ...]:
+    """``rank_languages`` of a reading, reusing the coherence and words its ranking computed."""
+    from vexlora.tessaly import coherence_ratio
+
     known = reading.language_input
-    return rank_languages(reading.text, known=known if known is not None and known[0] else None)
+    if known is not None and known[0] is not None:
+        return rank_languages(reading.text, known=(known[0], known[1]))
+    text = reading.text[:LANGUAGE_TEXT_LIMIT]
+    if known is not None:
+        words = known[1]
+    else:
+        views = byte_views(_table(reading.codecs[0].encoding)) if reading.raw else None
+        found = views.words(reading.raw[:LANGUAGE_TEXT_LIMIT]) if views is not None else None
+        words = found if found is not None else words_of(text)
+    return rank_languages(text, known=(coherence_ratio(text, 0.1, None), words))

@@ -1,0 +1,104 @@
+"""The detector's byte-level shortcuts for single-byte code pages agree with the character-level signals."""
+
+from __future__ import annotations
+
+import pytest
+
+from vexlora._detect_codecs import SINGLE_BYTE, Codec
+from vexlora._detect_language import (
+    ascii_letter_count,
+    byte_views,
+    codec_fit,
+    context_faults,
+    non_ascii_counts,
+    words_of,
+)
+from vexlora._detect_rank import _ASCII, _read, _single_byte_readings, _table
+
+TEXTS = (
+    "L'été dernier, nous sommes allés à la fête ; « Où est le cœur ? » dit-il à 7 h 30.",
+    "Größe und Maß: ÄRGER über die Straße, Öl für 3 € - sagte Jürgen.",
+    'Вчера вечером мы гуляли по набережной, а потом зашли в КАФЕ "Уют".',
+    "ΟΔΟΣ ΑΘΗΝΑΣ: το καλοκαίρι πήγαμε στο νησί; ΚΑΛΗΣΠΕΡΑ ΣΑΣ, είπε ο κύριος.",
+    "İSTANBUL'da ılık bir gün; Iğdır ve Şırnak'tan gelen ÇOCUKLAR güldü.",
+    "Zażółć gęślą jaźń — PÓŁNOC, ŹRÓDŁO i łódź.",
+    "Příliš žluťoučký kůň úpěl ďábelské ódy; ŘEKA a ŽÁBA.",
+    "שלום עולם, זה טקסט בעברית. مرحبا بالعالم، هذا نص عربي.",
+    "ภาษาไทยเป็นภาษาที่สวยงาม 123",
+)
+
+
+def carried(text: str, encoding: str) -> bytes | None:
+    try:
+        return text.encode(encoding)
+    except UnicodeEncodeError:
+        return None
+
+
+def payloads(encoding: str) -> list[bytes]:
+    """Every byte the code page defines in one run, then each test text the page can carry."""
+    found = [bytes(range(256)).translate(None, _codec(encoding).undefined)]
+    found += [data for data in (carried(text, encoding) for text in TEXTS) if data is not None]
+    return found
+
+
+def _codec(encoding: str) -> Codec:
+    return next(codec for codec in SINGLE_BYTE if codec.encoding == encoding)
+
+
+PAGES = [codec.encoding for codec in SINGLE_BYTE]
+
+
+@pytest.mark.parametrize("encoding", PAGES)
+def test_byte_views_give_the_characters_signals(encoding):
+    table = _table(encoding)
+    views = byte_views(table)
+    assert views is not None
+    for data in payloads(encoding):
+        text = data.decode(encoding)
+        assert _read(data, table) == text
+        # The class string may differ on characters of no class; the faults may not.
+        assert context_faults(text, 7, views.class_string(data)) == context_faults(text, 7)
+        words = views.words(data)
+        assert words is None or words == words_of(text)
+
+
+@pytest.mark.parametrize(
+    ("text", "encoding"),
+    [(TEXTS[0], "cp1252"), (TEXTS[1], "iso8859_15"), (TEXTS[2], "cp1251"), (TEXTS[2], "koi8_r"), (TEXTS[5], "cp1250")],
+)
+def test_byte_words_take_the_fast_path_for_ordinary_text(text, encoding):
+    assert byte_views(_table(encoding)).words(text.encode(encoding)) == words_of(text)
+
+
+@pytest.mark.parametrize(
+    ("text", "encoding"),
+    [(TEXTS[3], "cp1253"), (TEXTS[3], "iso8859_7"), (TEXTS[4], "cp1254"), (TEXTS[4], "iso8859_9")],
+)
+def test_capitals_that_lower_by_context_fall_back_to_the_characters(text, encoding):
+    # A capital sigma lowers to a final or a medial sigma, a dotted capital I
+    # to two characters: the byte tables cannot say which.
+    data = text.encode(encoding)
+    assert byte_views(_table(encoding)).words(data) is None
+    assert words_of(text)
+
+
+@pytest.mark.parametrize("encoding", PAGES)
+def test_letter_fit_from_bytes_equals_the_fit_of_the_decoding(encoding):
+    for data in payloads(encoding)[1:]:
+        high = data.translate(None, _ASCII)
+        if not high:
+            continue
+        for reading in _single_byte_readings(data, high, None):
+            if not reading.fit_codecs or any(
+                character.isascii() for character in _table(reading.codecs[0].encoding)[128:]
+            ):
+                # A page that reads ASCII bytes otherwise is fitted from its
+                # text later; one that reads high bytes as ASCII punctuation
+                # (mac_arabic) counts those as symbols, which its text cannot show.
+                continue
+            text = reading.text
+            expected = codec_fit(
+                non_ascii_counts(text), [codec.encoding for codec in reading.codecs], ascii_letter_count(text)
+            )
+            assert (reading.fit, reading.high_fit) == expected, reading.codecs[0].encoding
