@@ -48,6 +48,29 @@ def test_matches_plain_python_driver(text, threshold):
     assert mess_ratio(text, threshold) == mess_ratio_restated(text, threshold)
 
 
+# Letters of one block, of several kinds (case, accents, common or not...): the
+# walk takes runs of such letters in one go.
+ONE_BLOCK_LETTERS = [
+    "éÉðÐþÞßøØÿàÀ",
+    "aBcDeF",
+    "дДёЁѐЀӓӒжЖ",
+    "αΑάΆωΩώΏ",
+    "一二三龍鬱丁七中",
+    "ｱｲｳｴｵｶ",
+    "ابتثﺍﺏﺕﺙ",
+    "กขคงจฉัิ",
+]
+
+
+@settings(max_examples=300, deadline=None)
+@given(data=st.data())
+def test_matches_plain_python_driver_on_runs_of_one_block(data):
+    letters = data.draw(st.sampled_from(ONE_BLOCK_LETTERS))
+    text = data.draw(st.text(alphabet=letters + " 1.ſ", max_size=700))
+    threshold = data.draw(st.sampled_from([0.05, 0.2, math.inf]))
+    assert mess_ratio(text, threshold) == mess_ratio_restated(text, threshold)
+
+
 @pytest.mark.parametrize("repeat", [1, 40, 300])
 @pytest.mark.parametrize(
     "sample",

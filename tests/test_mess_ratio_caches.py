@@ -205,3 +205,41 @@ def test_page_entry_replaced_by_the_judge_is_read_afresh(monkeypatch, page_slot,
     page[index] = original
     assert mess_ratio(text, math.inf) == expected
     assert (expected != clean) == changes_result
+
+
+@pytest.mark.parametrize("replacement, changes_result", [("\x00", True), ("é", False)])
+def test_page_entry_replaced_by_host_code_behind_the_memo_is_read_afresh(
+    monkeypatch, page_slot, replacement, changes_result
+):
+    # A memo hit of the installed judge runs no Python code, so the walk keeps
+    # trusting the records it holds; a miss runs the host's code, which may
+    # change the page cache under the walk. The first pairs are met often
+    # enough for the memo to be hit before the pair that runs the change.
+    text = "жa" * 4 + ("ж" + "é" * 3 + " ") * 20
+    page, index = page_slot("é")
+    original = page[index]
+    clean = mess_ratio(text, math.inf)
+    real = murkel.CompatibleFamillyRange
+    family = murkel._RANGE_FAMILIES["Latin-1 Supplement"]
+    other = murkel.CharInfo(replacement)  # built now: building one would tell the walk anyway
+    calls = []
+
+    def host(a, b):
+        if b == family:
+            calls.append((a, b))
+            page[index] = other
+        return real(a, b)
+
+    monkeypatch.setattr(murkel, "CompatibleFamillyRange", host)
+    results = []
+    try:
+        for run in (mess_ratio_restated, mess_ratio):
+            murkel.is_suspiciously_successive_range.cache_clear()
+            page[index] = original
+            calls.clear()
+            results.append(run(text, math.inf))
+            assert calls
+    finally:
+        murkel.is_suspiciously_successive_range.cache_clear()
+    assert results[0] == results[1]
+    assert (results[1] != clean) == changes_result

@@ -201,6 +201,27 @@ def test_exact_ratios(compare, language, observed, expected):
     assert compare(language, observed) == expected
 
 
+def swapped(profile, i, j):
+    observed = list(profile)
+    observed[i], observed[j] = observed[j], observed[i]
+    return observed
+
+
+@pytest.mark.parametrize(
+    "observed",
+    [
+        list(reversed(PROFILES["L90"])),  # every entry far from its rank: counts for all of them
+        swapped(PROFILES["L90"], 0, 89),  # two far entries: counted one by one
+        swapped(PROFILES["L90"], 3, 60) + list(reversed(PROFILES["L45"])),
+        list(reversed(PROFILES["L90"])) + list(PROFILES["L90"][:20]),  # repeats: never the sweeps
+    ],
+)
+def test_entries_far_from_their_rank_match_definition(compare, observed):
+    # Only entries whose distance leaves them undecided need neighbourhood counts; few
+    # are counted by scanning, many by the sweeps, and both must agree with the definition.
+    assert compare("L90", observed) == reference(PROFILES["L90"], observed)
+
+
 @pytest.mark.parametrize(
     "language, observed, expected",
     [

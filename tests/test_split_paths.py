@@ -139,3 +139,85 @@ def test_calls_after_a_text_of_very_many_distinct_letters():
         for _ in range(3):
             assert [alpha_unicode_split(text) for text in short] == expected
     """)
+
+
+def _swap_slot_of_de(pages):
+    pages[0x04][0x34] = murkel._char_info("\u0436")
+
+
+def _rebind_to_fresh_pages(pages):
+    murkel._CHAR_INFO_PAGES = [None] * len(pages)
+
+
+@pytest.mark.parametrize(
+    "change, expected",
+    [
+        # A record swapped in murkel's cache between two calls is what the next call reads.
+        (_swap_slot_of_de, ["\u0436a\u0436"]),
+        # A new table: the records are asked of murkel again, which fills the new table.
+        (_rebind_to_fresh_pages, ["\u0434a\u0434"]),
+    ],
+)
+def test_calls_follow_murkel_page_table(monkeypatch, one_layer, change, expected):
+    pages = murkel._CHAR_INFO_PAGES
+    monkeypatch.setattr(murkel, "_CHAR_INFO_PAGES", pages)
+    saved = pages[0x04][0x34]
+    try:
+        assert alpha_unicode_split("\u0434a\u0434") == ["\u0434a\u0434"]
+        change(pages)
+        assert alpha_unicode_split("\u0434a\u0434") == expected
+        assert isinstance(murkel._CHAR_INFO_PAGES[0x04], list)
+    finally:
+        pages[0x04][0x34] = saved
+
+
+@pytest.mark.parametrize(
+    "setup",
+    [
+        # Found among the built-in names once gone from murkel's namespace.
+        "import builtins; builtins._CHAR_INFO_PAGES = m._CHAR_INFO_PAGES; del m._CHAR_INFO_PAGES",
+        # A key that is not a str in murkel's namespace: its bindings can no longer be followed.
+        "class K:\n    __hash__ = lambda self: 1\nm.__dict__[K()] = 1",
+    ],
+)
+def test_swapped_records_seen_however_the_table_is_bound(setup):
+    out = check_python(
+        f"""
+import vexlora.murkel as m, vexlora.tessaly as t
+t.is_suspiciously_successive_range = lambda a, b: False
+{setup}
+import builtins
+pages = m.__dict__.get("_CHAR_INFO_PAGES", getattr(builtins, "_CHAR_INFO_PAGES", None))
+print(t.alpha_unicode_split("\\u0434a\\u0434 \\u0434"))
+pages[0x04][0x34] = m._char_info("\\u0436")
+print(t.alpha_unicode_split("\\u0434a\\u0434 \\u0434"))
+"""
+    )
+    assert out.split() == ["['\u0434a\u0434\u0434']", "['\u0436a\u0436\u0436']"]
+
+
+def test_judge_looked_up_at_each_use(monkeypatch):
+    import builtins
+
+    calls = []
+
+    def second(a, b):
+        calls.append("second")
+        return False
+
+    def first(a, b):
+        # Rebinding the global takes effect at the very next block change.
+        calls.append("first")
+        monkeypatch.setattr(tessaly, "is_suspiciously_successive_range", second)
+        return False
+
+    monkeypatch.setattr(tessaly, "is_suspiciously_successive_range", first)
+    assert alpha_unicode_split("\u0434a\u0434a") == ["\u0434a\u0434a"]
+    assert calls == ["first", "second", "second"]
+
+    # Gone from the namespace: the built-in name of the same spelling is used.
+    monkeypatch.delattr(tessaly, "is_suspiciously_successive_range")
+    monkeypatch.setattr(builtins, "is_suspiciously_successive_range", second, raising=False)
+    calls.clear()
+    alpha_unicode_split("\u0434a")
+    assert calls == ["second"]

@@ -123,6 +123,48 @@ bool compares_foreign_bases(const DuplicateTraits::Object* plugin, uint32_t word
     return mine != theirs && !(PyUnicode_CheckExact(mine) && PyUnicode_CheckExact(theirs));
 }
 
+// The case-run plugin after `n` letters without case in a row: each closes
+// the open run or opens one (a run of one, with nothing to fold when the next
+// one closes it), so only the first close and the last letter matter. `first`,
+// `before_last` and `last` are the words of the first, last but one and last
+// letters. The walk's plugin never holds flips in a closed run (closing
+// clears them), which this relies on.
+void settle_case_run(ArchaicTraits::Object& state, int32_t n, uint32_t first, uint32_t before_last,
+                     uint32_t last) noexcept {
+    const bool open_before = state._character_count_since_last_sep > 0;
+    if (open_before) {
+        if (state._character_count_since_last_sep <= ArchaicTraits::kLongestRun && (first & bits::kDigit) == 0 &&
+            !state._current_ascii_only) {
+            bump(state._successive_upper_lower_count_final, state._successive_upper_lower_count);
+        }
+    }
+    const bool closed_any = open_before || n >= 2;
+    // Letter t (from 0) closes a run when one is open before it.
+    const bool last_closes = ((n - 1) % 2 == 0) == open_before;
+    if (last_closes) {
+        state._successive_upper_lower_count = 0;
+        state._buf = 0;
+        state._character_count_since_last_sep = 0;
+        state._current_ascii_only = 1;
+        if (n >= 2) {  // the last but one opened the run just closed
+            state._last_alpha_seen_upper = bits::bit(before_last, bits::kUpper);
+            state._last_alpha_seen_lower = bits::bit(before_last, bits::kLower);
+        }
+        return;
+    }
+    if (closed_any) {
+        state._successive_upper_lower_count = 0;
+        state._buf = 0;
+        state._current_ascii_only = 1;
+    }
+    if (last & bits::kNonAscii) {
+        state._current_ascii_only = 0;
+    }
+    state._character_count_since_last_sep = closed_any ? 1 : wrap_add(state._character_count_since_last_sep, 1);
+    state._last_alpha_seen_upper = bits::bit(last, bits::kUpper);
+    state._last_alpha_seen_lower = bits::bit(last, bits::kLower);
+}
+
 struct Walk {
     AsciiTable* ascii;
     const Plugins* plugins;
@@ -231,13 +273,258 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return fit ? 0 : -1;
     };
 
+    // Which kind of run of plain letters starts with `cp` (its word known
+    // and trusted): bits::kRunLetter, bits::kRunGlyph, or 0.
+    auto run_kind = [&](Py_UCS4 cp) noexcept {
+        uint32_t word = 0;
+        if (kAsciiOnly || cp < kAsciiRecords) {
+            word = ascii.known_word(cp);
+        } else {
+            records.trusted(cp, pages, &word);
+        }
+        return word & (bits::kRunLetter | bits::kRunGlyph);
+    };
+
+    // A run of plain letters of one kind (kRun: bits::kRunLetter, cased, or
+    // bits::kRunGlyph, without case) from text[i] on, up to `stop`, taken in
+    // one go: what each letter changes is summed, and only the case flips,
+    // the block and the accent chain are followed letter by letter (letters
+    // without case close and open the case run in turn, which the end of the
+    // run settles from the count). The run ends (before the letter) wherever that letter would
+    // need more: a record not known without asking Python, another block than
+    // the remembered one, or an accentuated Latin letter after another (its
+    // accent-free form is compared). Runs no Python code. Returns the index
+    // of the first character not taken.
+    auto letters = [&]<uint32_t kRun>(Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
+        constexpr bool kCased = kRun == bits::kRunLetter;
+        PyObject* block = nullptr;  // the block of the run; nullptr: the run starts a chain
+        if constexpr (!kAsciiOnly) {
+            PyObject* const last = range->_last_printable_range;
+            if (range->_has_last_printable) {
+                if (last == nullptr || !PyUnicode_CheckExact(last)) {
+                    return i;
+                }
+                block = last;
+            } else if (last != Py_None) {
+                return i;
+            }
+        }
+        PyObject* const last_latin_before = duplicate->_last_latin_character;
+        bool latin_accentuated = duplicate->_last_was_accentuated != 0;
+        bool latin_before = last_latin_before != nullptr && last_latin_before != Py_None;
+        CharInfoObject* last_latin = nullptr;
+        int32_t latins = 0;
+        bool case_run_open = archaic.state._character_count_since_last_sep > 0;
+        uint32_t last_case = (archaic.state._last_alpha_seen_upper ? bits::kUpper : 0u) |
+                             (archaic.state._last_alpha_seen_lower ? bits::kLower : 0u);
+        int32_t pending_flip = archaic.state._buf;
+        int32_t flip_pairs = 0;
+        // The words met in the run and how often: a run holds few distinct
+        // words (a script's letters differ in a few bits), and the plugins'
+        // sums follow from them. A run stops at a fifth distinct word.
+        constexpr int kKinds = 4;
+        uint32_t kinds[kKinds] = {};
+        int32_t counts[kKinds] = {};
+        int used = 0;
+        uint32_t before_last = 0;
+        uint32_t last_word = 0;
+        uint32_t last_letter = 0;  // the word of the last letter (marks are not letters)
+        Py_UCS4 last_cp = 0;
+        Py_ssize_t j = i;
+        for (; j < stop; ++j) {
+            const Py_UCS4 cp = text[j];
+            uint32_t word;
+            CharInfoObject* info;
+            if (kAsciiOnly || cp < kAsciiRecords) {
+                word = ascii.known_word(cp);
+                if ((word & kRun) == 0) {
+                    break;
+                }
+                info = ascii.record(cp);
+            } else {
+                info = records.trusted(cp, pages, &word);
+                if (info == nullptr || (word & kRun) == 0) {
+                    break;
+                }
+            }
+            const int kind = word == kinds[0]   ? 0
+                             : word == kinds[1] ? 1
+                             : word == kinds[2] ? 2
+                             : word == kinds[3] ? 3
+                                                : used;
+            if (kind == kKinds) {
+                break;
+            }
+            if constexpr (!kAsciiOnly) {
+                PyObject* const cur = info->range;
+                if (cur != block) {
+                    if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                        break;
+                    }
+                    block = cur;
+                }
+                if ((word & (bits::kLatin | bits::kAlpha)) == (bits::kLatin | bits::kAlpha)) {
+                    const bool accentuated = (word & bits::kAccentuated) != 0;
+                    if (accentuated && latin_accentuated && latin_before) {
+                        break;
+                    }
+                    latin_accentuated = accentuated;
+                    latin_before = true;
+                    last_latin = info;
+                    ++latins;
+                }
+                if constexpr (kCased) {
+                    const uint32_t letter_case = word & (bits::kUpper | bits::kLower);
+                    if (case_run_open) {
+                        const int32_t flip = (((letter_case >> 1) | (letter_case << 1)) & last_case) != 0 ? 1 : 0;
+                        flip_pairs += flip & pending_flip;
+                        pending_flip = flip & (pending_flip ^ 1);
+                    }
+                    case_run_open = true;
+                    last_case = letter_case;
+                }
+            }
+            ++counts[kind];
+            if (kind == used) {
+                kinds[used++] = word;
+            }
+            before_last = last_word;
+            last_word = word;
+            last_letter = word & bits::kAlpha ? word : last_letter;
+            last_cp = cp;
+        }
+        const int32_t n = static_cast<int32_t>(j - i);
+        if (n == 0) {
+            return i;
+        }
+        const uint32_t first = kinds[0];  // the first character's word came first
+        uint32_t first_letter = 0;
+        uint32_t seen = 0;  // bits of the letters
+        int32_t letter_count = 0;
+        int32_t uppers = 0;
+        int32_t accents = 0;
+        int32_t glyphs = 0;
+        // Letters of other scripts, for the CJK, Katakana and Arabic plugins.
+        int32_t cjk_letters = 0;
+        int32_t uncommon_cjk = 0;
+        int32_t katakana_letters = 0;
+        int32_t halfwidth = 0;
+        int32_t cjk_not_katakana = 0;
+        int32_t uncommon_not_katakana = 0;
+        int32_t arabic_letters = 0;
+        int32_t isolated = 0;
+        for (int k = 0; k < used; ++k) {
+            const uint32_t word = kinds[k];
+            if ((word & bits::kAlpha) == 0) {
+                continue;  // a mark: counted by the plugins fed every printable character only
+            }
+            const int32_t count = counts[k];
+            auto times = [&](bool flag) noexcept { return flag ? count : 0; };
+            first_letter = first_letter == 0 ? word : first_letter;
+            letter_count += count;
+            seen |= word;
+            uppers += times(word & bits::kUpper);
+            accents += times(word & bits::kAccentuated);
+            glyphs += times(word & bits::kGlyph);
+            const bool cjk_letter = (word & bits::kCjk) != 0;
+            const bool katakana_letter = (word & bits::kKatakana) != 0;
+            const bool uncommon = (word & bits::kCommonCjk) == 0;
+            cjk_letters += times(cjk_letter);
+            uncommon_cjk += times(cjk_letter && uncommon);
+            katakana_letters += times(katakana_letter);
+            halfwidth += times(katakana_letter && (word & bits::kHalfwidthKatakana));
+            cjk_not_katakana += times(cjk_letter && !katakana_letter);
+            uncommon_not_katakana += times(cjk_letter && !katakana_letter && uncommon);
+            arabic_letters += times(word & bits::kArabic);
+            isolated += times((word & bits::kArabic) && (word & bits::kIsolatedForm));
+        }
+        bump(unprintable.state._character_count, n);
+        bump(symbol.state._character_count, n);
+        symbol.state._last_printable_char = last_cp;
+        WeirdTraits::Object& word_state = weird.state;
+        if (letter_count > 0) {
+            if (word_state._buffer_last_char_ligature) {
+                word_state._buffer_has_internal_ligature = 1;
+            }
+            word_state._buffer_last_char_ligature = 0;
+            if (word_state._buffer_length == 0) {
+                word_state._buffer_first_lower = bits::bit(first_letter, bits::kLower);
+            }
+            bump(word_state._buffer_length, letter_count);
+            word_state._buffer_last_char_upper = bits::bit(last_letter, bits::kUpper);
+            bump(word_state._buffer_upper_count, uppers);
+            if (seen & bits::kNonAscii) {
+                word_state._buffer_has_non_ascii = 1;
+            }
+            word_state._buffer_last_char_accentuated = bits::bit(last_letter, bits::kAccentuated);
+            bump(word_state._buffer_accent_count, accents);
+            bump(word_state._buffer_glyph_count, glyphs);
+            if (seen & bits::kForeignLetter) {
+                word_state._foreign_long_watch = 1;
+            }
+        }
+        if constexpr (!kAsciiOnly) {
+            ArchaicTraits::Object& case_state = archaic.state;
+            if constexpr (kCased) {
+                if (seen & bits::kNonAscii) {
+                    case_state._current_ascii_only = 0;
+                }
+                bump(case_state._successive_upper_lower_count, 2 * flip_pairs);
+                case_state._buf = pending_flip;
+                bump(case_state._character_count_since_last_sep, n);
+                case_state._last_alpha_seen_upper = bits::bit(last_word, bits::kUpper);
+                case_state._last_alpha_seen_lower = bits::bit(last_word, bits::kLower);
+            } else {
+                settle_case_run(case_state, n, first, before_last, last_word);
+                bump(cjk.state._character_count, cjk_letters);
+                bump(cjk.state._uncommon_count, uncommon_cjk);
+                bump(katakana.state._katakana_count, katakana_letters);
+                bump(katakana.state._halfwidth_katakana_count, halfwidth);
+                bump(katakana.state._cjk_count, cjk_not_katakana);
+                bump(katakana.state._uncommon_cjk_count, uncommon_not_katakana);
+                bump(arabic.state._character_count, arabic_letters);
+                bump(arabic.state._isolated_form_count, isolated);
+            }
+            bump(case_state._character_count, n);
+            bump(accent.state._character_count, letter_count);
+            bump(accent.state._accentuated_count, accents);
+            bump(range->_character_count, n);
+            if (!range->_has_last_printable) {
+                range->_has_last_printable = 1;
+                replace_field(range->_last_printable_range, block);  // drops None
+            }
+            if (latins > 0) {
+                bump(duplicate->_character_count, latins);
+                PyObject* const dropped = duplicate->_last_latin_character;
+                if (dropped != reinterpret_cast<PyObject*>(last_latin)) {
+                    // Freeing the last reference to a record may run code.
+                    const bool freed = dropped != nullptr && Py_REFCNT(dropped) == 1;
+                    replace_field(duplicate->_last_latin_character, reinterpret_cast<PyObject*>(last_latin));
+                    if (freed) [[unlikely]] {
+                        code_ran();
+                    }
+                }
+                duplicate->_last_was_accentuated = latin_accentuated ? 1 : 0;
+            }
+        }
+        return j;
+    };
+
     for (Py_ssize_t start = 0; start < length; start += w.interval) {
         const Py_ssize_t stop = std::min(length, start + w.interval);
         for (Py_ssize_t i = start; i < stop; ++i) {
+            check_records();
+            // Runs of plain letters run no Python code.
+            if (const uint32_t kind = run_kind(text[i]); kind != 0) {
+                i = kind & bits::kRunLetter ? letters.template operator()<bits::kRunLetter>(i, stop)
+                                            : letters.template operator()<bits::kRunGlyph>(i, stop);
+                if (i >= stop) {
+                    break;
+                }
+            }
             const Py_UCS4 cp = text[i];
             CharInfoObject* info;  // kept alive by the ASCII table or the record cache
             uint32_t word;
-            check_records();
             if (kAsciiOnly || cp < kAsciiRecords) [[likely]] {
                 word = ascii.word(cp);
                 if (word == 0) [[unlikely]] {
@@ -262,9 +549,14 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     SymbolTraits::feed_bits(&symbol.state, cp, word);
                     PyObject* block = field_or_none(info->range);
                     if (!RangeTraits::feed_quick(range, (word & bits::kChainBreak) != 0, block)) [[unlikely]] {
-                        // Comparing or judging the blocks may run Python code.
+                        // Comparing or judging the blocks may run Python code;
+                        // a memo hit of the installed judge runs none.
+                        const uint64_t quiet_calls = judge.quiet_calls();
+                        const uint64_t entries = judge_entries;
                         bool ok = RangeTraits::feed_bits(range, word, block, judge) >= 0;
-                        code_ran();
+                        if (!ok || judge.quiet_calls() == quiet_calls || judge_entries != entries) {
+                            code_ran();
+                        }
                         if (!ok) {
                             return -1;
                         }

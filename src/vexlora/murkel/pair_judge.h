@@ -6,6 +6,17 @@
 
 namespace vx::murkel::driver {
 
+// What proves that a call of the judge ran no Python code (successive_range.cpp):
+// the memoizing wrapper murkel installed at start-up, when it is functools'
+// own C wrapper around murkel's function (else nullptr); how many times that
+// function was entered; whether it ever took an argument other than None or
+// an exact str. While it has not, every key in the memo is made of None and
+// exact str, so a memo lookup with such arguments hashes and compares without
+// running code, and a hit returns without calling anything.
+extern PyObject* installed_judge;
+extern uint64_t judge_entries;
+extern bool judge_saw_other_arguments;
+
 // The global is_suspiciously_successive_range is looked up by name at each
 // block change. While the namespace is unchanged (the watcher's epoch), the
 // name still resolves to the object found last time, so that object is kept
@@ -22,12 +33,16 @@ public:
     Judge& operator=(const Judge&) = delete;
 
     int operator()(PyObject* prev, PyObject* cur) noexcept {
-        PyObject* func = resolve();
+        bool looked_up = false;
+        PyObject* func = resolve(&looked_up);
         if (func == nullptr) {
             return -1;
         }
+        const bool quiet = !looked_up && func == installed_judge && installed_judge != nullptr &&
+                           !judge_saw_other_arguments && plain(prev) && plain(cur) && call_.reuses_arguments(func);
         Ref held = Ref::borrow(func);  // the call may rebind the global
         Ref result = Ref::steal(call_(func, prev, cur));
+        quiet_calls_ += quiet ? 1 : 0;
         if (!result) {
             return -1;
         }
@@ -40,12 +55,20 @@ public:
         return PyObject_IsTrue(result.get());
     }
 
+    // How many calls ran no Python code apart from, perhaps, murkel's own
+    // function behind the memo (judge_entries tells whether it ran).
+    uint64_t quiet_calls() const noexcept { return quiet_calls_; }
+
 private:
-    // Borrowed; kept alive by func_.
-    PyObject* resolve() noexcept {
+    static bool plain(PyObject* op) noexcept { return op == Py_None || PyUnicode_CheckExact(op); }
+
+    // Borrowed; kept alive by func_. *looked_up: the namespace was searched
+    // (which may run code).
+    PyObject* resolve(bool* looked_up) noexcept {
         if (func_ && namespace_watcher >= 0 && epoch_ == namespace_epoch) [[likely]] {
             return func_.get();
         }
+        *looked_up = true;
         func_.reset();
         PyObject* found =
             g.dict != nullptr ? PyDict_GetItemWithError(g.dict, g.names.n_is_suspiciously_successive_range) : nullptr;
@@ -66,6 +89,7 @@ private:
     Ref fallback_;
     PairCaller call_;
     uint64_t epoch_ = 0;
+    uint64_t quiet_calls_ = 0;
 };
 
 }  // namespace vx::murkel::driver

@@ -46,6 +46,15 @@ enum : uint32_t {
     kArabic = 1u << 25,
     kCommonCjk = 1u << 26,
     kIsolatedForm = 1u << 27,
+    // A cased letter that only adds to counters and moves the word and case
+    // runs on: printable, no ligature, no glyph, not CJK, Katakana or Arabic,
+    // not counted as punctuation or symbol, and not breaking the block chain.
+    // The walk handles runs of these in bulk.
+    kRunLetter = 1u << 28,
+    // The same for a letter without case (CJK, Kana, Thai, Arabic...): it
+    // closes or opens the case run, and may be a glyph or of another script;
+    // or for a mark that stands inside a word without counting as a letter.
+    kRunGlyph = 1u << 29,
     kOtherScript = kCjk | kKatakana | kArabic,
 };
 
@@ -98,6 +107,20 @@ inline uint32_t of(Py_UCS4 cp, const CharInfoObject* info) noexcept {
     word |= set(info->is_arabic, kArabic);
     word |= set(info->common_cjk, kCommonCjk);
     word |= set((info->flags & g.ARABIC_ISOLATED_FORM) != 0, kIsolatedForm);
+    const uint32_t not_in_run = kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kLigature | kGlyph |
+                                kCaseSeparator | kChainBreak | kCjk | kKatakana | kArabic;
+    const bool plain =
+        (word & (kAlpha | kPrintable)) == (kAlpha | kPrintable) &&
+        (word & (kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kLigature | kChainBreak)) == 0;
+    word |= set(plain && (word & not_in_run) == 0, kRunLetter);
+    word |= set(plain && (word & kCaseSeparator) != 0, kRunGlyph);
+    // A printable mark inside a word (a combining vowel, say): it neither
+    // ends nor marks the word, and closes or opens the case run like a letter
+    // without case, so it joins such runs. (Digits would too, but they
+    // mostly stand alone, where a run costs more than it saves.)
+    const uint32_t marks_word = kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kChainBreak | kEndsWord |
+                                kSymbolInWord | kOpensSentence | kSuperscript | kDigit;
+    word |= set((word & (kAlpha | kPrintable)) == kPrintable && (word & marks_word) == 0, kRunGlyph);
     return word;
 }
 

@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "murkel/pair_judge.h"
 #include "murkel/registry.h"
 #include "murkel/state.h"
 #include "shared/args.h"
@@ -18,6 +19,19 @@ namespace {
 constexpr const char kWhere[] = "vexlora.murkel.is_suspiciously_successive_range";
 
 PyObject* basic_latin = nullptr;  // "Basic Latin", kept for the life of the process
+
+// Is `op` an argument the memo can hash and compare without running code?
+bool plain_argument(PyObject* op) noexcept { return op == Py_None || PyUnicode_CheckExact(op); }
+
+// The C type of functools' memoizing wrapper, or nullptr (new reference).
+PyObject* memo_wrapper_type() noexcept {
+    Ref functools = Ref::steal(PyImport_ImportModule("_functools"));
+    PyObject* type = functools ? PyObject_GetAttrString(functools.get(), "_lru_cache_wrapper") : nullptr;
+    if (type == nullptr) {
+        PyErr_Clear();  // only a missed shortcut for the walk
+    }
+    return type;
+}
 
 // <table global>[range], which must be a str or None. New reference.
 PyObject* family_of(PyObject* table_name, PyObject* range) noexcept {
@@ -106,7 +120,12 @@ PyObject* py_is_suspiciously_successive_range(PyObject*, PyObject* const* args, 
     static const char* const names[] = {"unicode_range_a", "unicode_range_b"};
     static const ArgSpec spec{"is_suspiciously_successive_range", names, 2, 2};
     PyObject* a[2];
-    int result = parse_args(spec, args, nargs, kwnames, a) < 0 ? -1 : judge(a[0], a[1]);
+    ++driver::judge_entries;
+    const bool parsed = parse_args(spec, args, nargs, kwnames, a) >= 0;
+    if (parsed && !(plain_argument(a[0]) && plain_argument(a[1]))) {
+        driver::judge_saw_other_arguments = true;
+    }
+    int result = parsed ? judge(a[0], a[1]) : -1;
     if (result < 0) {
         VX_TRACEBACK(kWhere);
         return nullptr;
@@ -115,6 +134,12 @@ PyObject* py_is_suspiciously_successive_range(PyObject*, PyObject* const* args, 
 }
 
 }  // namespace
+
+namespace driver {
+PyObject* installed_judge = nullptr;
+uint64_t judge_entries = 0;
+bool judge_saw_other_arguments = false;
+}  // namespace driver
 
 // Define the function, then bind the module attribute to
 // lru_cache(maxsize=None)(function).
@@ -137,6 +162,16 @@ int define_successive_range_function(PyObject*) noexcept {
     Ref wrapped = Ref::steal(decorator ? PyObject_CallOneArg(decorator.get(), function.get()) : nullptr);
     if (!wrapped) {
         return -1;
+    }
+    // Remember the wrapper when it is functools' own C wrapper around our
+    // function: calling it then runs Python code only when it calls us.
+    Ref wrapper_type = Ref::steal(memo_wrapper_type());
+    if (wrapper_type && reinterpret_cast<PyObject*>(Py_TYPE(wrapped.get())) == wrapper_type.get()) {
+        Ref inner = Ref::steal(PyObject_GetAttrString(wrapped.get(), "__wrapped__"));
+        PyErr_Clear();
+        if (inner.get() == function.get()) {
+            Py_XSETREF(driver::installed_judge, Py_NewRef(wrapped.get()));
+        }
     }
     return PyDict_SetItem(g.dict, g.names.n_is_suspiciously_successive_range, wrapped.get());
 }

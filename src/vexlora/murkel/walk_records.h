@@ -176,6 +176,10 @@ public:
 
     CharInfoObject* record(Py_UCS4 cp) const noexcept { return in_use_->records[cp]; }
 
+    // The word of an ASCII code point if it has been computed, else 0 (the
+    // record is then record(cp)). Runs no code and raises nothing.
+    uint32_t known_word(Py_UCS4 cp) const noexcept { return words_[cp]; }
+
     // Records have been written: words computed before may be wrong.
     void forget_words() noexcept {
         if (in_use_ != nullptr) {
@@ -215,6 +219,17 @@ public:
     PyObject* peek(Py_UCS4 cp) noexcept {
         if (stale_ || epoch_ != namespace_epoch) [[unlikely]] {
             refresh();
+        }
+        // nullptr too when the lookup itself changed the namespace: the
+        // caller then takes the slow way, which looks the table up in full.
+        return peek_known(cp);
+    }
+
+    // What peek() would return, when that needs no new lookup of the table
+    // (which may run code); else nullptr. Runs no code.
+    PyObject* peek_known(Py_UCS4 cp) const noexcept {
+        if (stale_ || epoch_ != namespace_epoch) [[unlikely]] {
+            return nullptr;
         }
         PyObject* table = table_.get();
         if (table == nullptr) [[unlikely]] {
@@ -397,6 +412,26 @@ public:
             return slot.info;
         }
         return fill(slot, cp, pages, word);
+    }
+
+    // The record of `cp` and its bits, when its slot is trusted in this epoch
+    // or can be trusted again without running code (the page table, known
+    // without a new lookup, still holds the slot's record and no record has
+    // been written since its word was computed); nullptr otherwise. Runs no
+    // code and raises nothing.
+    CharInfoObject* trusted(Py_UCS4 cp, const PageReader& pages, uint32_t* word) noexcept {
+        Slot& slot = slots_[cp & mask_];
+        if (slot.cp != cp || slot.info == nullptr) {
+            return nullptr;
+        }
+        if (slot.epoch != epoch_) {
+            if (slot.writes != g.record_writes || pages.peek_known(cp) != reinterpret_cast<PyObject*>(slot.info)) {
+                return nullptr;
+            }
+            slot.epoch = epoch_;
+        }
+        *word = slot.word;
+        return slot.info;
     }
 
 private:

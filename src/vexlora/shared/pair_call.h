@@ -32,6 +32,12 @@ public:
         return args != nullptr ? PyObject_Call(func, args, nullptr) : nullptr;
     }
 
+    // Will the next call of `func` go without allocating (and so without a
+    // chance for the collector to run)?
+    bool reuses_arguments(PyObject* func) const noexcept {
+        return PyVectorcall_Function(func) != nullptr || (args_ && Py_REFCNT(args_.get()) == 1);
+    }
+
 private:
     // The tuple (first, second), borrowed from args_.
     PyObject* arguments(PyObject* first, PyObject* second) noexcept {

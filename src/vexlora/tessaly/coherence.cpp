@@ -28,6 +28,10 @@ constexpr size_t kStackCharacters = 512;
 constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
 constexpr uint32_t kHashMultiplier = 0x9E3779B1u;
 constexpr size_t kInsertionSortLimit = 32;
+constexpr size_t kDirectCountMin = 16384;  // from this length, a two-byte layer is counted by direct index
+constexpr size_t kShortLayer = 1024;       // below this, a one-byte layer is counted in one plain pass
+constexpr uint32_t kBucketLimit = 1024;    // counting sort for counts below this
+constexpr int kCountBits = 16;             // bits of a per-language match count
 
 // Frequency table of one layer: open addressing with linear probing, load
 // factor at most one half.
@@ -63,6 +67,30 @@ struct CodepointCounter {
     }
 };
 
+// The stable order by count of sort_by_count as a counting sort, for counts
+// up to `highest` (below kBucketLimit): each slot goes to the next free place
+// of its count's bucket, the buckets laid out from the highest count down.
+int sort_by_count_buckets(uint32_t* slots, size_t d, const uint32_t* counts, uint32_t highest) noexcept {
+    uint32_t start[kBucketLimit + 1];
+    std::fill(start, start + highest + 2, 0u);
+    for (size_t i = 0; i < d; ++i) {
+        ++start[highest - counts[slots[i]] + 1];
+    }
+    for (uint32_t b = 1; b <= highest; ++b) {
+        start[b] += start[b - 1];
+    }
+    Scratch<uint32_t, kStackCharacters> storage;
+    uint32_t* sorted = storage.reserve(d);
+    if (sorted == nullptr) {
+        return -1;
+    }
+    for (size_t i = 0; i < d; ++i) {
+        sorted[start[highest - counts[slots[i]]]++] = slots[i];
+    }
+    std::memcpy(slots, sorted, d * sizeof(uint32_t));
+    return 0;
+}
+
 // Stable ordering of slots by count, highest first: equal counts keep their
 // order of first appearance. Insertion sort for short lists, a bottom-up
 // merge sort (same order) for long ones. -1 with MemoryError on failure.
@@ -78,6 +106,13 @@ int sort_by_count(uint32_t* slots, size_t d, const uint32_t* counts) noexcept {
             slots[j] = slot;
         }
         return 0;
+    }
+    uint32_t highest = 0;
+    for (size_t i = 0; i < d; ++i) {
+        highest = std::max(highest, counts[slots[i]]);
+    }
+    if (highest < kBucketLimit) {
+        return sort_by_count_buckets(slots, d, counts, highest);
     }
     HeapArray<uint32_t> buffer;
     if (!buffer.allocate(d)) {
@@ -109,10 +144,31 @@ int sort_by_count(uint32_t* slots, size_t d, const uint32_t* counts) noexcept {
     return 0;
 }
 
+// popular_codepoints for a short layer stored one byte per character: one
+// pass counts and notes each character's first appearance.
+Py_ssize_t popular_latin1_short(const Py_UCS1* text, size_t n, uint32_t* out) noexcept {
+    uint32_t counts[256] = {};
+    uint32_t order[256 + 1];  // one spare: written ahead of the count
+    size_t d = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const Py_UCS1 c = text[i];
+        order[d] = c;
+        d += counts[c]++ == 0;
+    }
+    if (sort_by_count(order, d, counts) < 0) {
+        return -1;
+    }
+    std::copy(order, order + d, out);
+    return static_cast<Py_ssize_t>(d);
+}
+
 // popular_codepoints for a layer stored one byte per character: counters
 // indexed by the character need no hashing. Four sets of counters take turns
 // so that a run of one letter does not wait on its own previous increment.
 Py_ssize_t popular_latin1(const Py_UCS1* text, size_t n, uint32_t* out) noexcept {
+    if (n < kShortLayer) {
+        return popular_latin1_short(text, n, out);
+    }
     uint32_t lanes[4][256] = {};
     for (size_t from = 0, end; from < n; from = end) {
         if (from != 0 && PyErr_CheckSignals() < 0) {
@@ -154,6 +210,34 @@ Py_ssize_t popular_latin1(const Py_UCS1* text, size_t n, uint32_t* out) noexcept
     return static_cast<Py_ssize_t>(d);
 }
 
+// popular_codepoints for a long layer stored two bytes per character:
+// counters indexed by the character itself, smaller than a hash table of
+// twice the layer's length and without its probing.
+Py_ssize_t popular_ucs2(const Py_UCS2* text, size_t n, uint32_t* out) noexcept {
+    HeapArray<uint32_t> counts, first_seen;
+    if (!counts.allocate(0x10000) || !first_seen.allocate(0x10000 + 1)) {  // one spare: written ahead of the count
+        return -1;
+    }
+    std::memset(counts.get(), 0, 0x10000 * sizeof(uint32_t));
+    size_t d = 0;
+    for (size_t from = 0, end; from < n; from = end) {
+        if (from != 0 && PyErr_CheckSignals() < 0) {
+            return -1;
+        }
+        end = static_cast<size_t>(block_end(static_cast<Py_ssize_t>(from), static_cast<Py_ssize_t>(n)));
+        for (size_t i = from; i < end; ++i) {
+            const Py_UCS2 c = text[i];
+            first_seen[d] = c;
+            d += counts[c]++ == 0;
+        }
+    }
+    if (sort_by_count(first_seen.get(), d, counts.get()) < 0) {
+        return -1;
+    }
+    std::copy(first_seen.get(), first_seen.get() + d, out);
+    return static_cast<Py_ssize_t>(d);
+}
+
 // The distinct code points of `layer`, most frequent first (ties in order of
 // first appearance), written to `out` (room for len(layer) code points).
 // Returns their number, or -1 with an exception.
@@ -165,9 +249,12 @@ Py_ssize_t popular_codepoints(PyObject* layer, uint32_t* out) noexcept {
     if (PyUnicode_KIND(layer) == PyUnicode_1BYTE_KIND) {
         return popular_latin1(PyUnicode_1BYTE_DATA(layer), static_cast<size_t>(n), out);
     }
+    const int kind = PyUnicode_KIND(layer);
+    if (kind == PyUnicode_2BYTE_KIND && static_cast<size_t>(n) >= kDirectCountMin) {
+        return popular_ucs2(PyUnicode_2BYTE_DATA(layer), static_cast<size_t>(n), out);
+    }
     // The table never needs more room than the string's storage width allows
     // distinct characters, which keeps it small for long layers.
-    const int kind = PyUnicode_KIND(layer);
     const size_t width_limit = kind == PyUnicode_1BYTE_KIND ? 0x100 : kind == PyUnicode_2BYTE_KIND ? 0x10000 : 0x110000;
     const size_t bound = static_cast<size_t>(n) < width_limit ? static_cast<size_t>(n) : width_limit;
     size_t capacity = 1;
@@ -207,7 +294,11 @@ Py_ssize_t popular_codepoints(PyObject* layer, uint32_t* out) noexcept {
 // purely Latin when `ignore_non_latin` is set. Writes the indices to `out`
 // (room for all languages) and returns their number, or -1 with an exception.
 int alphabet_language_ids(const uint32_t* cps, Py_ssize_t d, bool ignore_non_latin, uint8_t* out) noexcept {
-    uint16_t matches[kLanguageCount] = {};
+    // Per-language match counts as bit planes: plane b holds bit b of every
+    // language's count, so adding a character's membership word is a carry
+    // chain over the planes. The code points are distinct, so no count
+    // exceeds a profile's 255 characters.
+    uint64_t planes[kCountBits] = {};
     bool accented = false;
     Ref ascii;  // fetched when the first ASCII code point needs it
     for (Py_ssize_t k = 0; k < d; ++k) {
@@ -218,6 +309,9 @@ int alphabet_language_ids(const uint32_t* cps, Py_ssize_t d, bool ignore_non_lat
                 return -1;
             }
             record = record_for(ascii.get(), cp);
+        } else if (CharInfoObject* cached = cached_record(cp)) {
+            // What murkel would return for it, read without a call.
+            record = reinterpret_cast<CharInfoObject*>(Py_NewRef(cached));
         } else {
             record = g.char_info_from_codepoint(cp);
         }
@@ -227,9 +321,18 @@ int alphabet_language_ids(const uint32_t* cps, Py_ssize_t d, bool ignore_non_lat
         accented = accented || record->accentuated;
         Py_DECREF(record);
         if (cp <= 0xFFFF) {
-            for (int language = 0; language < kLanguageCount; ++language) {
-                matches[language] += LANGUAGE_CHARACTER_RANKS[language][cp] != 0;
+            uint64_t carry = LANGUAGE_MEMBERSHIP[cp];
+            for (int b = 0; carry != 0 && b < kCountBits; ++b) {
+                const uint64_t next = planes[b] & carry;
+                planes[b] ^= carry;
+                carry = next;
             }
+        }
+    }
+    uint16_t matches[kLanguageCount] = {};
+    for (int b = 0; b < kCountBits; ++b) {
+        for (int language = 0; planes[b] != 0 && language < kLanguageCount; ++language) {
+            matches[language] |= static_cast<uint16_t>(((planes[b] >> language) & 1u) << b);
         }
     }
 
@@ -413,7 +516,7 @@ PyObject* coherence_ratio(PyObject* decoded_sequence, double threshold, PyObject
             return nullptr;
         }
         const Py_ssize_t n = PyUnicode_GET_LENGTH(layer.get());
-        Ref too_small = Ref::steal(get_global(g.names.n_TOO_SMALL_SEQUENCE));
+        Ref too_small = Ref::steal(bound_global(bindings.too_small));
         Ref length = Ref::steal(too_small ? PyLong_FromSsize_t(n) : nullptr);
         if (!length) {
             return nullptr;

@@ -13,6 +13,7 @@
 #include "shared/function.h"
 #include "shared/pyref.h"
 #include "shared/startup.h"
+#include "tessaly/bindings.h"
 #include "tessaly/functions.h"
 #include "tessaly/state.h"
 
@@ -266,6 +267,17 @@ int link_murkel() noexcept {
                : 0;
 }
 
+// Follow the globals read on every call, and murkel's page table.
+int watch_globals() noexcept {
+    Ref murkel = Ref::steal(PyImport_ImportModule(kMurkelName));
+    if (!murkel) {
+        return -1;
+    }
+    // Held for the life of the process, as the watcher compares namespaces by address.
+    PyObject* murkel_dict = Py_NewRef(PyModule_GetDict(murkel.get()));
+    return watch_bindings(murkel_dict);
+}
+
 const char* const kLruCache[] = {"lru_cache"};
 const char* const kItemgetter[] = {"itemgetter"};
 const char* const kConstantNames[] = {
@@ -415,7 +427,7 @@ int run_start_up(PyObject* module) noexcept {
     if (check_runtime_version(kModuleName) < 0 || create_constants() < 0 ||
         ensure_in_sys_modules(kModuleName, module) < 0 || lookup_builtins() < 0 || link_murkel() < 0 ||
         import_host_names() < 0 || build_language_tables() < 0 || function_type_ready("vexlora.tessaly.function") < 0 ||
-        define_functions() < 0 || bind_test_dict() < 0) {
+        define_functions() < 0 || bind_test_dict() < 0 || watch_globals() < 0) {
         return -1;
     }
     return 0;

@@ -15,6 +15,9 @@ namespace {
 
 constexpr Py_ssize_t kStackElements = 512;  // observed elements kept on the stack
 constexpr unsigned kFastMaxProfile = 128;   // largest profile the Fenwick path handles
+// The sweeps cost about as much as scanning the matched list this many
+// times per matched entry or profile character.
+constexpr double kScanBudget = 12.0;
 constexpr uint32_t kNoCharacter = 0xFFFFFFFFu;
 
 // Scratch memory: a fixed stack array for small inputs, the interpreter's
@@ -184,15 +187,18 @@ double compare_index(Py_ssize_t language, const uint32_t* codepoints, Py_ssize_t
         }
     }
 
-    int32_t before[kStackElements];
-    int32_t after[kStackElements];
-    const bool fast = profile_size <= kFastMaxProfile && n <= kStackElements &&
-                      precompute_neighbourhood(m, profile_size, n, before, after);
-
+    // Most entries are decided by their projection distance alone; the
+    // neighbourhood counts are needed only for the others, the undecided.
     const double projection = static_cast<double>(profile_size) / static_cast<double>(n);
     const double large_bound = profile_size / 3.0;
     const auto size = static_cast<int64_t>(profile_size);
     Py_ssize_t approved = 0;
+    Scratch<Py_ssize_t, kStackElements> undecided_storage;
+    Py_ssize_t* undecided = undecided_storage.get(m.count);
+    if (undecided == nullptr) {
+        return -1.0;
+    }
+    Py_ssize_t undecided_count = 0;
     for (Py_ssize_t e = 0; e < m.count; ++e) {
         const int64_t rank = m.rank[e];
         const auto projected = static_cast<int64_t>(static_cast<double>(m.position[e]) * projection);
@@ -207,7 +213,26 @@ double compare_index(Py_ssize_t language, const uint32_t* codepoints, Py_ssize_t
         }
         if (rank == 0) {
             ++approved;
-        } else if (fast ? neighbourhood_holds(before[e], after[e], rank, size) : scan_neighbourhood(m, e, size)) {
+        } else {
+            undecided[undecided_count++] = e;
+        }
+    }
+    if (undecided_count == 0) {
+        return static_cast<double>(approved) / static_cast<double>(n);
+    }
+
+    // Both ways of counting give the same answer: a few undecided entries
+    // scan the matched list, many take the two Fenwick sweeps when the
+    // profile and the list are small enough and repeat no character.
+    int32_t before[kStackElements];
+    int32_t after[kStackElements];
+    const bool many = static_cast<double>(undecided_count) * static_cast<double>(m.count) >
+                      kScanBudget * static_cast<double>(m.count + profile_size);
+    const bool fast = many && profile_size <= kFastMaxProfile && n <= kStackElements &&
+                      precompute_neighbourhood(m, profile_size, n, before, after);
+    for (Py_ssize_t k = 0; k < undecided_count; ++k) {
+        const Py_ssize_t e = undecided[k];
+        if (fast ? neighbourhood_holds(before[e], after[e], m.rank[e], size) : scan_neighbourhood(m, e, size)) {
             ++approved;
         }
     }

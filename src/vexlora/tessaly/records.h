@@ -7,6 +7,7 @@
 #pragma once
 
 #include "shared/ascii_table.h"
+#include "tessaly/bindings.h"
 #include "tessaly/state.h"
 
 namespace vx::tessaly {
@@ -14,7 +15,7 @@ namespace vx::tessaly {
 // The current _ASCII_CHAR_INFO as a validated list (new reference), or
 // nullptr with an exception.
 inline PyObject* ascii_table() noexcept {
-    PyObject* table = get_global(g.names.n__ASCII_CHAR_INFO);
+    PyObject* table = bound_global(bindings.ascii_records);
     if (table == nullptr) {
         return nullptr;
     }

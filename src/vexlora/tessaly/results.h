@@ -7,6 +7,7 @@
 
 #include "shared/builtin_function.h"
 #include "shared/pyref.h"
+#include "tessaly/bindings.h"
 #include "tessaly/state.h"
 
 namespace vx::tessaly {
@@ -90,7 +91,7 @@ inline PyObject* sorted_pairs_by_float(PyObject* pairs) noexcept {
 // the operator module's itemgetter, the driver's results are sorted here.
 inline PyObject* sorted_by_ratio(PyObject* pairs) noexcept {
     static BuiltinFunction builtin_sorted("sorted");
-    Ref itemgetter = Ref::steal(get_global(g.names.n_itemgetter));
+    Ref itemgetter = Ref::steal(bound_global(bindings.itemgetter));
     if (!itemgetter) {
         return nullptr;
     }

@@ -24,6 +24,7 @@
 // previous range alive however the record changes meanwhile; and an entry is
 // only confirmed when the record's fields are still the very objects it read.
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <deque>
 #include <iterator>
@@ -45,8 +46,8 @@ namespace vx::tessaly {
 namespace {
 
 constexpr Py_UCS4 kNoCodepoint = 0xFFFFFFFFu;
-constexpr uint32_t kHashMultiplier = 0x9E3779B1u;
-constexpr Py_UCS4 kDirect = 256;  // code points with an entry by index; the rest are hashed
+constexpr Py_UCS4 kDirect = 256;  // code points with an entry by index; the rest in pages of 256
+constexpr size_t kPageCount = (0x10FFFF >> 8) + 1;
 // Reading all 128 ASCII records costs about as much as walking a few dozen
 // characters; shorter texts take the general walk.
 constexpr Py_ssize_t kAsciiShortcutMinLength = 32;
@@ -172,6 +173,52 @@ bool has_capital_sigma(const T* chars, size_t count) noexcept {
     }
 }
 
+// Whether every character of the 256-code-point block `block` is its own
+// lowercase: 1 or 0, or -1 with an exception. Asked of str.lower once per
+// block and remembered. The full lowercase mapping never shortens a
+// character, so the block's string lowers to itself exactly when each of its
+// characters does (the capital sigma, whose form depends on its neighbours,
+// is never its own lowercase).
+uint8_t caseless_blocks[(0x10FFFF >> 8) + 1];  // 0 not asked yet, 1 caseless, 2 cased
+
+int block_is_caseless(Py_UCS4 block) noexcept {
+    uint8_t* const known = caseless_blocks;
+    if (known[block] == 0) {
+        Ref text = Ref::steal(PyUnicode_New(256, 0x10FFFF));
+        if (!text) {
+            return -1;
+        }
+        for (Py_UCS4 k = 0; k < 256; ++k) {
+            PyUnicode_WRITE(PyUnicode_4BYTE_KIND, PyUnicode_DATA(text.get()), k, (block << 8) | k);
+        }
+        Ref lowered = Ref::steal(PyObject_CallMethodNoArgs(text.get(), g.names.n_lower));
+        if (!lowered) {
+            return -1;
+        }
+        known[block] = PyUnicode_Compare(text.get(), lowered.get()) == 0 ? 1 : 2;
+    }
+    return known[block] == 1 ? 1 : 0;
+}
+
+// Whether the characters are all their own lowercase (1 or 0), or -1.
+template <class T>
+int all_caseless(const T* chars, size_t count) noexcept {
+    for (size_t k = 0; k < count; ++k) {
+        const Py_UCS4 block = static_cast<Py_UCS4>(chars[k]) >> 8;
+        if (sizeof(T) == sizeof(Py_UCS4) && block > (0x10FFFF >> 8)) {
+            return 0;
+        }
+        if (caseless_blocks[block] == 1) [[likely]] {
+            continue;
+        }
+        const int caseless = caseless_blocks[block] == 2 ? 0 : block_is_caseless(block);
+        if (caseless <= 0) {
+            return caseless;
+        }
+    }
+    return 1;
+}
+
 // The layer string, lowercased as a whole as str.lower does (new reference).
 template <class T>
 PyObject* lowered_layer(const T* chars, size_t count) noexcept {
@@ -189,6 +236,16 @@ PyObject* lowered_layer(const T* chars, size_t count) noexcept {
     // lowered block by block, so that a signal is seen between two blocks
     // (a block takes some tens of milliseconds; smaller ones would only add
     // copies).
+    // Scripts without case (CJK, kana, Thai, Arabic...) are their own
+    // lowercase: the string is returned as packed, as str.lower would give
+    // an equal new one.
+    const int caseless = all_caseless(chars, count);
+    if (caseless < 0) {
+        return nullptr;
+    }
+    if (caseless) {
+        return packed(chars, count, bits);
+    }
     constexpr size_t block = size_t{1} << 20;
     if (count <= block || has_capital_sigma(chars, count)) {
         Ref joined = Ref::steal(packed(chars, count, bits));
@@ -243,7 +300,7 @@ public:
                 e = Entry{};
             }
             entries_.clear();
-            std::vector<Slot>().swap(slots_);  // no stale slots behind data()
+            pages_.clear();
             std::deque<Seen> seen;
             std::vector<Ref> owned;
             owned.swap(owned_);
@@ -274,7 +331,7 @@ public:
             store_hot(hot);
             if (stop > i) {
                 previous_cp = text[stop - 1];
-                info = previous_cp < kDirect ? &direct_[previous_cp] : find(hot, previous_cp);
+                info = nullptr;  // found again below if the next character repeats it
             }
             if (stop == checkpoint) {
                 i = stop;
@@ -282,14 +339,21 @@ public:
             }
             const Py_UCS4 cp = text[stop];
             if (cp != previous_cp) {
-                info = cp < 128 ? ascii_entry(cp) : other_entry(cp);
+                // The fast loop hands over the entry it stopped at when it
+                // confirmed it; no Python code has run since.
+                info = hot.stop != nullptr ? hot.stop : cp < 128 ? ascii_entry(cp) : other_entry(cp);
                 if (info == nullptr) {
                     return -1;
                 }
                 previous_cp = cp;
-            } else if (!info->unchanged()) {
-                // The same record as the previous character, rewritten since.
-                refill(*info);
+            } else {
+                if (info == nullptr) {
+                    info = previous_cp < kDirect ? &direct_[previous_cp] : find(hot, previous_cp);
+                }
+                if (!info->unchanged()) {
+                    // The same record as the previous character, rewritten since.
+                    refill(*info);
+                }
             }
             if (info->range != nullptr && place(*info) < 0) {
                 return -1;
@@ -317,10 +381,8 @@ public:
     }
 
 private:
-    struct Slot {
-        Py_UCS4 cp;
-        Entry* entry;
-    };
+    // The entries of one block of 256 code points, by the code point's low byte.
+    using Page = std::array<Entry*, 256>;
 
     // What the fast path reads and writes, copied out of the members.
     struct Hot {
@@ -328,9 +390,11 @@ private:
         PyObject* range;  // the previous letter's range (or the marker)
         Char* out;        // free space of the previous letter's layer
         Char* end;
-        const Slot* slots;
-        size_t mask;
-        PyObject* const* ascii_items;  // the entries of _ASCII_CHAR_INFO, nullptr when short
+        const std::unique_ptr<Page>* pages;  // by block, kPageCount of them; nullptr before the first
+        PyObject* const* ascii_items;        // the entries of _ASCII_CHAR_INFO, nullptr when short
+        PyObject* const* murkel_pages;       // the pages of murkel's cache when readable, else nullptr
+        Py_ssize_t murkel_page_count;
+        Entry* stop;  // the confirmed entry of the letter the fast loop stopped at, or nullptr
     };
 
     // Without a narrow layer to extend (no letter yet, or a widened layer),
@@ -342,9 +406,15 @@ private:
                 reinterpret_cast<PyObject*>(&no_range_marker),
                 scratch_,
                 scratch_ + 1,
-                slots_.empty() ? nullptr : slots_.data(),
-                slots_.empty() ? 0 : slots_.size() - 1,
-                PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr};
+                pages_.empty() ? nullptr : pages_.data(),
+                PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr,
+                nullptr,
+                0,
+                nullptr};
+        if (PyObject* table = cached_page_table()) {
+            hot.murkel_pages = reinterpret_cast<PyListObject*>(table)->ob_item;
+            hot.murkel_page_count = PyList_GET_SIZE(table);
+        }
         if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
             Layer<Char>& layer = layers_[previous_layer_];
             hot.range = previous_range_;
@@ -381,10 +451,20 @@ private:
                 break;
             }
             if (e->epoch != epoch) {
-                // An ASCII entry whose list slot still holds our record, with
-                // the fields we read, is current.
-                if (cp >= 128 || ascii_items == nullptr ||
-                    !e->describes(reinterpret_cast<CharInfoObject*>(ascii_items[cp]))) {
+                // An entry whose record is still the one _ASCII_CHAR_INFO or
+                // murkel's cache holds for it, with the fields we read, is
+                // current; reading them runs no Python code.
+                PyObject* current = nullptr;
+                if (cp < 128) {
+                    current = ascii_items != nullptr ? ascii_items[cp] : nullptr;
+                } else if (static_cast<Py_ssize_t>(cp >> 8) < hot.murkel_page_count) {
+                    PyObject* page = hot.murkel_pages[cp >> 8];
+                    if (PyList_CheckExact(page) && PyList_GET_SIZE(page) == 256) {
+                        current = PyList_GET_ITEM(page, cp & 0xFF);
+                    }
+                }
+                // Our record, if it is the one there, is a CharInfo.
+                if (!e->describes(reinterpret_cast<CharInfoObject*>(current))) {
                     break;
                 }
                 e->epoch = epoch;
@@ -394,6 +474,7 @@ private:
             // the two.
             const uintptr_t letter = e->range != nullptr;
             if ((reinterpret_cast<uintptr_t>(range) & (0 - letter)) != reinterpret_cast<uintptr_t>(e->fast)) {
+                hot.stop = e;
                 break;
             }
             *out = static_cast<Char>(e->ch);
@@ -405,17 +486,11 @@ private:
 
     // The entry of a code point from kDirect on, nullptr when there is none yet.
     static Entry* find(const Hot& hot, Py_UCS4 cp) noexcept {
-        if (hot.slots == nullptr) {
+        if (hot.pages == nullptr) {
             return nullptr;
         }
-        size_t i = static_cast<uint32_t>(cp * kHashMultiplier) & hot.mask;
-        while (hot.slots[i].entry != nullptr) {
-            if (hot.slots[i].cp == cp) {
-                return hot.slots[i].entry;
-            }
-            i = (i + 1) & hot.mask;
-        }
-        return nullptr;
+        const Page* page = hot.pages[cp >> 8].get();
+        return page != nullptr ? (*page)[cp & 0xFF] : nullptr;
     }
 
     // Python code may have run: every entry must be confirmed again.
@@ -482,6 +557,18 @@ private:
         if (e.seen != nullptr && e.epoch == epoch_) {
             return &e;
         }
+        if (CharInfoObject* cached = cached_record(cp)) {
+            // What murkel would return, read without running Python code.
+            if (cached == e.record()) {
+                if (!e.unchanged()) {
+                    refill(e);
+                }
+                e.epoch = epoch_;
+            } else {
+                fill(e, reinterpret_cast<CharInfoObject*>(Py_NewRef(cached)));
+            }
+            return &e;
+        }
         CharInfoObject* record = g.char_info_from_codepoint(cp);
         if (record == nullptr) {
             return nullptr;
@@ -505,35 +592,19 @@ private:
 
     // The entry of a code point from kDirect on, created empty on first use.
     Entry& slot_for(Py_UCS4 cp) {
-        if (2 * (entries_.size() + 1) > slots_.size()) {
-            grow();
+        if (pages_.empty()) {
+            pages_.resize(kPageCount);
         }
-        const size_t mask = slots_.size() - 1;
-        size_t i = static_cast<uint32_t>(cp * kHashMultiplier) & mask;
-        while (slots_[i].entry != nullptr) {
-            if (slots_[i].cp == cp) {
-                return *slots_[i].entry;
-            }
-            i = (i + 1) & mask;
+        std::unique_ptr<Page>& page = pages_[cp >> 8];
+        if (!page) {
+            page = std::make_unique<Page>();
+            page->fill(nullptr);
         }
-        entries_.emplace_back();
-        slots_[i] = Slot{cp, &entries_.back()};
-        return entries_.back();
-    }
-
-    void grow() {
-        std::vector<Slot> bigger(slots_.empty() ? 64 : 2 * slots_.size(), Slot{0, nullptr});
-        const size_t mask = bigger.size() - 1;
-        for (const Slot& s : slots_) {
-            if (s.entry != nullptr) {
-                size_t i = static_cast<uint32_t>(s.cp * kHashMultiplier) & mask;
-                while (bigger[i].entry != nullptr) {
-                    i = (i + 1) & mask;
-                }
-                bigger[i] = s;
-            }
+        Entry*& slot = (*page)[cp & 0xFF];
+        if (slot == nullptr) {
+            slot = &entries_.emplace_back();
         }
-        slots_.swap(bigger);
+        return *slot;
     }
 
     // Python equality of two ranges; only a comparison between exact str is
@@ -559,7 +630,7 @@ private:
     PyObject* target_key(PyObject* range) noexcept {
         for (const Layer<Char>& layer : layers_) {
             PyObject* key = layer.key;
-            Ref judge = Ref::steal(get_global(g.names.n_is_suspiciously_successive_range));
+            Ref judge = Ref::steal(bound_global(bindings.judge));
             if (!judge) {
                 return nullptr;
             }
@@ -591,7 +662,7 @@ private:
     }
 
     // Append the record's character (any str) to a layer.
-    int append(Layer<Char>& layer, const Entry& e) {
+    [[gnu::always_inline]] int append(Layer<Char>& layer, const Entry& e) {
         if (e.ch != kNoCodepoint) {
             layer.push(e.ch);
             return 0;
@@ -649,11 +720,11 @@ private:
     PairCaller call_judge_;
     Char scratch_[1] = {};
     uint32_t epoch_ = 1;
-    Entry direct_[kDirect];      // entries of the code points below kDirect
-    std::deque<Entry> entries_;  // the other entries; a deque keeps their addresses
-    std::vector<Slot> slots_;    // open addressing over entries_ by code point
-    std::vector<Ref> owned_;     // every record used and the fields read from it, released when the call ends
-    std::deque<Seen> seen_;      // how each was read; a deque keeps their addresses
+    Entry direct_[kDirect];                     // entries of the code points below kDirect
+    std::deque<Entry> entries_;                 // the other entries; a deque keeps their addresses
+    std::vector<std::unique_ptr<Page>> pages_;  // entries_ by code point, in blocks of 256
+    std::vector<Ref> owned_;  // every record used and the fields read from it, released when the call ends
+    std::deque<Seen> seen_;   // how each was read; a deque keeps their addresses
     std::vector<Layer<Char>> layers_;
     PyObject* previous_range_ = nullptr;  // range of the previous letter that had one
     size_t previous_layer_ = 0;

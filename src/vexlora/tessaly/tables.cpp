@@ -15,6 +15,7 @@ uint16_t LANGUAGE_PROFILE_SIZES[kLanguageCount];
 uint8_t LANGUAGE_CHARACTER_RANKS[kLanguageCount][65536];
 int LANGUAGE_PURE_LATIN[kLanguageCount];
 int LANGUAGE_HAS_ACCENTS[kLanguageCount];
+uint64_t LANGUAGE_MEMBERSHIP[65536];
 
 namespace {
 
@@ -80,6 +81,7 @@ int fill_language(Py_ssize_t index, PyObject* language, PyObject* characters) no
             return -1;
         }
         ranks[cp] = static_cast<uint8_t>(k + 1);
+        LANGUAGE_MEMBERSHIP[cp] |= uint64_t{1} << index;
         Ref info = Ref::steal(reinterpret_cast<PyObject*>(record_via_char_info(character, cp)));
         if (!info) {
             return -1;
@@ -108,6 +110,8 @@ int fill_tables() noexcept {
         PyErr_Format(PyExc_RuntimeError, "Expected %d language profiles, got %zd", kLanguageCount, count);
         return -1;
     }
+    // A failed earlier import may have left membership bits behind.
+    std::memset(LANGUAGE_MEMBERSHIP, 0, sizeof(LANGUAGE_MEMBERSHIP));
     // A plain dict is read through a snapshot of its items (same order), so
     // host code run while records are built cannot disturb the walk.
     Ref items = PyDict_CheckExact(frequencies.get())
