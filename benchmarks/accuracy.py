@@ -7,10 +7,20 @@ true text; the language is right when the first language named is the text's.
 
 Usage:
     .venv/bin/python benchmarks/accuracy.py [--set heldout|heldout2|both]
-        [--sizes 200,1000,5000] [--old] [--peers] [--misses N] [--big MB]
+        [--sizes 200,1000,5000] [--old] [--old-build DIR [--rounds N]]
+        [--peers] [--misses N] [--big MB]
 
 --old      the same figures for the command line tool as it was before the
-           detector (its file taken from git, commit OLD_TOOL_REVISION)
+           detector (its file taken from git, commit OLD_TOOL_REVISION), run
+           in this process on the current native modules: wall clock, after ours
+--old-build DIR
+           the tool as it was released, native modules included: DIR holds a
+           build of commit OLD_TOOL_REVISION (`pip install --target DIR`). It
+           runs in a child process on the same payloads; ours and the child's
+           passes alternate for --rounds rounds (default 3) so that machine
+           load hits both alike, and each side's CPU time per MB is reported;
+           each round also times the --old tool (the released source on
+           today's native modules) in this process, for both ratios
 --peers    the same figures for Debian's `uchardet` command and ICU's detector
            (`python3-icu` under /usr/bin/python3) when they are installed;
            measured as black boxes, never needed by vexlora
@@ -159,6 +169,106 @@ def run_old(items: list[Payload]) -> tuple[list[Outcome], float] | None:
         first = report.decodings[0]
         outcomes.append(Outcome(first.encoding, first.languages[0][0] if first.languages else None))
     return outcomes, time.perf_counter() - started
+
+
+OLD_BUILD_CHILD = r"""
+import json, pickle, sys, time
+import vexlora.cli as tool
+if not tool.__file__.startswith(sys.argv[1]):
+    sys.exit(f"the old build's tool was not imported: {tool.__file__}")
+payloads = pickle.load(sys.stdin.buffer)
+for data in payloads[:50]:
+    tool.analyse("payload", data, 1)  # warm up, as ours is
+for line in sys.stdin:
+    outcomes = []
+    started = time.process_time()
+    for data in payloads:
+        report = tool.analyse("payload", data, 1)
+        first = report.decodings[0] if report.decodings else None
+        outcomes.append(
+            [first.encoding, first.languages[0][0] if first.languages else None] if first else [None, None]
+        )
+    seconds = time.process_time() - started
+    print(json.dumps({"seconds": seconds, "outcomes": outcomes}), flush=True)
+"""
+
+
+def run_ours_cpu(items: list[Payload]) -> float:
+    """CPU time of one pass of ours over the payloads (the same calls as run_ours)."""
+    import vexlora
+
+    started = time.process_time()
+    for item in items:
+        vexlora.detect(item.data, top=1)
+    return time.process_time() - started
+
+
+def compare_old_build(directory: str, items: list[Payload], rounds: int, misses: int) -> None:
+    """CPU time per MB of ours and of the released tool in DIR, passes alternating."""
+    import os
+    import pickle
+    import statistics
+
+    folder = str(Path(directory).resolve())
+    if not (Path(folder) / "vexlora" / "cli.py").is_file():
+        print(f"\n== released tool: no vexlora/cli.py under {folder}")
+        return
+    env = dict(os.environ, PYTHONPATH=folder)
+    # -S: without site-packages, so an editable install of this tree cannot
+    # shadow the old build; cwd "/" keeps the source tree off sys.path too.
+    child = subprocess.Popen(
+        [sys.executable, "-S", "-c", OLD_BUILD_CHILD, folder],
+        stdin=subprocess.PIPE,
+        stdout=subprocess.PIPE,
+        env=env,
+        cwd="/",
+    )
+    assert child.stdin is not None and child.stdout is not None
+    pickle.dump([item.data for item in items], child.stdin)
+    megabytes = sum(len(item.data) for item in items) / 1e6
+    run_ours_cpu(items[:50])  # warm up: imports and tables (the child warms up alike)
+    # The released tool's source on today's native modules (what --old runs),
+    # timed in the same rounds, so that both comparisons see the same load.
+    source = load_old_tool()
+    if source is not None:
+        for item in items[:50]:
+            source.analyse("payload", item.data, 1)
+    print(f"\n== ours against the released tool in {folder} (CPU time, {rounds} alternating rounds)")
+    ratios, source_ratios, outcomes, first_seconds = [], [], None, 0.0
+    try:
+        for number in range(1, rounds + 1):
+            ours = run_ours_cpu(items)
+            child.stdin.write(b"run\n")
+            child.stdin.flush()
+            reply = json.loads(child.stdout.readline())
+            if outcomes is None:
+                outcomes, first_seconds = reply["outcomes"], reply["seconds"]
+            ratios.append(ours / reply["seconds"])
+            line = (
+                f"  round {number}: ours {1000 * ours / megabytes:.0f} ms per MB, released tool "
+                f"{1000 * reply['seconds'] / megabytes:.0f} ms per MB (ratio {ratios[-1]:.2f})"
+            )
+            if source is not None:
+                started = time.process_time()
+                for item in items:
+                    source.analyse("payload", item.data, 1)
+                seconds = time.process_time() - started
+                source_ratios.append(ours / seconds)
+                line += f", its source on today's modules {1000 * seconds / megabytes:.0f} ms per MB"
+                line += f" (ratio {source_ratios[-1]:.2f})"
+            print(line, flush=True)
+    finally:
+        child.stdin.close()
+        child.wait()
+    for title, figures in (("released tool", ratios), ("its source on today's native modules", source_ratios)):
+        if figures:
+            print(
+                f"  CPU time ours / {title}: median {statistics.median(figures):.2f} "
+                f"(min {min(figures):.2f}, max {max(figures):.2f})"
+            )
+    if outcomes is not None:
+        found = [Outcome(encoding, language) for encoding, language in outcomes]
+        report("released tool, its first pass (CPU time)", items, found, first_seconds, misses)
 
 
 # Labels the peers print that Python's codec registry does not know.
@@ -421,6 +531,8 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--set", choices=("heldout", "heldout2", "both"), default="both")
     parser.add_argument("--sizes", default="200,1000,5000")
     parser.add_argument("--old", action="store_true")
+    parser.add_argument("--old-build", metavar="DIR")
+    parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--peers", action="store_true")
     parser.add_argument("--skip-ours", action="store_true", help="only the --old and --peers figures")
     parser.add_argument("--misses", type=int, default=12)
@@ -448,6 +560,8 @@ def main(argv: list[str]) -> int:
             print(f"\n== {title}: not available")
             continue
         report(title, items, result[0], result[1], args.misses, languages)
+    if args.old_build:
+        compare_old_build(args.old_build, items, args.rounds, args.misses)
     if args.big:
         for encoding in args.big_encodings.split(","):
             big_file(args.big, encoding)

@@ -1,6 +1,8 @@
-"""The detector's byte-level shortcuts for single-byte code pages agree with the character-level signals."""
+"""The detector's byte-level shortcuts agree with the character-level signals and with the codecs themselves."""
 
 from __future__ import annotations
+
+import random
 
 import pytest
 
@@ -13,7 +15,7 @@ from vexlora._detect_language import (
     non_ascii_counts,
     words_of,
 )
-from vexlora._detect_rank import _ASCII, _read, _single_byte_readings, _table
+from vexlora._detect_rank import _ASCII, _CJK, _cjk_readings, _read, _single_byte_readings, _table
 
 TEXTS = (
     "L'été dernier, nous sommes allés à la fête ; « Où est le cœur ? » dit-il à 7 h 30.",
@@ -102,3 +104,53 @@ def test_letter_fit_from_bytes_equals_the_fit_of_the_decoding(encoding):
                 non_ascii_counts(text), [codec.encoding for codec in reading.codecs], ascii_letter_count(text)
             )
             assert (reading.fit, reading.high_fit) == expected, reading.codecs[0].encoding
+
+
+# The multi-byte codecs without shift states, whose failing decodes a lone high byte rules out.
+STATELESS_CJK = [
+    codec.encoding for codec in _CJK if not codec.encoding.startswith("iso2022") and codec.encoding != "hz"
+]
+
+
+def _decodes(data: bytes, encoding: str) -> bool:
+    try:
+        data.decode(encoding)
+    except UnicodeDecodeError:
+        return False
+    return True
+
+
+@pytest.mark.parametrize("encoding", STATELESS_CJK)
+def test_multi_byte_characters_never_hold_a_low_byte_nor_start_with_ascii(encoding):
+    # What the lone-high-byte shortcut relies on: a byte below 0x30 never
+    # continues a character, and an ASCII byte is always a character alone.
+    for high in range(0x80, 0x100):
+        alone = _decodes(bytes((high,)), encoding)
+        assert all(_decodes(bytes((high, low)), encoding) == alone for low in range(0x30)), high
+    for first in range(0x80):
+        assert all(
+            _decodes(bytes((first, second)), encoding) == _decodes(bytes((second,)), encoding)
+            for second in range(0x100)
+        ), first
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_lone_high_bytes_never_rule_out_a_codec_that_decodes(seed):
+    # Random mixes of ASCII, low bytes and high bytes, plus real multi-byte
+    # text: the shortcut keeps exactly the readings a decode attempt gives.
+    rng = random.Random(seed)
+    pieces = [b" ", b",", b"\n", b"ab", b"0", b"1", b"\xe9", b"\xa4", b"\x8e", b"\xff", b"\x81\x30\x81\x30"]
+    pieces += [
+        "日本語のテキスト、漢字".encode("euc_jp"),
+        "中文文本，汉字".encode("gbk"),
+        "한국어 텍스트".encode("cp949"),
+    ]
+    pieces += ["中文文本".encode("big5"), "ｶﾀｶﾅ".encode("shift_jis")]
+    everything = lambda codec: True  # noqa: E731
+    for _ in range(300):
+        sample = b"".join(rng.choice(pieces) for _ in range(rng.randint(1, 8)))
+        expected = [
+            codec.encoding for codec in _CJK if codec.encoding in STATELESS_CJK and _decodes(sample, codec.encoding)
+        ]
+        found = [reading.codecs[0].encoding for reading in _cjk_readings(sample, everything)]
+        assert [encoding for encoding in found if encoding in STATELESS_CJK] == expected, sample

@@ -14,7 +14,7 @@ import unicodedata
 from array import array
 from codecs import charmap_decode
 from collections import Counter
-from collections.abc import Iterable
+from collections.abc import Callable, Iterable
 from dataclasses import dataclass
 from functools import cache
 from itertools import compress
@@ -396,12 +396,19 @@ def context_faults(text: str, non_ascii: int, classes: str | None = None) -> tup
     if classes is None:
         classes = text.translate(table)
     # Most texts hold letters of one or two classes: a pattern whose first
-    # class letter is absent cannot match.
-    present = set(classes)
-    return tuple(
-        sum([len(pattern.findall(classes)) for lead, pattern in kind if lead in present]) / non_ascii
-        for kind in patterns
-    )
+    # class letter is absent cannot match. The patterns to run are kept per
+    # set of classes present.
+    present = frozenset(classes)
+    plan = _FAULT_PLANS.get(present)
+    if plan is None:
+        plan = _FAULT_PLANS[present] = tuple(
+            tuple(pattern.findall for lead, pattern in kind if lead in present) for kind in patterns
+        )
+    return tuple(sum([len(findall(classes)) for findall in kind]) / non_ascii for kind in plan)
+
+
+# Set of class letters present -> per kind of fault, the patterns that can match.
+_FAULT_PLANS: dict[frozenset[str], tuple[tuple[Callable[[str], list[str]], ...], ...]] = {}
 
 
 _WORD = re.compile(r"[^\W\d_]+")
@@ -498,6 +505,8 @@ class _LetterPacked(dict[str, int]):
 
 _LETTER_PACKED = _LetterPacked()
 _LATIN_PACKED = PACKED_BY_MASK[_LATIN_MASK]
+# Up to this many non-ASCII letters, their packed counts are summed one by one.
+_DIRECT_SUM_LIMIT = 48
 
 
 # Weight of the short-word share against the coherence ratio: the words
@@ -534,11 +543,14 @@ def rank_languages(
     # Per language: how many letters fit its alphabet (ASCII letters fit the
     # Latin-script ones) and how many words are among its frequent ones.
     non_ascii = _ASCII_RUNS.sub("", joined)
-    letters = Counter(non_ascii)
-    fitting = unpack(
-        (len(joined) - len(non_ascii)) * _LATIN_PACKED
-        + sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
-    )
+    packed = (len(joined) - len(non_ascii)) * _LATIN_PACKED
+    if len(non_ascii) <= _DIRECT_SUM_LIMIT:
+        # Few letters: summing each costs less than counting them first.
+        packed += sum(map(_LETTER_PACKED.__getitem__, non_ascii))
+    else:
+        letters = Counter(non_ascii)
+        packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
+    fitting = unpack(packed)
     hits = unpack(sum(filter(None, map(_WORD_PACKED.get, words))))
     candidates = set(coherence)
     candidates.update(compress(_LANGUAGES, hits))

@@ -14,6 +14,8 @@ import functools
 import math
 import operator
 import re
+import sys
+from array import array
 from codecs import charmap_decode
 from collections import Counter
 from collections.abc import Callable
@@ -22,6 +24,7 @@ from dataclasses import dataclass
 from vexlora._detect_codecs import BY_NAME, MULTI_BYTE, SINGLE_BYTE, Codec
 from vexlora._detect_language import (
     _FIELD,
+    _FIELD_TYPE,
     _LATIN_MASK,
     LANGUAGE_TEXT_LIMIT,
     ascii_letter_count,
@@ -34,7 +37,6 @@ from vexlora._detect_language import (
     rank_languages,
     served_mask,
     served_word_share,
-    unpack,
     words_of,
 )
 
@@ -51,6 +53,9 @@ BOMS: tuple[tuple[bytes, str], ...] = (
 )
 
 _ASCII = bytes(range(128))
+# Every byte but the ASCII letters: deleting them counts the letters.
+_NOT_ASCII_LETTER_BYTES = bytes(byte for byte in range(256) if not (byte < 128 and chr(byte).isalpha()))
+_BYTE_ORDER = sys.byteorder
 _HIGH = bytes(range(128, 256))
 # Control bytes that text files do not hold; tab, line feed, vertical tab,
 # form feed, carriage return, ESC (ISO-2022) and SO/SI (ISO-2022-KR) are
@@ -368,7 +373,7 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     counted = Counter(high)
     present = bytes(sorted(counted))
     counts = [counted[byte] for byte in present]
-    ascii_letters = ascii_letter_count(sample.decode("latin_1"))
+    ascii_letters = len(sample.translate(None, _NOT_ASCII_LETTER_BYTES))
     if allowed is None:
         fixed, changers = _page_groups(present)
     else:
@@ -393,13 +398,14 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     # the best kept.
     bounded = []
     for order, group in enumerate(groups):
-        high_count = len(high.translate(None, group[3]))
-        fitting = len(high.translate(None, group[4]))
+        _, _, _, neutral, unfit, negative_prior, _, _ = group
+        high_count = len(high.translate(None, neutral))
+        fitting = len(high.translate(None, unfit))
         total = high_count + ascii_letters
         bound = FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0) + HIGH_FIT_WEIGHT * (
             fitting / high_count if high_count else 1.0
         )
-        bounded.append((-bound, group[5], order, high_count, group))
+        bounded.append((-bound, negative_prior, order, high_count, group))
     bounded.sort()
     exact: list[tuple[float, float, int, float, float, _Group]] = []
     for negative_bound, negative_prior, order, high_count, group in bounded:
@@ -408,8 +414,8 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         table, latin_fields, other_fields, size = group[6]
         packed = sum(map(operator.mul, map(table.__getitem__, present), counts))
         fit, high_fit = fit_figures(
-            max(unpack(packed & latin_fields, size)) if latin_fields else None,
-            max(unpack(packed & other_fields, size)) if other_fields else 0,
+            max(array(_FIELD_TYPE, (packed & latin_fields).to_bytes(size, _BYTE_ORDER))) if latin_fields else None,
+            max(array(_FIELD_TYPE, (packed & other_fields).to_bytes(size, _BYTE_ORDER))) if other_fields else 0,
             high_count,
             ascii_letters,
         )
@@ -465,12 +471,37 @@ def _served(encoding: str, served: int) -> _Served:
     return found
 
 
+# In the multi-byte CJK codecs without shift states, a byte below 0x30 is
+# never part of a multi-byte character, and an ASCII byte never starts one.
+# So a high byte at the start, after a byte below 0x30 or after two ASCII
+# bytes starts a character; followed by a byte below 0x30 or the end, it must
+# be a character on its own. A codec that cannot read it alone fails on the
+# payload: one translate call spares a failing decode.
+# (The high byte leads the pattern, so the search skips ahead fast; the
+# lookbehinds then check what precedes it.)
+_LONE_HIGH = re.compile(
+    rb"[\x80-\xff](?=[\x00-\x2f]|\Z)"
+    rb"(?:(?<=[\x00-\x2f][\x80-\xff])|(?<=[\x00-\x7f][\x00-\x7f][\x80-\xff])|(?<=\A[\x80-\xff]))"
+)
+
+
+@functools.cache
+def _alone(encoding: str) -> bytes:
+    """The high bytes a multi-byte codec reads as a character on their own."""
+    return bytes(byte for byte in range(0x80, 0x100) if _decode(bytes((byte,)), encoding) is not None)
+
+
 def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
     readings = []
+    lone = b"".join(_LONE_HIGH.findall(sample))
     for codec in _CJK:
-        if codec.encoding in _NEEDS_ESC and b"\x1b" not in sample:
-            continue
-        if codec.encoding == "hz" and b"~{" not in sample:
+        if codec.encoding in _NEEDS_ESC:
+            if b"\x1b" not in sample:
+                continue
+        elif codec.encoding == "hz":
+            if b"~{" not in sample:
+                continue
+        elif lone and lone.translate(None, _alone(codec.encoding)):
             continue
         if not allow(codec):
             continue
