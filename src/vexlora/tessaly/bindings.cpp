@@ -69,16 +69,28 @@ int watch_bindings(PyObject* murkel_dict) noexcept {
         b->dict = g.dict;
     }
     bindings.pages.dict = murkel_dict;
+    // A failed start-up gives its watcher slot back: the interpreter has only a few.
+    auto give_up = [watcher]() noexcept {
+        for (Binding* b : all_bindings) {
+            b->known = false;
+        }
+        PyObject* error = PyErr_GetRaisedException();
+        if (PyDict_ClearWatcher(watcher) < 0) {
+            PyErr_Clear();
+        }
+        PyErr_SetRaisedException(error);
+        return -1;
+    };
     for (PyObject* dict : {g.dict, murkel_dict}) {
         if (PyDict_Watch(watcher, dict) < 0) {
-            return -1;
+            return give_up();
         }
     }
     // The bindings as start-up leaves them.
     for (Binding* b : all_bindings) {
         b->value = PyDict_GetItemWithError(b->dict, *b->name);
         if (b->value == nullptr && PyErr_Occurred()) {
-            return -1;
+            return give_up();
         }
         b->known = true;
     }

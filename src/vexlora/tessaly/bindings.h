@@ -48,12 +48,6 @@ inline PyObject* bound_global(const Binding& b) noexcept {
     return get_global(*b.name);
 }
 
-// The record murkel's cache holds for `cp`, read straight from its page
-// table: what _char_info_from_codepoint would return for it, without the
-// call. Borrowed, valid until Python code runs. nullptr (no exception) when
-// the plain read does not apply: the table is unknown or not a list, the
-// page is missing or not a list of 256 slots, the slot holds no record. The
-// caller then asks murkel, which builds, refuses or reports as it does.
 // murkel's page table when it can be read directly: bound in murkel's
 // namespace to a list. Borrowed, valid until Python code runs.
 inline PyObject* cached_page_table() noexcept {
@@ -61,6 +55,12 @@ inline PyObject* cached_page_table() noexcept {
     return b.known && b.value != nullptr && PyList_CheckExact(b.value) ? b.value : nullptr;
 }
 
+// The record murkel's cache holds for `cp`, read straight from its page
+// table: what _char_info_from_codepoint would return for it, without the
+// call. Borrowed, valid until Python code runs. nullptr (no exception) when
+// the plain read does not apply: the table is unknown or not a list, the
+// page is missing or not a list of 256 slots, the slot holds no record. The
+// caller then asks murkel, which builds, refuses or reports as it does.
 inline CharInfoObject* cached_record(Py_UCS4 cp) noexcept {
     PyObject* table = cached_page_table();
     const Py_ssize_t page_index = static_cast<Py_ssize_t>(cp >> 8);
