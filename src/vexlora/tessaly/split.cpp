@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <deque>
 #include <iterator>
 #include <memory>
@@ -52,69 +53,82 @@ constexpr size_t kPageCount = (0x10FFFF >> 8) + 1;
 // characters; shorter texts take the general walk.
 constexpr Py_ssize_t kAsciiShortcutMinLength = 32;
 
-// A record as the walk read it: the record and the objects its fields held
-// then. The entry built from it is right only while the record's fields are
-// still these objects; comparing identities is safe, as the walk holds them.
-struct Seen {
-    CharInfoObject* record;
-    PyObject* character;
-    PyObject* range;
-    int32_t alpha;
-
-    bool unchanged() const noexcept {
-        return record->character == character && record->range == range && record->alpha == alpha;
-    }
-};
-
-// What the walk needs from one record.
-// All zero until filled, so that a table of them is cleared in one sweep.
-// Every pointer is owned through Splitter::owned_ until the call ends. The
-// fields the fast path reads come first, in half a cache line.
+// What the walk needs from one record, and how it read it: the record and
+// the objects its fields held then. The entry is right only while the
+// record's fields are still those objects; comparing identities is safe, as
+// the walk holds them. All zero until filled, so that a table of them is
+// cleared in one sweep. Every pointer is owned through Splitter::owned_ until
+// the call ends. The fields the fast path reads come first.
 struct Entry {
     uint32_t epoch = 0;         // the record is current while the epoch is unchanged
     Py_UCS4 ch = 0;             // its character when that is one code point, else kNoCodepoint
     PyObject* fast = nullptr;   // `range` when the character is one code point of the text's width
     PyObject* range = nullptr;  // the record's range when it is a letter with one, else nullptr
-    const Seen* seen = nullptr;
+    CharInfoObject* record = nullptr;
+    PyObject* character = nullptr;  // the record's fields as read
+    PyObject* read_range = nullptr;
+    int32_t alpha = 0;
 
-    CharInfoObject* record() const noexcept { return seen ? seen->record : nullptr; }
-    bool unchanged() const noexcept { return seen->unchanged(); }
-    bool describes(const CharInfoObject* r) const noexcept { return seen && r == seen->record && seen->unchanged(); }
+    bool unchanged() const noexcept {
+        return record->character == character && record->range == read_range && record->alpha == alpha;
+    }
+    bool describes(const CharInfoObject* r) const noexcept { return r != nullptr && r == record && unchanged(); }
 };
 
 // A layer's characters in text order, kept at the text's width `Char` until
-// a wider one arrives (only a foreign record can bring one). `narrow` is
-// sized to its capacity; `used` of it holds characters.
+// a wider one arrives (only a foreign record can bring one). `narrow` holds
+// `capacity` characters, not initialised; `used` of them are written.
 template <class Char>
 struct Layer {
     PyObject* key;  // the range that opened it (kept alive by its record)
-    std::vector<Char> narrow;
+    std::unique_ptr<Char[]> narrow;
     size_t used = 0;
+    size_t capacity = 0;
     std::vector<Py_UCS4> wide;
     bool widened = false;
 
+    // A layer with room for `room` characters (at least a few dozen).
+    Layer(PyObject* opened_by, size_t room) : key(opened_by) { grow(room < kFirstRoom ? kFirstRoom : room); }
+
+    Char* data() const noexcept { return narrow.get(); }
+
     void push(Py_UCS4 ch) {
+        if (!widened && ch <= kMaxChar && used < capacity) [[likely]] {
+            narrow[used++] = static_cast<Char>(ch);
+            return;
+        }
+        push_slow(ch);
+    }
+
+    [[gnu::noinline]] void push_slow(Py_UCS4 ch) {
         if (widened || ch > kMaxChar) {
             push_wide(ch);
             return;
         }
-        if (used == narrow.size()) {
-            narrow.resize(narrow.empty() ? 64 : 2 * narrow.size());
-        }
+        grow(2 * capacity);
         narrow[used++] = static_cast<Char>(ch);
+    }
+
+    void grow(size_t room) {
+        auto bigger = std::make_unique_for_overwrite<Char[]>(room);
+        std::copy(narrow.get(), narrow.get() + used, bigger.get());
+        narrow = std::move(bigger);
+        capacity = room;
     }
 
     void push_wide(Py_UCS4 ch) {
         if (!widened) {
-            wide.assign(narrow.begin(), narrow.begin() + static_cast<std::ptrdiff_t>(used));
-            narrow = std::vector<Char>();
+            wide.assign(narrow.get(), narrow.get() + used);
+            narrow.reset();
             used = 0;
+            capacity = 0;
             widened = true;
         }
         wide.push_back(ch);
     }
 
     static constexpr Py_UCS4 kMaxChar = static_cast<Char>(-1);
+    static constexpr size_t kFirstRoom = 64;
 };
 
 // Lowercase of characters below U+0100: A-Z and the Latin-1 capitals
@@ -285,6 +299,7 @@ public:
     // owned, so a confirmation compares them as within one call.
     void begin(PyObject* ascii) noexcept {
         ascii_ = ascii;
+        thread_ = PyThreadState_Get();
         layers_.clear();
         previous_range_ = nullptr;
         previous_layer_ = 0;
@@ -301,10 +316,8 @@ public:
             }
             entries_.clear();
             pages_.clear();
-            std::deque<Seen> seen;
             std::vector<Ref> owned;
             owned.swap(owned_);
-            seen.swap(seen_);
         }
     }
 
@@ -313,6 +326,7 @@ public:
         Py_UCS4 previous_cp = kNoCodepoint;
         Py_ssize_t i = 0;
         Py_ssize_t checkpoint = 0;
+        text_length_ = length;
         while (i < length) {
             if (i >= checkpoint) {
                 // A long text must stay interruptible. A signal handler (or
@@ -329,6 +343,9 @@ public:
             Hot hot = load_hot();
             const Py_ssize_t stop = run(text, i, checkpoint, hot);
             store_hot(hot);
+            if (stop < 0) {
+                return -1;
+            }
             if (stop > i) {
                 previous_cp = text[stop - 1];
                 info = nullptr;  // found again below if the next character repeats it
@@ -355,7 +372,7 @@ public:
                     refill(*info);
                 }
             }
-            if (info->range != nullptr && place(*info) < 0) {
+            if (info->range != nullptr && place(*info, static_cast<size_t>(length - stop)) < 0) {
                 return -1;
             }
             i = stop + 1;
@@ -371,7 +388,7 @@ public:
         for (size_t i = 0; i < layers_.size(); ++i) {
             const Layer<Char>& layer = layers_[i];
             PyObject* text = layer.widened ? lowered_layer(layer.wide.data(), layer.wide.size())
-                                           : lowered_layer(layer.narrow.data(), layer.used);
+                                           : lowered_layer(layer.data(), layer.used);
             if (text == nullptr) {
                 return nullptr;
             }
@@ -403,7 +420,7 @@ private:
     // slow path, as no letter's `fast` equals the marker.
     Hot load_hot() noexcept {
         Hot hot{epoch_,
-                reinterpret_cast<PyObject*>(&no_range_marker),
+                marker(),
                 scratch_,
                 scratch_ + 1,
                 pages_.empty() ? nullptr : pages_.data(),
@@ -418,8 +435,8 @@ private:
         if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
             Layer<Char>& layer = layers_[previous_layer_];
             hot.range = previous_range_;
-            hot.out = layer.narrow.data() + layer.used;
-            hot.end = layer.narrow.data() + layer.narrow.size();
+            hot.out = layer.data() + layer.used;
+            hot.end = layer.data() + layer.capacity;
         }
         return hot;
     }
@@ -427,26 +444,32 @@ private:
     void store_hot(const Hot& hot) noexcept {
         if (hot.end != scratch_ + 1) {
             Layer<Char>& layer = layers_[previous_layer_];
-            layer.used = static_cast<size_t>(hot.out - layer.narrow.data());
+            layer.used = static_cast<size_t>(hot.out - layer.data());
         }
     }
 
     // Handle text[i], text[i + 1], ... as long as each is a non-letter or a
-    // letter for the previous letter's layer, with a record confirmed in the
-    // current epoch. Returns the index of the first character it leaves to
-    // the caller. State lives in `hot`: stores into a narrow layer may alias
-    // anything, so members would be reloaded after each one. Out of line, so
-    // that the loop has the registers to itself.
+    // letter of one code point of the text's width, with a record confirmed
+    // in the current epoch. A letter in the previous letter's range goes
+    // straight to its layer; one in another range (a change of Unicode block,
+    // every few characters in Japanese) is placed by shift() without leaving
+    // the loop. Returns the index of the first character it leaves to the
+    // caller, or -1 with an exception. State lives in `hot`: stores into a
+    // narrow layer may alias anything, so members would be reloaded after
+    // each one. Out of line, so that the loop has the registers to itself.
     [[gnu::noinline]] Py_ssize_t run(const Char* text, Py_ssize_t i, Py_ssize_t length, Hot& hot) noexcept {
         Char* out = hot.out;
-        Char* const end = hot.end;
-        const uint32_t epoch = hot.epoch;
-        PyObject* const range = hot.range;
-        PyObject* const* const ascii_items = hot.ascii_items;
+        Char* end = hot.end;
+        uint32_t epoch = hot.epoch;
+        PyObject* range = hot.range;
+        PyObject* const* ascii_items = hot.ascii_items;
+        PyObject* const* murkel_pages = hot.murkel_pages;
+        Py_ssize_t murkel_page_count = hot.murkel_page_count;
+        const std::unique_ptr<Page>* const pages = hot.pages;  // not changed by placing a letter
         Entry* const direct = direct_;
         for (; i < length && out != end; ++i) {
             const Py_UCS4 cp = text[i];
-            Entry* e = cp < kDirect ? &direct[cp] : find(hot, cp);
+            Entry* e = cp < kDirect ? &direct[cp] : find(pages, cp);
             if (e == nullptr) {
                 break;
             }
@@ -457,8 +480,8 @@ private:
                 PyObject* current = nullptr;
                 if (cp < 128) {
                     current = ascii_items != nullptr ? ascii_items[cp] : nullptr;
-                } else if (static_cast<Py_ssize_t>(cp >> 8) < hot.murkel_page_count) {
-                    PyObject* page = hot.murkel_pages[cp >> 8];
+                } else if (static_cast<Py_ssize_t>(cp >> 8) < murkel_page_count) {
+                    PyObject* page = murkel_pages[cp >> 8];
                     if (PyList_CheckExact(page) && PyList_GET_SIZE(page) == 256) {
                         current = PyList_GET_ITEM(page, cp & 0xFF);
                     }
@@ -474,8 +497,26 @@ private:
             // the two.
             const uintptr_t letter = e->range != nullptr;
             if ((reinterpret_cast<uintptr_t>(range) & (0 - letter)) != reinterpret_cast<uintptr_t>(e->fast)) {
-                hot.stop = e;
-                break;
+                // A letter the loop cannot write (its character is not one
+                // code point of the text's width, or no narrow layer was
+                // extended yet) goes to the caller.
+                if (e->fast == nullptr || range == marker()) {
+                    hot.stop = e;
+                    break;
+                }
+                hot.out = out;
+                if (change(*e, hot, static_cast<size_t>(text_length_ - i)) < 0) {
+                    return -1;
+                }
+                // Python code may have run: everything read before is read again.
+                out = hot.out;
+                end = hot.end;
+                epoch = hot.epoch;
+                range = hot.range;
+                ascii_items = hot.ascii_items;
+                murkel_pages = hot.murkel_pages;
+                murkel_page_count = hot.murkel_page_count;
+                continue;
             }
             *out = static_cast<Char>(e->ch);
             out += letter;
@@ -484,14 +525,136 @@ private:
         return i;
     }
 
+    // Place a letter of another range object than the previous letter's, in
+    // the middle of the fast loop, as place() would. The common case (every
+    // range and layer key an exact str, so that comparing them runs no
+    // Python code) is handled here: each open layer's key is judged against
+    // the letter's range, through the global looked up afresh each time,
+    // until one is not suspicious. Anything else goes to shift(). `hot` is
+    // then read again from the members, as the judge may have run Python
+    // code. 0, or -1 with an exception (`hot` is then consistent too).
+    [[gnu::noinline]] int change(const Entry& e, Hot& hot, size_t room) noexcept {
+        PyObject* const range = e.range;
+        PyObject* const previous = previous_range_;
+        if (!PyUnicode_CheckExact(range) || !PyUnicode_CheckExact(previous)) {
+            return shift(e, hot, room);
+        }
+        if (same_text(range, previous)) {
+            // Another object for the same range (a rebuilt record): the
+            // previous letter's layer, which the loop left room in.
+            *hot.out++ = static_cast<Char>(e.ch);
+            return 0;
+        }
+        const size_t count = layers_.size();
+        for (size_t k = 0; k < count; ++k) {
+            if (!PyUnicode_CheckExact(layers_[k].key)) {
+                return shift(e, hot, room);
+            }
+        }
+        size_t target = count;
+        for (size_t k = 0; k < count; ++k) {
+            const int suspicious = judged(layers_[k].key, range);
+            if (suspicious < 0) {
+                return -1;  // `hot` still describes the previous letter's layer, unchanged
+            }
+            if (!suspicious) {
+                // Layer keys are exact str and no two are equal, so this
+                // layer is the first whose key equals the one chosen.
+                target = k;
+                break;
+            }
+        }
+        if (target == count) {
+            // Every layer was judged suspicious: the layer the range itself
+            // keys, if one is open.
+            for (size_t k = 0; k < count; ++k) {
+                if (layers_[k].key == range || same_text(layers_[k].key, range)) {
+                    target = k;
+                    break;
+                }
+            }
+        }
+        if (target == previous_layer_) {
+            // The loop left room in it.
+            *hot.out++ = static_cast<Char>(e.ch);
+            previous_range_ = range;
+            hot.range = range;
+            refresh(hot);
+            return 0;
+        }
+        store_hot(hot);
+        try {
+            if (target == count) {
+                layers_.push_back(Layer<Char>{range, 0});
+            }
+            layers_[target].push(e.ch);
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+            hot = load_hot();
+            return -1;
+        }
+        previous_range_ = range;
+        previous_layer_ = target;
+        hot = load_hot();
+        return 0;
+    }
+
+    // After Python code may have run: the epoch and the lists the fast loop
+    // reads records from, read again.
+    void refresh(Hot& hot) noexcept {
+        hot.epoch = epoch_;
+        hot.ascii_items = PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr;
+        PyObject* table = cached_page_table();
+        hot.murkel_pages = table != nullptr ? reinterpret_cast<PyListObject*>(table)->ob_item : nullptr;
+        hot.murkel_page_count = table != nullptr ? PyList_GET_SIZE(table) : 0;
+    }
+
+    // Whether the global judge finds `key` followed by `range` suspicious:
+    // 1 or 0, or -1 with an exception. The global is looked up at each call.
+    int judged(PyObject* key, PyObject* range) noexcept {
+        PyObject* judge = bound_global(bindings.judge);
+        if (judge == nullptr) {
+            return -1;
+        }
+        PyObject* verdict = call_judge(judge, key, range);
+        Py_DECREF(judge);
+        python_ran();
+        const int suspicious = verdict == nullptr    ? -1
+                               : verdict == Py_False ? 0
+                               : verdict == Py_True  ? 1
+                                                     : PyObject_IsTrue(verdict);
+        Py_XDECREF(verdict);
+        return suspicious;
+    }
+
+    // Place a letter of another range than the previous letter's, in the
+    // middle of the fast loop: as the walk would, then with `hot` read again
+    // from the members, as the judge or a comparison may have run Python
+    // code. 0, or -1 with an exception (`hot` is then consistent too).
+    [[gnu::noinline]] int shift(const Entry& e, Hot& hot, size_t room) noexcept {
+        store_hot(hot);
+        int placed;
+        try {
+            placed = place(e, room);
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+            placed = -1;
+        }
+        hot = load_hot();
+        return placed;
+    }
+
+    static PyObject* marker() noexcept { return reinterpret_cast<PyObject*>(&no_range_marker); }
+
     // The entry of a code point from kDirect on, nullptr when there is none yet.
-    static Entry* find(const Hot& hot, Py_UCS4 cp) noexcept {
-        if (hot.pages == nullptr) {
+    static Entry* find(const std::unique_ptr<Page>* pages, Py_UCS4 cp) noexcept {
+        if (pages == nullptr) {
             return nullptr;
         }
-        const Page* page = hot.pages[cp >> 8].get();
+        const Page* page = pages[cp >> 8].get();
         return page != nullptr ? (*page)[cp & 0xFF] : nullptr;
     }
+    static Entry* find(const Hot& hot, Py_UCS4 cp) noexcept { return find(hot.pages, cp); }
 
     // Python code may have run: every entry must be confirmed again.
     void python_ran() noexcept {
@@ -515,7 +678,10 @@ private:
         owned_.push_back(Ref::steal(reinterpret_cast<PyObject*>(record)));
         owned_.push_back(Ref::borrow(record->character));
         owned_.push_back(Ref::borrow(record->range));
-        e.seen = &seen_.emplace_back(Seen{record, record->character, record->range, record->alpha});
+        e.record = record;
+        e.character = record->character;
+        e.read_range = record->range;
+        e.alpha = record->alpha;
         e.range = record->alpha && record->range != Py_None ? record->range : nullptr;
         PyObject* character = record->character;
         const bool simple = PyUnicode_CheckExact(character) && PyUnicode_GET_LENGTH(character) == 1;
@@ -527,7 +693,7 @@ private:
 
     // Read the entry's record again after Python code rewrote it in place;
     // whether murkel would still give this record is left to the epoch.
-    void refill(Entry& e) { fill(e, reinterpret_cast<CharInfoObject*>(Py_NewRef(e.record())), e.epoch); }
+    void refill(Entry& e) { fill(e, reinterpret_cast<CharInfoObject*>(Py_NewRef(e.record)), e.epoch); }
 
     Entry* ascii_entry(Py_UCS4 cp) {
         Entry& e = direct_[cp];
@@ -554,12 +720,12 @@ private:
 
     Entry* other_entry(Py_UCS4 cp) {
         Entry& e = cp < kDirect ? direct_[cp] : slot_for(cp);
-        if (e.seen != nullptr && e.epoch == epoch_) {
+        if (e.record != nullptr && e.epoch == epoch_) {
             return &e;
         }
         if (CharInfoObject* cached = cached_record(cp)) {
             // What murkel would return, read without running Python code.
-            if (cached == e.record()) {
+            if (cached == e.record) {
                 if (!e.unchanged()) {
                     refill(e);
                 }
@@ -573,7 +739,7 @@ private:
         if (record == nullptr) {
             return nullptr;
         }
-        if (record == e.record()) {
+        if (record == e.record) {
             // The record we hold, so murkel found it in its cache: no Python
             // code ran. Earlier Python code may have rewritten it, though.
             Py_DECREF(record);
@@ -634,12 +800,14 @@ private:
             if (!judge) {
                 return nullptr;
             }
-            Ref verdict = Ref::steal(call_judge_(judge.get(), key, range));
+            Ref verdict = Ref::steal(call_judge(judge.get(), key, range));
             python_ran();
             if (!verdict) {
                 return nullptr;
             }
-            const int suspicious = PyObject_IsTrue(verdict.get());
+            const int suspicious = verdict.get() == Py_False ? 0
+                                   : verdict.get() == Py_True ? 1
+                                                              : PyObject_IsTrue(verdict.get());
             if (suspicious < 0) {
                 return nullptr;
             }
@@ -648,6 +816,46 @@ private:
             }
         }
         return range;
+    }
+
+    // judge(key, range), a new reference or nullptr with an exception; as
+    // PyObject_Vectorcall would call it, without its per-call overhead: a
+    // callable with a vectorcall entry is called through it directly, and its
+    // result checked as the interpreter checks it (a result together with a
+    // pending exception, or no result without one, is a SystemError).
+    PyObject* call_judge(PyObject* judge, PyObject* key, PyObject* range) noexcept {
+        // PyVectorcall_Function, read inline.
+        PyTypeObject* type = Py_TYPE(judge);
+        vectorcallfunc call = nullptr;
+        if (PyType_HasFeature(type, Py_TPFLAGS_HAVE_VECTORCALL)) {
+            std::memcpy(&call, reinterpret_cast<const char*>(judge) + type->tp_vectorcall_offset, sizeof call);
+        }
+        if (call == nullptr) {
+            return call_judge_(judge, key, range);
+        }
+        PyObject* args[] = {key, range};
+        PyObject* result = call(judge, args, 2, nullptr);
+        if ((result == nullptr) == (thread_->current_exception != nullptr)) [[likely]] {
+            return result;
+        }
+        return misbehaved(judge, result);
+    }
+
+    // What the interpreter makes of a callable that returned a result with an
+    // exception set, or no result without one.
+    [[gnu::cold]] [[gnu::noinline]] static PyObject* misbehaved(PyObject* judge, PyObject* result) noexcept {
+        if (result == nullptr) {
+            PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", judge);
+            return nullptr;
+        }
+        Py_DECREF(result);
+        PyObject* cause = PyErr_GetRaisedException();
+        PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", judge);
+        PyObject* raised = PyErr_GetRaisedException();
+        PyException_SetCause(raised, Py_NewRef(cause));
+        PyException_SetContext(raised, cause);
+        PyErr_SetRaisedException(raised);
+        return nullptr;
     }
 
     // Index of the layer whose key equals `key`, -1 when none, -2 on error.
@@ -667,7 +875,7 @@ private:
             layer.push(e.ch);
             return 0;
         }
-        PyObject* character = e.seen->character;
+        PyObject* character = e.character;
         if (!PyUnicode_Check(character)) {
             raise_expected("str", character);
             return -1;
@@ -679,10 +887,11 @@ private:
         return 0;
     }
 
-    // A letter the fast path could not place: its range is not the previous
+    // A letter the fast loop did not write: its range is not the previous
     // letter's range object, or its character is not one code point of the
-    // text's width, or the layer is full.
-    int place(const Entry& e) {
+    // text's width, or the layer is full. `room`: the characters left in the
+    // text from this one on, which bounds the first layer.
+    int place(const Entry& e, size_t room) {
         PyObject* range = e.range;
         if (previous_range_ != nullptr) {
             const int same = ranges_equal(range, previous_range_);
@@ -702,7 +911,7 @@ private:
             return -1;
         }
         if (target == -1) {
-            layers_.push_back(Layer<Char>{key});
+            layers_.push_back(Layer<Char>{key, layers_.empty() ? room : 0});
             target = static_cast<Py_ssize_t>(layers_.size()) - 1;
         }
         if (append(layers_[target], e) < 0) {
@@ -718,13 +927,14 @@ private:
 
     PyObject* ascii_ = nullptr;  // the validated _ASCII_CHAR_INFO list, held by the caller
     PairCaller call_judge_;
+    PyThreadState* thread_ = nullptr;  // of the call under way
+    Py_ssize_t text_length_ = 0;
     Char scratch_[1] = {};
     uint32_t epoch_ = 1;
     Entry direct_[kDirect];                     // entries of the code points below kDirect
     std::deque<Entry> entries_;                 // the other entries; a deque keeps their addresses
     std::vector<std::unique_ptr<Page>> pages_;  // entries_ by code point, in blocks of 256
     std::vector<Ref> owned_;  // every record used and the fields read from it, released when the call ends
-    std::deque<Seen> seen_;   // how each was read; a deque keeps their addresses
     std::vector<Layer<Char>> layers_;
     PyObject* previous_range_ = nullptr;  // range of the previous letter that had one
     size_t previous_layer_ = 0;
