@@ -79,6 +79,31 @@ struct Entry {
     bool describes(const CharInfoObject* r) const noexcept { return r != nullptr && r == record && unchanged(); }
 };
 
+// The entries of one block of 256 code points, by the code point's low byte.
+using Page = std::array<Entry*, 256>;
+
+// What a page holds for a code point without an entry, and what a block
+// without a page reads as: an entry that never describes a record, so the
+// fast loop leaves its code point to the walk without a test of its own.
+// Never written: only an entry that describes a record is confirmed.
+Entry missing_entry;
+
+Page page_of_missing() noexcept {
+    Page page;
+    page.fill(&missing_entry);
+    return page;
+}
+
+const Page missing_page = page_of_missing();
+
+std::array<const Page*, kPageCount> missing_pages() noexcept {
+    std::array<const Page*, kPageCount> pages;
+    pages.fill(&missing_page);
+    return pages;
+}
+
+const std::array<const Page*, kPageCount> no_pages = missing_pages();
+
 // A layer's characters in text order, kept at the text's width `Char` until
 // a wider one arrives (only a foreign record can bring one). `narrow` holds
 // `capacity` characters, not initialised; `used` of them are written.
@@ -320,6 +345,7 @@ public:
             }
             entries_.clear();
             pages_.clear();
+            page_view_.clear();
             std::vector<Ref> owned;
             owned.swap(owned_);
         }
@@ -402,16 +428,13 @@ public:
     }
 
 private:
-    // The entries of one block of 256 code points, by the code point's low byte.
-    using Page = std::array<Entry*, 256>;
-
     // What the fast path reads and writes, copied out of the members.
     struct Hot {
         uint32_t epoch;
         PyObject* range;  // the previous letter's range (or the marker)
         Char* out;        // free space of the previous letter's layer
         Char* end;
-        const std::unique_ptr<Page>* pages;  // by block, kPageCount of them; nullptr before the first
+        const Page* const* pages;  // by block, kPageCount of them
         PyObject* const* ascii_items;        // the entries of _ASCII_CHAR_INFO, nullptr when short
         PyObject* const* murkel_pages;       // the pages of murkel's cache when readable, else nullptr
         Py_ssize_t murkel_page_count;
@@ -427,7 +450,7 @@ private:
                 marker(),
                 scratch_,
                 scratch_ + 1,
-                pages_.empty() ? nullptr : pages_.data(),
+                page_view_.empty() ? no_pages.data() : page_view_.data(),
                 PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr,
                 nullptr,
                 0,
@@ -469,14 +492,11 @@ private:
         PyObject* const* ascii_items = hot.ascii_items;
         PyObject* const* murkel_pages = hot.murkel_pages;
         Py_ssize_t murkel_page_count = hot.murkel_page_count;
-        const std::unique_ptr<Page>* const pages = hot.pages;  // not changed by placing a letter
+        const Page* const* const pages = hot.pages;  // not changed by placing a letter
         Entry* const direct = direct_;
         for (; i < length && out != end; ++i) {
             const Py_UCS4 cp = text[i];
             Entry* e = cp < kDirect ? &direct[cp] : find(pages, cp);
-            if (e == nullptr) {
-                break;
-            }
             if (e->epoch != epoch) {
                 // An entry whose record is still the one _ASCII_CHAR_INFO or
                 // murkel's cache holds for it, with the fields we read, is
@@ -650,14 +670,8 @@ private:
 
     static PyObject* marker() noexcept { return reinterpret_cast<PyObject*>(&no_range_marker); }
 
-    // The entry of a code point from kDirect on, nullptr when there is none yet.
-    static Entry* find(const std::unique_ptr<Page>* pages, Py_UCS4 cp) noexcept {
-        if (pages == nullptr) {
-            return nullptr;
-        }
-        const Page* page = pages[cp >> 8].get();
-        return page != nullptr ? (*page)[cp & 0xFF] : nullptr;
-    }
+    // The entry of a code point from kDirect on (missing_entry when there is none yet).
+    static Entry* find(const Page* const* pages, Py_UCS4 cp) noexcept { return (*pages[cp >> 8])[cp & 0xFF]; }
     static Entry* find(const Hot& hot, Py_UCS4 cp) noexcept { return find(hot.pages, cp); }
 
     // Python code may have run: every entry must be confirmed again.
@@ -764,14 +778,15 @@ private:
     Entry& slot_for(Py_UCS4 cp) {
         if (pages_.empty()) {
             pages_.resize(kPageCount);
+            page_view_.assign(kPageCount, &missing_page);
         }
         std::unique_ptr<Page>& page = pages_[cp >> 8];
         if (!page) {
-            page = std::make_unique<Page>();
-            page->fill(nullptr);
+            page = std::make_unique<Page>(missing_page);
+            page_view_[cp >> 8] = page.get();
         }
         Entry*& slot = (*page)[cp & 0xFF];
-        if (slot == nullptr) {
+        if (slot == &missing_entry) {
             slot = &entries_.emplace_back();
         }
         return *slot;
@@ -938,6 +953,7 @@ private:
     Entry direct_[kDirect];                     // entries of the code points below kDirect
     std::deque<Entry> entries_;                 // the other entries; a deque keeps their addresses
     std::vector<std::unique_ptr<Page>> pages_;  // entries_ by code point, in blocks of 256
+    std::vector<const Page*> page_view_;        // the same pages, missing_page for those not made yet
     std::vector<Ref> owned_;  // every record used and the fields read from it, released when the call ends
     std::vector<Layer<Char>> layers_;
     PyObject* previous_range_ = nullptr;  // range of the previous letter that had one
