@@ -434,9 +434,9 @@ private:
         PyObject* range;  // the previous letter's range (or the marker)
         Char* out;        // free space of the previous letter's layer
         Char* end;
-        const Page* const* pages;  // by block, kPageCount of them
-        PyObject* const* ascii_items;        // the entries of _ASCII_CHAR_INFO, nullptr when short
-        PyObject* const* murkel_pages;       // the pages of murkel's cache when readable, else nullptr
+        const Page* const* pages;       // by block, kPageCount of them
+        PyObject* const* ascii_items;   // the entries of _ASCII_CHAR_INFO, nullptr when short
+        PyObject* const* murkel_pages;  // the pages of murkel's cache when readable, else nullptr
         Py_ssize_t murkel_page_count;
         Entry* stop;  // the confirmed entry of the letter the fast loop stopped at, or nullptr
     };
@@ -824,7 +824,7 @@ private:
             if (!verdict) {
                 return nullptr;
             }
-            const int suspicious = verdict.get() == Py_False ? 0
+            const int suspicious = verdict.get() == Py_False  ? 0
                                    : verdict.get() == Py_True ? 1
                                                               : PyObject_IsTrue(verdict.get());
             if (suspicious < 0) {
