@@ -103,3 +103,13 @@ def test_foreign_entry_is_refused_only_when_its_character_occurs(monkeypatch, te
 @pytest.mark.parametrize("text", ["", " 1,2;3 " * 10, "\x00" * 40, "A" * 40])
 def test_all_letters_or_no_letters(text):
     assert alpha_unicode_split(text) == ([text.lower()] if text.isalpha() else [])
+
+
+@pytest.mark.parametrize("length", [32, 33, 47, 48, 63, 1000, (1 << 16) + 29])
+def test_every_ascii_character_at_every_position(length):
+    # Each pass over the 128 characters starts one place further on, so every
+    # character meets every position in a group of sixteen; the long text also
+    # crosses the walk's signal checkpoint mid-group.
+    text = "".join(chr((k * 37 + k // 128) % 128) for k in range(length))
+    letters = "".join(filter(str.isalpha, text)).lower()
+    assert alpha_unicode_split(text) == [letters]
