@@ -331,8 +331,8 @@ int alphabet_language_ids(const uint32_t* cps, Py_ssize_t d, bool ignore_non_lat
     }
     uint16_t matches[kLanguageCount] = {};
     for (int b = 0; b < kCountBits; ++b) {
-        for (int language = 0; planes[b] != 0 && language < kLanguageCount; ++language) {
-            matches[language] |= static_cast<uint16_t>(((planes[b] >> language) & 1u) << b);
+        for (uint64_t languages = planes[b]; languages != 0; languages &= languages - 1) {
+            matches[__builtin_ctzll(languages)] |= static_cast<uint16_t>(1u << b);
         }
     }
 
