@@ -68,6 +68,7 @@ struct Entry {
     Py_UCS4 ch = 0;             // its character when that is one code point, else kNoCodepoint
     PyObject* fast = nullptr;   // `range` when the character is one code point of the text's width
     PyObject* range = nullptr;  // the record's range when it is a letter with one, else nullptr
+    uintptr_t letter = 0;       // all bits set when `range` is set, else 0
     CharInfoObject* record = nullptr;
     PyObject* character = nullptr;  // the record's fields as read
     PyObject* read_range = nullptr;
@@ -516,11 +517,10 @@ private:
                 }
                 e->epoch = epoch;
             }
-            // A non-letter (range and fast both nullptr), or a letter for the
-            // previous letter's layer; one test for both, as text alternates
-            // the two.
-            const uintptr_t letter = e->range != nullptr;
-            if ((reinterpret_cast<uintptr_t>(range) & (0 - letter)) != reinterpret_cast<uintptr_t>(e->fast)) {
+            // A non-letter, or a letter for the previous letter's layer; one
+            // test for both, as text alternates the two.
+            const uintptr_t letter = e->letter;
+            if (((reinterpret_cast<uintptr_t>(e->fast) ^ reinterpret_cast<uintptr_t>(range)) & letter) != 0) {
                 // A letter the loop cannot write (its character is not one
                 // code point of the text's width, or no narrow layer was
                 // extended yet) goes to the caller.
@@ -543,7 +543,7 @@ private:
                 continue;
             }
             *out = static_cast<Char>(e->ch);
-            out += letter;
+            out += letter & 1;
         }
         hot.out = out;
         return i;
@@ -570,13 +570,33 @@ private:
             return 0;
         }
         const size_t count = layers_.size();
+        if (count == 1) {
+            // One layer, the previous letter's: it takes the letter unless
+            // the judge finds its key suspicious before the range and the
+            // range is another.
+            PyObject* const key = layers_[0].key;
+            if (!PyUnicode_CheckExact(key)) {
+                return shift(e, hot, room);
+            }
+            const int suspicious = judged(key, range);
+            if (suspicious < 0) {
+                return -1;
+            }
+            if (!suspicious || key == range || same_text(key, range)) {
+                *hot.out++ = static_cast<Char>(e.ch);
+                previous_range_ = range;
+                hot.range = range;
+                refresh(hot);
+                return 0;
+            }
+        }
         for (size_t k = 0; k < count; ++k) {
             if (!PyUnicode_CheckExact(layers_[k].key)) {
                 return shift(e, hot, room);
             }
         }
         size_t target = count;
-        for (size_t k = 0; k < count; ++k) {
+        for (size_t k = count == 1 ? 1 : 0; k < count; ++k) {
             const int suspicious = judged(layers_[k].key, range);
             if (suspicious < 0) {
                 return -1;  // `hot` still describes the previous letter's layer, unchanged
@@ -701,6 +721,7 @@ private:
         e.read_range = record->range;
         e.alpha = record->alpha;
         e.range = record->alpha && record->range != Py_None ? record->range : nullptr;
+        e.letter = e.range != nullptr ? ~uintptr_t{0} : 0;
         PyObject* character = record->character;
         const bool simple = PyUnicode_CheckExact(character) && PyUnicode_GET_LENGTH(character) == 1;
         e.ch = simple ? PyUnicode_READ_CHAR(character, 0) : kNoCodepoint;
