@@ -1051,6 +1051,25 @@ bool has_gather_instructions() noexcept {
 }
 #endif
 
+constexpr Py_UCS1 kAsciiDropped = 0x80;  // never an ASCII character
+
+// What AsciiLetters keeps of each ASCII character with the records murkel
+// builds: A-Z and a-z, lowercased; every other character is dropped.
+struct StandardAscii {
+    Py_UCS1 lowered[128];
+};
+
+constexpr StandardAscii standard_ascii() {
+    StandardAscii table{};
+    for (unsigned cp = 0; cp < 128; ++cp) {
+        const bool letter = (cp | 0x20) - 'a' < 26;
+        table.lowered[cp] = static_cast<Py_UCS1>(letter ? (cp | 0x20) : kAsciiDropped);
+    }
+    return table;
+}
+
+constexpr StandardAscii kStandardAscii = standard_ascii();
+
 class AsciiLetters {
 public:
     // Read the 128 records of `ascii` (a list of at least 128 entries).
@@ -1085,11 +1104,7 @@ public:
         }
         // The records murkel builds: A-Z and a-z are the letters, each its
         // own character.
-        standard_ = true;
-        for (unsigned cp = 0; cp < 128; ++cp) {
-            const bool letter = static_cast<unsigned>((cp | 0x20) - 'a') < 26;
-            standard_ = standard_ && lowered_[cp] == (letter ? (cp | 0x20) : kDropped);
-        }
+        standard_ = std::equal(lowered_, lowered_ + 128, kStandardAscii.lowered);
         return true;
     }
 
@@ -1151,9 +1166,9 @@ private:
         return a == b || (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b) && PyUnicode_Compare(a, b) == 0);
     }
 
-    static constexpr Py_UCS1 kDropped = 0x80;  // never an ASCII character
-    Py_UCS1 lowered_[256];                     // by byte; the upper half stays kDropped
-    bool standard_ = false;                    // lowered_ keeps A-Z and a-z, lowercased, and drops the rest
+    static constexpr Py_UCS1 kDropped = kAsciiDropped;
+    Py_UCS1 lowered_[256];   // by byte; the upper half stays kDropped
+    bool standard_ = false;  // lowered_ keeps A-Z and a-z, lowercased, and drops the rest
 };
 
 template <class Char>
