@@ -97,14 +97,6 @@ Page page_of_missing() noexcept {
 
 const Page missing_page = page_of_missing();
 
-std::array<const Page*, kPageCount> missing_pages() noexcept {
-    std::array<const Page*, kPageCount> pages;
-    pages.fill(&missing_page);
-    return pages;
-}
-
-const std::array<const Page*, kPageCount> no_pages = missing_pages();
-
 // A layer's characters in text order, kept at the text's width `Char` until
 // a wider one arrives (only a foreign record can bring one). `narrow` holds
 // `capacity` characters, not initialised; `used` of them are written.
@@ -321,7 +313,16 @@ char no_range_marker;
 template <class Char>
 class Splitter {
 public:
-    Splitter() noexcept = default;
+    // Every code point reaches its entry through page_view_, the first 256
+    // through direct_page_.
+    Splitter() : page_view_(kPageCount, &missing_page) {
+        for (Py_UCS4 cp = 0; cp < kDirect; ++cp) {
+            direct_page_[cp] = &direct_[cp];
+        }
+        page_view_[0] = &direct_page_;
+    }
+    Splitter(const Splitter&) = delete;
+    Splitter& operator=(const Splitter&) = delete;
 
     // Start a call on `ascii` (the validated _ASCII_CHAR_INFO list). Entries
     // kept from an earlier call are confirmed again before use, as after any
@@ -346,7 +347,7 @@ public:
             }
             entries_.clear();
             pages_.clear();
-            page_view_.clear();
+            std::fill(page_view_.begin() + 1, page_view_.end(), &missing_page);
             std::vector<Ref> owned;
             owned.swap(owned_);
         }
@@ -451,7 +452,7 @@ private:
                 marker(),
                 scratch_,
                 scratch_ + 1,
-                page_view_.empty() ? no_pages.data() : page_view_.data(),
+                page_view_.data(),
                 PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr,
                 nullptr,
                 0,
@@ -494,11 +495,10 @@ private:
         PyObject* const* murkel_pages = hot.murkel_pages;
         Py_ssize_t murkel_page_count = hot.murkel_page_count;
         const Page* const* const pages = hot.pages;  // not changed by placing a letter
-        Entry* const direct = direct_;
         for (; i < length && out != end; ++i) {
             const Py_UCS4 cp = text[i];
-            Entry* e = cp < kDirect ? &direct[cp] : find(pages, cp);
-            if (e->epoch != epoch) {
+            Entry* e = find(pages, cp);
+            if (e->epoch != epoch) [[unlikely]] {
                 // An entry whose record is still the one _ASCII_CHAR_INFO or
                 // murkel's cache holds for it, with the fields we read, is
                 // current; reading them runs no Python code.
@@ -520,7 +520,8 @@ private:
             // A non-letter, or a letter for the previous letter's layer; one
             // test for both, as text alternates the two.
             const uintptr_t letter = e->letter;
-            if (((reinterpret_cast<uintptr_t>(e->fast) ^ reinterpret_cast<uintptr_t>(range)) & letter) != 0) {
+            if (((reinterpret_cast<uintptr_t>(e->fast) ^ reinterpret_cast<uintptr_t>(range)) & letter) != 0)
+                [[unlikely]] {
                 // A letter the loop cannot write (its character is not one
                 // code point of the text's width, or no narrow layer was
                 // extended yet) goes to the caller.
@@ -690,7 +691,7 @@ private:
 
     static PyObject* marker() noexcept { return reinterpret_cast<PyObject*>(&no_range_marker); }
 
-    // The entry of a code point from kDirect on (missing_entry when there is none yet).
+    // The entry of a code point (missing_entry when there is none yet).
     static Entry* find(const Page* const* pages, Py_UCS4 cp) noexcept { return (*pages[cp >> 8])[cp & 0xFF]; }
     static Entry* find(const Hot& hot, Py_UCS4 cp) noexcept { return find(hot.pages, cp); }
 
@@ -799,7 +800,6 @@ private:
     Entry& slot_for(Py_UCS4 cp) {
         if (pages_.empty()) {
             pages_.resize(kPageCount);
-            page_view_.assign(kPageCount, &missing_page);
         }
         std::unique_ptr<Page>& page = pages_[cp >> 8];
         if (!page) {
@@ -974,7 +974,8 @@ private:
     Entry direct_[kDirect];                     // entries of the code points below kDirect
     std::deque<Entry> entries_;                 // the other entries; a deque keeps their addresses
     std::vector<std::unique_ptr<Page>> pages_;  // entries_ by code point, in blocks of 256
-    std::vector<const Page*> page_view_;        // the same pages, missing_page for those not made yet
+    Page direct_page_;                          // direct_ by code point
+    std::vector<const Page*> page_view_;        // direct_page_, then pages_, missing_page for those not made yet
     std::vector<Ref> owned_;  // every record used and the fields read from it, released when the call ends
     std::vector<Layer<Char>> layers_;
     PyObject* previous_range_ = nullptr;  // range of the previous letter that had one
