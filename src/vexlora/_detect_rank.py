@@ -535,47 +535,49 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
     # fit, and not at all for readings whose fit alone puts them out of reach.
     fitted = []
     for reading in readings:
-        head = _feature_text(reading.text)
         if reading.fit_codecs != len(reading.codecs):
-            counts = non_ascii_counts(head)
+            head = _feature_text(reading.text)
             reading.fit, reading.high_fit = codec_fit(
-                counts, [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
+                non_ascii_counts(head), [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
             )
-        fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading, head))
-    fitted.sort(key=lambda item: item[0])
+        fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading))
+    fitted.sort(key=_FIRST)
     best_cheap = math.inf
     judged = []
-    unjudged = []
-    for fit_term, reading, head in fitted:
+    for fit_term, reading in fitted:
         if fit_term > best_cheap + FIT_REACH:
-            reading.score = UNJUDGED_SCORE + fit_term
-            unjudged.append(reading)
-            continue
+            # best_cheap stays: every later reading (no better fit) is out of reach too.
+            for later_fit, later in fitted[len(judged) :]:
+                later.score = UNJUDGED_SCORE + later_fit
+            break
         # A long text's mess is judged on a window of it (where its
         # non-ASCII characters start): the readings differ only there, and
         # the cost stays flat for long samples.
-        reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
-        best_cheap = min(best_cheap, reading.mess + fit_term)
-        judged.append((fit_term, reading, head))
-    least = min(reading.mess for _, reading, _ in judged)
+        mess = reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
+        if mess + fit_term < best_cheap:
+            best_cheap = mess + fit_term
+        judged.append((fit_term, reading))
+    least = min(reading.mess for _, reading in judged)
+    limit = least + CONTENDER_WINDOW
     contenders = []
-    for fit_term, reading, head in judged:
-        if reading.mess > least + CONTENDER_WINDOW:
+    for fit_term, reading in judged:
+        if reading.mess > limit:
             # Far messier than the best: no later signal makes up for it.
             reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
             continue
         reading.score = reading.mess + fit_term
-        contenders.append((reading, head, len(head) - len(head.encode("ascii", "ignore"))))
+        contenders.append(reading)
     # The costlier signals only for the readings that the cheap ones leave in
     # the race. They never lower a score by more than the prior's weight, so
     # a reading whose cheap score already exceeds the best full score by more
     # than that cannot win and keeps its cheap score (plus one: it ranks after).
-    contenders.sort(key=lambda item: item[0].score)
+    contenders.sort(key=_SCORE)
     best = math.inf
     featured = []
-    for position, (reading, head, non_ascii) in enumerate(contenders):
+    for position, reading in enumerate(contenders):
         if position < FEATURE_LIMIT and reading.score - PRIOR_WEIGHT <= best:
-            _features(reading, head, non_ascii)
+            head = _feature_text(reading.text)
+            _features(reading, head, len(head) - len(head.encode("ascii", "ignore")))
             # Without the coherence yet: its term adds 0..COHERENCE_WEIGHT.
             reading.score = _score(reading, 1.0)
             best = min(best, reading.score + COHERENCE_WEIGHT)
@@ -589,13 +591,16 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
         if reading.score <= best + CONFIDENT_LEAD:
             _coherence(reading, head)
         reading.score = _score(reading)
-    readings.sort(key=lambda reading: reading.score)
+    readings.sort(key=_SCORE)
     kept = readings[: max(top, 2)]
     for reading in kept:
         if reading.score >= UNJUDGED_SCORE:
             reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
     return kept
 
+
+_FIRST = operator.itemgetter(0)
+_SCORE = operator.attrgetter("score")
 
 _FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
 
@@ -659,7 +664,7 @@ def _score(reading: Reading, coherence: float | None = None) -> float:
         reading.mess
         + FIT_WEIGHT * (1.0 - reading.fit)
         + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
-        + sum(weight * rate for weight, rate in zip(FAULT_WEIGHTS, reading.faults))
+        + sum(map(operator.mul, FAULT_WEIGHTS, reading.faults))
         + COHERENCE_WEIGHT * (1.0 - (reading.coherence if coherence is None else coherence))
         + WORD_WEIGHT * (WORD_SHARE_CAP - min(WORD_SHARE_CAP, reading.words))
         - PRIOR_WEIGHT * reading.codec.prior
