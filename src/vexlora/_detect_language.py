@@ -507,6 +507,9 @@ _LETTER_PACKED = _LetterPacked()
 _LATIN_PACKED = PACKED_BY_MASK[_LATIN_MASK]
 # Up to this many non-ASCII letters, their packed counts are summed one by one.
 _DIRECT_SUM_LIMIT = 48
+# Beyond that, letters are counted one distinct letter at a time when each
+# occurs this many times on average (a scan per letter), else in one pass.
+_COUNT_EACH_RATIO = 8
 
 
 # Weight of the short-word share against the coherence ratio: the words
@@ -548,8 +551,13 @@ def rank_languages(
         # Few letters: summing each costs less than counting them first.
         packed += sum(map(_LETTER_PACKED.__getitem__, non_ascii))
     else:
-        letters = Counter(non_ascii)
-        packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
+        distinct = set(non_ascii)
+        if len(distinct) * _COUNT_EACH_RATIO <= len(non_ascii):
+            # A small alphabet: each letter counted at C speed.
+            packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, distinct), map(non_ascii.count, distinct)))
+        else:
+            letters = Counter(non_ascii)
+            packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
     fitting = unpack(packed)
     hits = unpack(sum(filter(None, map(_WORD_PACKED.get, words))))
     candidates = set(coherence)

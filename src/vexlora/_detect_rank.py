@@ -17,7 +17,6 @@ import re
 import sys
 from array import array
 from codecs import charmap_decode
-from collections import Counter
 from collections.abc import Callable
 from dataclasses import dataclass
 
@@ -32,7 +31,6 @@ from vexlora._detect_language import (
     byte_views,
     codec_fit,
     context_faults,
-    fit_figures,
     non_ascii_counts,
     rank_languages,
     served_mask,
@@ -370,9 +368,9 @@ def _page_groups(present: bytes) -> _Grouping:
 
 
 def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec], bool] | None) -> list[Reading]:
-    counted = Counter(high)
-    present = bytes(sorted(counted))
-    counts = [counted[byte] for byte in present]
+    # Few distinct high bytes, each counted at C speed.
+    present = bytes(sorted(set(high)))
+    counts = list(map(high.count, present))
     ascii_letters = len(sample.translate(None, _NOT_ASCII_LETTER_BYTES))
     if allowed is None:
         fixed, changers = _page_groups(present)
@@ -413,12 +411,18 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
             break
         table, latin_fields, other_fields, size = group[6]
         packed = sum(map(operator.mul, map(table.__getitem__, present), counts))
-        fit, high_fit = fit_figures(
-            max(array(_FIELD_TYPE, (packed & latin_fields).to_bytes(size, _BYTE_ORDER))) if latin_fields else None,
-            max(array(_FIELD_TYPE, (packed & other_fields).to_bytes(size, _BYTE_ORDER))) if other_fields else 0,
-            high_count,
-            ascii_letters,
-        )
+        # The figures of ``fit_figures``, inline: this runs for every group kept.
+        best_other = max(array(_FIELD_TYPE, (packed & other_fields).to_bytes(size, _BYTE_ORDER))) if other_fields else 0
+        total = high_count + ascii_letters
+        if not total:
+            fit = high_fit = 1.0
+        elif latin_fields:
+            latin = max(array(_FIELD_TYPE, (packed & latin_fields).to_bytes(size, _BYTE_ORDER)))
+            fit = (latin + ascii_letters if latin + ascii_letters >= best_other else best_other) / total
+            high_fit = (latin if latin > best_other else best_other) / high_count if high_count else 1.0
+        else:
+            fit = best_other / total
+            high_fit = best_other / high_count if high_count else 1.0
         bisect.insort(
             exact, (-(FIT_WEIGHT * fit + HIGH_FIT_WEIGHT * high_fit), negative_prior, order, fit, high_fit, group)
         )
