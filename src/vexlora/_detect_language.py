@@ -381,14 +381,16 @@ def _fault_patterns() -> tuple[dict[int, str], _Patterns]:
     return _FAULTS
 
 
-def context_faults(text: str, non_ascii: int, classes: str | None = None) -> tuple[float, ...]:
+def context_faults(
+    text: str, non_ascii: int, classes: str | None = None, kinds: frozenset[str] | None = None
+) -> tuple[float, ...]:
     """Context faults per non-ASCII character, one figure per kind of fault.
 
     The kinds: a letter of one script touching a letter of another; a
     capital right after a small letter inside a word; a symbol between two
     letters; the final sigma inside a word; a lone non-ASCII capital
     standing as a word. ``classes``: the text's class string when the
-    caller has it (see ``ByteViews``).
+    caller has it (see ``ByteViews``), ``kinds`` the set of its letters.
     """
     table, patterns = _fault_patterns()
     if not non_ascii:
@@ -398,7 +400,7 @@ def context_faults(text: str, non_ascii: int, classes: str | None = None) -> tup
     # Most texts hold letters of one or two classes: a pattern whose first
     # class letter is absent cannot match. The patterns to run are kept per
     # set of classes present.
-    present = frozenset(classes)
+    present = kinds if kinds is not None else frozenset(classes)
     plan = _FAULT_PLANS.get(present)
     if plan is None:
         plan = _FAULT_PLANS[present] = tuple(
@@ -443,6 +445,10 @@ class ByteViews:
 
     def class_string(self, data: bytes) -> str:
         return data.translate(self.classes).decode("ascii")
+
+    def class_set(self, distinct: bytes) -> frozenset[str]:
+        """The class letters of a text whose distinct bytes are ``distinct`` (``frozenset`` of its class string)."""
+        return frozenset(distinct.translate(self.classes).decode("ascii"))
 
     def words(self, data: bytes) -> list[str] | None:
         """``words_of`` the text of ``data``; None when a byte needs the character-level path."""

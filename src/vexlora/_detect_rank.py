@@ -38,8 +38,6 @@ from vexlora._detect_language import (
     words_of,
 )
 
-_ONES = (1 << _FIELD) - 1
-
 __all__ = ["Reading", "rank", "BOMS", "binary_bytes"]
 
 BOMS: tuple[tuple[bytes, str], ...] = (
@@ -409,15 +407,16 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     for negative_bound, negative_prior, order, high_count, group in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
-        table, latin_fields, other_fields, size = group[6]
+        table, latin_fields, fields, size = group[6]
         packed = sum(map(operator.mul, map(table.__getitem__, present), counts))
+        counted = array(_FIELD_TYPE, packed.to_bytes(size, _BYTE_ORDER))
         # The figures of ``fit_figures``, inline: this runs for every group kept.
-        best_other = max(array(_FIELD_TYPE, (packed & other_fields).to_bytes(size, _BYTE_ORDER))) if other_fields else 0
+        best_other = max(counted[latin_fields:]) if fields > latin_fields else 0
         total = high_count + ascii_letters
         if not total:
             fit = high_fit = 1.0
         elif latin_fields:
-            latin = max(array(_FIELD_TYPE, (packed & latin_fields).to_bytes(size, _BYTE_ORDER)))
+            latin = max(counted[:latin_fields])
             fit = (latin + ascii_letters if latin + ascii_letters >= best_other else best_other) / total
             high_fit = (latin if latin > best_other else best_other) / high_count if high_count else 1.0
         else:
@@ -455,8 +454,9 @@ def _fit_deletions(encoding: str, served: int) -> tuple[bytes, bytes]:
 
 # A code page's letter counts for the languages a group serves: for each byte
 # one unit in the field of every served language its character fits (fields
-# in the order of the served languages, so the sums stay short), the fields
-# of the Latin-script languages, those of the others, and the packed size in bytes.
+# for the served languages only, so the sums stay short: the Latin-script
+# ones first, then the others), the number of Latin-script fields, the number
+# of fields and the packed size in bytes.
 _Served = tuple[tuple[int, ...], int, int, int]
 _SERVED: dict[tuple[str, int], _Served] = {}
 
@@ -464,14 +464,14 @@ _SERVED: dict[tuple[str, int], _Served] = {}
 def _served(encoding: str, served: int) -> _Served:
     found = _SERVED.get((encoding, served))
     if found is None:
-        languages = [index for index in range(served.bit_length()) if served >> index & 1]
+        indices = [index for index in range(served.bit_length()) if served >> index & 1]
+        latin = [index for index in indices if _LATIN_MASK >> index & 1]
+        languages = latin + [index for index in indices if not _LATIN_MASK >> index & 1]
         table = tuple(
             sum(1 << (_FIELD * field) for field, index in enumerate(languages) if mask >> index & 1) if mask > 0 else 0
             for mask in byte_masks(_table(encoding))
         )
-        latin = sum(_ONES << (_FIELD * field) for field, index in enumerate(languages) if _LATIN_MASK >> index & 1)
-        other = sum(_ONES << (_FIELD * field) for field in range(len(languages))) ^ latin
-        found = _SERVED[(encoding, served)] = (table, latin, other, _FIELD // 8 * len(languages))
+        found = _SERVED[(encoding, served)] = (table, len(latin), len(languages), _FIELD // 8 * len(languages))
     return found
 
 
@@ -635,6 +635,7 @@ def _feature_text(text: str, limit: int | None = None) -> str:
 def _features(reading: Reading, head: str, non_ascii: int) -> None:
     words = None
     classes = None
+    kinds = None
     if reading.raw:
         views = byte_views(_table(reading.codecs[0].encoding))
         if views is not None:
@@ -643,13 +644,29 @@ def _features(reading: Reading, head: str, non_ascii: int) -> None:
                 start, end = _feature_span(reading.text, FEATURE_TEXT_LIMIT)
                 raw = raw[start:end]
             classes = views.class_string(raw)
+            kinds = views.class_set(_distinct_bytes(raw))
             words = views.words(raw)
-    reading.faults = context_faults(head, non_ascii, classes)
+    reading.faults = context_faults(head, non_ascii, classes, kinds)
     if words is None:
         words = words_of(head)
     if head is reading.text and len(head) <= LANGUAGE_TEXT_LIMIT:
         reading.language_input = None, words
     reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs])
+
+
+# The distinct bytes of the last payload asked for: the readings of one
+# payload share its bytes.
+_LAST_DISTINCT: tuple[bytes, bytes] = (b"", b"")
+
+
+def _distinct_bytes(data: bytes) -> bytes:
+    global _LAST_DISTINCT
+    last = _LAST_DISTINCT
+    if last[0] is data:
+        return last[1]
+    distinct = bytes(set(data))
+    _LAST_DISTINCT = (data, distinct)
+    return distinct
 
 
 def _coherence(reading: Reading, head: str) -> None:
