@@ -491,11 +491,19 @@ def byte_views(table: str) -> ByteViews | None:
     return ByteViews(table, bytes(classes), bytes(lower), bytes(plain))
 
 
-def served_word_share(words: list[str], encodings: list[str]) -> float:
-    """The best share of frequent short words (``words`` from ``words_of``), over the languages the codecs serve."""
+def word_hits(words: list[str]) -> int:
+    """How many of ``words`` each language lists among its frequent ones, packed (see ``unpack``)."""
+    return sum(filter(None, map(_WORD_PACKED.get, words)))
+
+
+def served_word_share(words: list[str], encodings: list[str], hits: int | None = None) -> float:
+    """The best share of frequent short words (``words`` from ``words_of``), over the languages the codecs serve.
+
+    ``hits``: ``word_hits(words)`` when the caller has it.
+    """
     if not words:
         return 0.0
-    packed = sum(filter(None, map(_WORD_PACKED.get, words)))
+    packed = word_hits(words) if hits is None else hits
     if not packed:
         return 0.0
     return max(unpack(packed & FIELDS_OF[served_mask(tuple(encodings))])) / len(words)
@@ -531,13 +539,18 @@ LANGUAGE_TEXT_LIMIT = 2000
 
 
 def rank_languages(
-    text: str, limit: int = 3, *, known: tuple[list[tuple[str, float]], list[str]] | None = None
+    text: str,
+    limit: int = 3,
+    *,
+    known: tuple[list[tuple[str, float]], list[str]] | None = None,
+    hits: int | None = None,
 ) -> tuple[tuple[str, float], ...]:
     """The languages of a decoded text, best first, with a 0..1 score.
 
     ``known``: the ``coherence_ratio(text, 0.1, None)`` result and
     ``words_of(text)`` when the caller has them already (for a text of at
-    most ``LANGUAGE_TEXT_LIMIT`` characters).
+    most ``LANGUAGE_TEXT_LIMIT`` characters); ``hits`` the ``word_hits`` of
+    those words.
     """
     if known is None:
         from vexlora.tessaly import coherence_ratio
@@ -565,9 +578,9 @@ def rank_languages(
             letters = Counter(non_ascii)
             packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
     fitting = unpack(packed)
-    hits = unpack(sum(filter(None, map(_WORD_PACKED.get, words))))
+    listed = unpack(word_hits(words) if hits is None else hits)
     candidates = set(coherence)
-    candidates.update(compress(_LANGUAGES, hits))
+    candidates.update(compress(_LANGUAGES, listed))
     total = len(joined)
     if not candidates:
         # Too short for the coherence test and no frequent word: the letters decide.
@@ -581,7 +594,7 @@ def rank_languages(
     # Best first, ties by name: sorted on (-score, language).
     scored = sorted(
         [
-            (-(coherence.get(language, 0.0) + WORD_WEIGHT * (hits[_INDEX[language]] / count) + fit - 1.0), language)
+            (-(coherence.get(language, 0.0) + WORD_WEIGHT * (listed[_INDEX[language]] / count) + fit - 1.0), language)
             for language, fit in fit_of.items()
             if fit >= floor
         ]

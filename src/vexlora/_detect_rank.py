@@ -35,6 +35,7 @@ from vexlora._detect_language import (
     rank_languages,
     served_mask,
     served_word_share,
+    word_hits,
     words_of,
 )
 
@@ -121,6 +122,8 @@ class Reading:
     # Coherence (None until asked) and words of the whole text, when the
     # signals saw all of it: the language ranking reuses them.
     language_input: tuple[list[tuple[str, float]] | None, list[str]] | None = None
+    # The ``word_hits`` of those words.
+    word_hits: int | None = None
     # The payload bytes, for a single-byte reading (one character per byte).
     raw: bytes = b""
     _named_by: tuple[int, Codec] | None = None
@@ -649,9 +652,11 @@ def _features(reading: Reading, head: str, non_ascii: int) -> None:
     reading.faults = context_faults(head, non_ascii, classes, kinds)
     if words is None:
         words = words_of(head)
+    hits = word_hits(words)
     if head is reading.text and len(head) <= LANGUAGE_TEXT_LIMIT:
         reading.language_input = None, words
-    reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs])
+        reading.word_hits = hits
+    reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs], hits)
 
 
 # The distinct bytes of the last payload asked for: the readings of one
@@ -712,12 +717,14 @@ def languages_of(reading: Reading) -> tuple[tuple[str, float], ...]:
 
     known = reading.language_input
     if known is not None and known[0] is not None:
-        return rank_languages(reading.text, known=(known[0], known[1]))
+        return rank_languages(reading.text, known=(known[0], known[1]), hits=reading.word_hits)
     text = reading.text[:LANGUAGE_TEXT_LIMIT]
+    hits = None
     if known is not None:
         words = known[1]
+        hits = reading.word_hits
     else:
         views = byte_views(_table(reading.codecs[0].encoding)) if reading.raw else None
         found = views.words(reading.raw[:LANGUAGE_TEXT_LIMIT]) if views is not None else None
         words = found if found is not None else words_of(text)
-    return rank_languages(text, known=(coherence_ratio(text, 0.1, None), words))
+    return rank_languages(text, known=(coherence_ratio(text, 0.1, None), words), hits=hits)
