@@ -330,7 +330,6 @@ public:
     // owned, so a confirmation compares them as within one call.
     void begin(PyObject* ascii) noexcept {
         ascii_ = ascii;
-        thread_ = PyThreadState_Get();
         layers_.clear();
         previous_range_ = nullptr;
         previous_layer_ = 0;
@@ -875,7 +874,7 @@ private:
         }
         PyObject* args[] = {key, range};
         PyObject* result = call(judge, args, 2, nullptr);
-        if ((result == nullptr) == (thread_->current_exception != nullptr)) [[likely]] {
+        if ((result == nullptr) == (PyErr_Occurred() != nullptr)) [[likely]] {
             return result;
         }
         return misbehaved(judge, result);
@@ -967,7 +966,6 @@ private:
 
     PyObject* ascii_ = nullptr;  // the validated _ASCII_CHAR_INFO list, held by the caller
     PairCaller call_judge_;
-    PyThreadState* thread_ = nullptr;  // of the call under way
     Py_ssize_t text_length_ = 0;
     Char scratch_[1] = {};
     uint32_t epoch_ = 1;
