@@ -510,14 +510,221 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return j;
     };
 
+    // A span of cased plain letters (bits::kRunLetter) from text[i] on, up to
+    // `stop`, together with the blanks (bits::kBlank) that separate its
+    // words: each blank ends the word and the case run and breaks the block
+    // chain, which is all it does. The letters of a word are summed in
+    // registers and folded into the plugins at its end, so a line of plain
+    // words costs a few instructions per character. The span ends (before the
+    // character) wherever a character needs more: anything that is neither
+    // such a letter nor a blank right after a letter, a record not known
+    // without asking Python, another block than the remembered one, or an
+    // accentuated Latin letter after another (its accent-free form is
+    // compared). Runs no Python code. Returns the index of the first
+    // character not taken.
+    auto cased_span = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
+        PyObject* block = nullptr;  // the block of the chain; nullptr: the chain is broken
+        if constexpr (!kAsciiOnly) {
+            PyObject* const last = range->_last_printable_range;
+            if (range->_has_last_printable) {
+                if (last == nullptr || !PyUnicode_CheckExact(last)) {
+                    return i;
+                }
+                block = last;
+            } else if (last != Py_None) {
+                return i;
+            }
+            PyObject* const held = duplicate->_last_latin_character;
+            if (held != nullptr && held != Py_None && !Py_IS_TYPE(held, &CharInfoType)) {
+                return i;
+            }
+        }
+        PyObject* const last_latin_before = duplicate->_last_latin_character;
+        bool latin_accentuated = duplicate->_last_was_accentuated != 0;
+        bool latin_before = last_latin_before != nullptr && last_latin_before != Py_None;
+        CharInfoObject* last_latin = nullptr;
+        int32_t latins = 0;
+        WeirdTraits::Object& word_state = weird.state;
+        ArchaicTraits::Object& case_state = archaic.state;
+        // The case run, as the archaic plugin follows it.
+        bool case_run_open = case_state._character_count_since_last_sep > 0;
+        uint32_t last_case = (case_state._last_alpha_seen_upper ? bits::kUpper : 0u) |
+                             (case_state._last_alpha_seen_lower ? bits::kLower : 0u);
+        int32_t pending_flip = case_state._buf;
+        int32_t flip_pairs = 0;
+        // The letters of the current word since the span began or the last blank.
+        int32_t letters = 0;
+        int32_t uppers = 0;
+        int32_t accents = 0;
+        uint32_t seen = 0;
+        uint32_t first_letter = 0;
+        uint32_t last_letter = 0;
+        int32_t all_letters = 0;
+        int32_t all_accents = 0;
+        Py_UCS4 last_cp = 0;
+        // Fold the letters of the current word into the word and case plugins.
+        auto fold_word = [&]() noexcept {
+            if (word_state._buffer_last_char_ligature) {
+                word_state._buffer_has_internal_ligature = 1;
+            }
+            word_state._buffer_last_char_ligature = 0;
+            if (word_state._buffer_length == 0) {
+                word_state._buffer_first_lower = bits::bit(first_letter, bits::kLower);
+            }
+            bump(word_state._buffer_length, letters);
+            word_state._buffer_last_char_upper = bits::bit(last_letter, bits::kUpper);
+            bump(word_state._buffer_upper_count, uppers);
+            if (seen & bits::kNonAscii) {
+                word_state._buffer_has_non_ascii = 1;
+            }
+            word_state._buffer_last_char_accentuated = bits::bit(last_letter, bits::kAccentuated);
+            bump(word_state._buffer_accent_count, accents);
+            if (seen & bits::kForeignLetter) {
+                word_state._foreign_long_watch = 1;
+            }
+            all_letters += letters;
+            all_accents += accents;
+            if constexpr (!kAsciiOnly) {
+                if (seen & bits::kNonAscii) {
+                    case_state._current_ascii_only = 0;
+                }
+                bump(case_state._successive_upper_lower_count, 2 * flip_pairs);
+                case_state._buf = pending_flip;
+                bump(case_state._character_count_since_last_sep, letters);
+                case_state._last_alpha_seen_upper = bits::bit(last_letter, bits::kUpper);
+                case_state._last_alpha_seen_lower = bits::bit(last_letter, bits::kLower);
+                flip_pairs = 0;
+            }
+            letters = 0;
+            uppers = 0;
+            accents = 0;
+            seen = 0;
+        };
+        Py_ssize_t j = i;
+        for (; j < stop; ++j) {
+            const Py_UCS4 cp = text[j];
+            uint32_t word;
+            CharInfoObject* info;
+            if (kAsciiOnly || cp < kAsciiRecords) {
+                word = ascii.known_word(cp);
+                info = ascii.record(cp);
+            } else {
+                info = records.trusted(cp, pages, &word);
+                if (info == nullptr) {
+                    break;
+                }
+            }
+            if ((word & bits::kRunLetter) == 0) {
+                if ((word & bits::kBlank) == 0 || letters == 0) {
+                    break;
+                }
+                // A blank after a letter: the word ends, and so do the case
+                // run and the block chain.
+                fold_word();
+                WeirdTraits::end_word(&word_state);
+                if constexpr (!kAsciiOnly) {
+                    if (case_state._character_count_since_last_sep <= ArchaicTraits::kLongestRun &&
+                        !case_state._current_ascii_only) {
+                        bump(case_state._successive_upper_lower_count_final,
+                             case_state._successive_upper_lower_count);
+                    }
+                    case_state._successive_upper_lower_count = 0;
+                    case_state._buf = 0;
+                    case_state._character_count_since_last_sep = 0;
+                    case_state._current_ascii_only = 1;
+                    pending_flip = 0;
+                    case_run_open = false;
+                    block = nullptr;
+                }
+                last_cp = cp;
+                continue;
+            }
+            if constexpr (!kAsciiOnly) {
+                PyObject* const cur = info->range;
+                if (cur != block) {
+                    if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                        break;
+                    }
+                    block = cur;
+                }
+                if (word & bits::kLatin) {
+                    const bool accentuated = (word & bits::kAccentuated) != 0;
+                    if (accentuated && latin_accentuated && latin_before) {
+                        break;
+                    }
+                    latin_accentuated = accentuated;
+                    latin_before = true;
+                    last_latin = info;
+                    ++latins;
+                }
+                const uint32_t letter_case = word & (bits::kUpper | bits::kLower);
+                if (case_run_open) {
+                    const int32_t flip = (((letter_case >> 1) | (letter_case << 1)) & last_case) != 0 ? 1 : 0;
+                    flip_pairs += flip & pending_flip;
+                    pending_flip = flip & (pending_flip ^ 1);
+                }
+                case_run_open = true;
+                last_case = letter_case;
+            }
+            first_letter = letters == 0 ? word : first_letter;
+            ++letters;
+            uppers += bits::bit(word, bits::kUpper);
+            accents += bits::bit(word, bits::kAccentuated);
+            seen |= word;
+            last_letter = word;
+            last_cp = cp;
+        }
+        const int32_t n = static_cast<int32_t>(j - i);
+        if (n == 0) {
+            return i;
+        }
+        if (letters > 0) {
+            fold_word();
+        }
+        bump(unprintable.state._character_count, n);
+        bump(symbol.state._character_count, n);
+        symbol.state._last_printable_char = last_cp;
+        if constexpr (!kAsciiOnly) {
+            // Blanks count as characters of the case plugin too.
+            bump(case_state._character_count, n);
+            bump(accent.state._character_count, all_letters);
+            bump(accent.state._accentuated_count, all_accents);
+            bump(range->_character_count, n);
+            if (block == nullptr) {
+                range->_has_last_printable = 0;
+                if (range->_last_printable_range != Py_None) {
+                    replace_field(range->_last_printable_range, Py_None);  // drops a str
+                }
+            } else {
+                range->_has_last_printable = 1;
+                if (range->_last_printable_range != block) {
+                    replace_field(range->_last_printable_range, block);  // drops a str or None
+                }
+            }
+            if (latins > 0) {
+                bump(duplicate->_character_count, latins);
+                PyObject* const dropped = duplicate->_last_latin_character;
+                if (dropped != reinterpret_cast<PyObject*>(last_latin)) {
+                    // Freeing the last reference to a record may run code.
+                    const bool freed = dropped != nullptr && Py_REFCNT(dropped) == 1;
+                    replace_field(duplicate->_last_latin_character, reinterpret_cast<PyObject*>(last_latin));
+                    if (freed) [[unlikely]] {
+                        code_ran();
+                    }
+                }
+                duplicate->_last_was_accentuated = latin_accentuated ? 1 : 0;
+            }
+        }
+        return j;
+    };
+
     for (Py_ssize_t start = 0; start < length; start += w.interval) {
         const Py_ssize_t stop = std::min(length, start + w.interval);
         for (Py_ssize_t i = start; i < stop; ++i) {
             check_records();
             // Runs of plain letters run no Python code.
             if (const uint32_t kind = run_kind(text[i]); kind != 0) {
-                i = kind & bits::kRunLetter ? letters.template operator()<bits::kRunLetter>(i, stop)
-                                            : letters.template operator()<bits::kRunGlyph>(i, stop);
+                i = kind & bits::kRunLetter ? cased_span(i, stop) : letters.template operator()<bits::kRunGlyph>(i, stop);
                 if (i >= stop) {
                     break;
                 }
