@@ -165,6 +165,66 @@ void settle_case_run(ArchaicTraits::Object& state, int32_t n, uint32_t first, ui
     state._last_alpha_seen_lower = bits::bit(last, bits::kLower);
 }
 
+// The case-flip rule of the archaic plugin inside a run, as a table: the
+// state is the last letter's case (bits::kLower and bits::kUpper shifted down
+// to bits 0 and 1), a pending flip (bit 2) and an open run (bit 3); an entry,
+// indexed by state * 4 + the next letter's case, holds the next state and,
+// in bit 4, whether the letter completes a pair of flips.
+struct CaseFlips {
+    uint8_t next[64];
+    constexpr CaseFlips() : next{} {
+        for (uint32_t state = 0; state < 16; ++state) {
+            for (uint32_t letter = 0; letter < 4; ++letter) {
+                const uint32_t last = state & 3;
+                uint32_t pending = (state >> 2) & 1;
+                uint32_t pair = 0;
+                if (state & 8) {
+                    const bool flip = ((((letter >> 1) | (letter << 1)) & 3) & last) != 0;
+                    pair = flip && pending ? 1 : 0;
+                    pending = flip && !pending ? 1 : 0;
+                }
+                next[state * 4 + letter] = static_cast<uint8_t>(letter | (pending << 2) | 8u | (pair << 4));
+            }
+        }
+    }
+};
+constexpr CaseFlips kCaseFlips;
+constexpr int kCaseShift = 8;
+static_assert(bits::kLower == 1u << kCaseShift && bits::kUpper == 2u << kCaseShift);
+
+// The letters of one word met in a span of cased letters, summed.
+struct WordSum {
+    int32_t letters = 0;
+    int32_t uppers = 0;
+    int32_t accents = 0;
+    uint32_t seen = 0;   // bits of the letters
+    uint32_t first = 0;  // word of the first letter
+    uint32_t last = 0;   // word of the last letter
+};
+
+// The word plugin after the letters of `sum` (plain cased letters: no
+// ligature, no glyph) have been fed to it one by one.
+inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
+    if (state._buffer_last_char_ligature) {
+        state._buffer_has_internal_ligature = 1;
+    }
+    state._buffer_last_char_ligature = 0;
+    if (state._buffer_length == 0) {
+        state._buffer_first_lower = bits::bit(sum.first, bits::kLower);
+    }
+    bump(state._buffer_length, sum.letters);
+    state._buffer_last_char_upper = bits::bit(sum.last, bits::kUpper);
+    bump(state._buffer_upper_count, sum.uppers);
+    if (sum.seen & bits::kNonAscii) {
+        state._buffer_has_non_ascii = 1;
+    }
+    state._buffer_last_char_accentuated = bits::bit(sum.last, bits::kAccentuated);
+    bump(state._buffer_accent_count, sum.accents);
+    if (sum.seen & bits::kForeignLetter) {
+        state._foreign_long_watch = 1;
+    }
+}
+
 struct Walk {
     AsciiTable* ascii;
     const Plugins* plugins;
@@ -524,6 +584,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     // character not taken.
     auto cased_span = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
         PyObject* block = nullptr;  // the block of the chain; nullptr: the chain is broken
+        PyObject* const held = duplicate->_last_latin_character;
         if constexpr (!kAsciiOnly) {
             PyObject* const last = range->_last_printable_range;
             if (range->_has_last_printable) {
@@ -534,110 +595,72 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             } else if (last != Py_None) {
                 return i;
             }
-            PyObject* const held = duplicate->_last_latin_character;
             if (held != nullptr && held != Py_None && !Py_IS_TYPE(held, &CharInfoType)) {
                 return i;
             }
         }
-        PyObject* const last_latin_before = duplicate->_last_latin_character;
-        bool latin_accentuated = duplicate->_last_was_accentuated != 0;
-        bool latin_before = last_latin_before != nullptr && last_latin_before != Py_None;
-        CharInfoObject* last_latin = nullptr;
-        int32_t latins = 0;
+        // Local copies: the compiler cannot keep what it reaches through the
+        // captures in registers across the stores to the plugins.
+        const Char* const chars = text;
+        const uint32_t* const ascii_words = ascii.words();
+        CharInfoObject* const* const ascii_records = ascii.records();
         WeirdTraits::Object& word_state = weird.state;
         ArchaicTraits::Object& case_state = archaic.state;
-        // The case run, as the archaic plugin follows it.
-        bool case_run_open = case_state._character_count_since_last_sep > 0;
-        uint32_t last_case = (case_state._last_alpha_seen_upper ? bits::kUpper : 0u) |
-                             (case_state._last_alpha_seen_lower ? bits::kLower : 0u);
-        int32_t pending_flip = case_state._buf;
+        // The accent chain: the last Latin letter was accentuated (and there
+        // was one).
+        bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
+        CharInfoObject* last_latin = nullptr;
+        int32_t latins = 0;
+        uint32_t case_run = (case_state._last_alpha_seen_lower ? 1u : 0u) | (case_state._last_alpha_seen_upper ? 2u : 0u) |
+                            (case_state._buf ? 4u : 0u) | (case_state._character_count_since_last_sep > 0 ? 8u : 0u);
         int32_t flip_pairs = 0;
-        // The letters of the current word since the span began or the last blank.
-        int32_t letters = 0;
-        int32_t uppers = 0;
-        int32_t accents = 0;
-        uint32_t seen = 0;
-        uint32_t first_letter = 0;
-        uint32_t last_letter = 0;
+        WordSum sum;
         int32_t all_letters = 0;
         int32_t all_accents = 0;
         Py_UCS4 last_cp = 0;
-        // Fold the letters of the current word into the word and case plugins.
+        // The letters since the last blank go to the word and case plugins.
         auto fold_word = [&]() noexcept {
-            if (word_state._buffer_last_char_ligature) {
-                word_state._buffer_has_internal_ligature = 1;
-            }
-            word_state._buffer_last_char_ligature = 0;
-            if (word_state._buffer_length == 0) {
-                word_state._buffer_first_lower = bits::bit(first_letter, bits::kLower);
-            }
-            bump(word_state._buffer_length, letters);
-            word_state._buffer_last_char_upper = bits::bit(last_letter, bits::kUpper);
-            bump(word_state._buffer_upper_count, uppers);
-            if (seen & bits::kNonAscii) {
-                word_state._buffer_has_non_ascii = 1;
-            }
-            word_state._buffer_last_char_accentuated = bits::bit(last_letter, bits::kAccentuated);
-            bump(word_state._buffer_accent_count, accents);
-            if (seen & bits::kForeignLetter) {
-                word_state._foreign_long_watch = 1;
-            }
-            all_letters += letters;
-            all_accents += accents;
+            fold_letters(word_state, sum);
+            all_letters += sum.letters;
+            all_accents += sum.accents;
             if constexpr (!kAsciiOnly) {
-                if (seen & bits::kNonAscii) {
+                if (sum.seen & bits::kNonAscii) {
                     case_state._current_ascii_only = 0;
                 }
                 bump(case_state._successive_upper_lower_count, 2 * flip_pairs);
-                case_state._buf = pending_flip;
-                bump(case_state._character_count_since_last_sep, letters);
-                case_state._last_alpha_seen_upper = bits::bit(last_letter, bits::kUpper);
-                case_state._last_alpha_seen_lower = bits::bit(last_letter, bits::kLower);
+                case_state._buf = (case_run >> 2) & 1;
+                bump(case_state._character_count_since_last_sep, sum.letters);
+                case_state._last_alpha_seen_lower = case_run & 1;
+                case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
                 flip_pairs = 0;
             }
-            letters = 0;
-            uppers = 0;
-            accents = 0;
-            seen = 0;
+            sum = WordSum{};
         };
         Py_ssize_t j = i;
         for (; j < stop; ++j) {
-            const Py_UCS4 cp = text[j];
+            const Py_UCS4 cp = chars[j];
             uint32_t word;
             CharInfoObject* info;
             if (kAsciiOnly || cp < kAsciiRecords) {
-                word = ascii.known_word(cp);
-                info = ascii.record(cp);
+                word = ascii_words[cp];  // 0 without a table
+                if ((word & bits::kRunLetter) == 0) {
+                    if ((word & bits::kBlank) == 0 || sum.letters == 0) {
+                        break;
+                    }
+                    goto blank;
+                }
+                info = ascii_records[cp];
             } else {
                 info = records.trusted(cp, pages, &word);
                 if (info == nullptr) {
                     break;
                 }
-            }
-            if ((word & bits::kRunLetter) == 0) {
-                if ((word & bits::kBlank) == 0 || letters == 0) {
-                    break;
-                }
-                // A blank after a letter: the word ends, and so do the case
-                // run and the block chain.
-                fold_word();
-                WeirdTraits::end_word(&word_state);
-                if constexpr (!kAsciiOnly) {
-                    if (case_state._character_count_since_last_sep <= ArchaicTraits::kLongestRun &&
-                        !case_state._current_ascii_only) {
-                        bump(case_state._successive_upper_lower_count_final,
-                             case_state._successive_upper_lower_count);
+                if ((word & bits::kRunLetter) == 0) {
+                    if ((word & bits::kBlank) == 0 || sum.letters == 0) {
+                        break;
                     }
-                    case_state._successive_upper_lower_count = 0;
-                    case_state._buf = 0;
-                    case_state._character_count_since_last_sep = 0;
-                    case_state._current_ascii_only = 1;
-                    pending_flip = 0;
-                    case_run_open = false;
-                    block = nullptr;
+                    goto blank;
                 }
-                last_cp = cp;
-                continue;
             }
             if constexpr (!kAsciiOnly) {
                 PyObject* const cur = info->range;
@@ -649,44 +672,56 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 }
                 if (word & bits::kLatin) {
                     const bool accentuated = (word & bits::kAccentuated) != 0;
-                    if (accentuated && latin_accentuated && latin_before) {
+                    if (accentuated && accent_chain) {
                         break;
                     }
-                    latin_accentuated = accentuated;
-                    latin_before = true;
+                    accent_chain = accentuated;
                     last_latin = info;
                     ++latins;
                 }
-                const uint32_t letter_case = word & (bits::kUpper | bits::kLower);
-                if (case_run_open) {
-                    const int32_t flip = (((letter_case >> 1) | (letter_case << 1)) & last_case) != 0 ? 1 : 0;
-                    flip_pairs += flip & pending_flip;
-                    pending_flip = flip & (pending_flip ^ 1);
-                }
-                case_run_open = true;
-                last_case = letter_case;
+                const uint32_t next = kCaseFlips.next[case_run * 4 + ((word >> kCaseShift) & 3)];
+                flip_pairs += static_cast<int32_t>(next >> 4);
+                case_run = next & 15;
             }
-            first_letter = letters == 0 ? word : first_letter;
-            ++letters;
-            uppers += bits::bit(word, bits::kUpper);
-            accents += bits::bit(word, bits::kAccentuated);
-            seen |= word;
-            last_letter = word;
+            sum.first = sum.letters == 0 ? word : sum.first;
+            ++sum.letters;
+            sum.uppers += bits::bit(word, bits::kUpper);
+            sum.accents += bits::bit(word, bits::kAccentuated);
+            sum.seen |= word;
+            sum.last = word;
+            last_cp = cp;
+            continue;
+        blank:
+            // A blank after a letter: the word ends, and so do the case run
+            // and the block chain.
+            fold_word();
+            WeirdTraits::end_word(&word_state);
+            if constexpr (!kAsciiOnly) {
+                if (case_state._character_count_since_last_sep <= ArchaicTraits::kLongestRun &&
+                    !case_state._current_ascii_only) {
+                    bump(case_state._successive_upper_lower_count_final, case_state._successive_upper_lower_count);
+                }
+                case_state._successive_upper_lower_count = 0;
+                case_state._buf = 0;
+                case_state._character_count_since_last_sep = 0;
+                case_state._current_ascii_only = 1;
+                case_run &= 3;  // closed, nothing pending; the last case stays
+                block = nullptr;
+            }
             last_cp = cp;
         }
         const int32_t n = static_cast<int32_t>(j - i);
         if (n == 0) {
             return i;
         }
-        if (letters > 0) {
+        if (sum.letters > 0) {
             fold_word();
         }
         bump(unprintable.state._character_count, n);
         bump(symbol.state._character_count, n);
         symbol.state._last_printable_char = last_cp;
         if constexpr (!kAsciiOnly) {
-            // Blanks count as characters of the case plugin too.
-            bump(case_state._character_count, n);
+            bump(case_state._character_count, n);  // letters and blanks
             bump(accent.state._character_count, all_letters);
             bump(accent.state._accentuated_count, all_accents);
             bump(range->_character_count, n);
@@ -712,7 +747,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                         code_ran();
                     }
                 }
-                duplicate->_last_was_accentuated = latin_accentuated ? 1 : 0;
+                duplicate->_last_was_accentuated = accent_chain ? 1 : 0;
             }
         }
         return j;

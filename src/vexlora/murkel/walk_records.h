@@ -176,6 +176,12 @@ public:
 
     CharInfoObject* record(Py_UCS4 cp) const noexcept { return in_use_->records[cp]; }
 
+    // The words of all ASCII code points (0 where not computed yet, and all
+    // 0 without a table) and the records behind them (nullptr without a
+    // table), for loops that read many.
+    const uint32_t* words() const noexcept { return words_; }
+    CharInfoObject* const* records() const noexcept { return in_use_ != nullptr ? in_use_->records : nullptr; }
+
     // The word of an ASCII code point if it has been computed, else 0 (the
     // record is then record(cp)). Runs no code and raises nothing.
     uint32_t known_word(Py_UCS4 cp) const noexcept { return words_[cp]; }
