@@ -390,17 +390,22 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         uint32_t last_word = 0;
         uint32_t last_letter = 0;  // the word of the last letter (marks are not letters)
         Py_UCS4 last_cp = 0;
+        // Local copies: the compiler cannot keep what it reaches through the
+        // captures in registers across stores.
+        const Char* const chars = text;
+        const uint32_t* const ascii_words = ascii.words();
+        CharInfoObject* const* const ascii_records = ascii.records();
         Py_ssize_t j = i;
         for (; j < stop; ++j) {
-            const Py_UCS4 cp = text[j];
+            const Py_UCS4 cp = chars[j];
             uint32_t word;
             CharInfoObject* info;
             if (kAsciiOnly || cp < kAsciiRecords) {
-                word = ascii.known_word(cp);
+                word = ascii_words[cp];  // 0 without a table
                 if ((word & kRun) == 0) {
                     break;
                 }
-                info = ascii.record(cp);
+                info = ascii_records[cp];
             } else {
                 info = records.trusted(cp, pages, &word);
                 if (info == nullptr || (word & kRun) == 0) {
