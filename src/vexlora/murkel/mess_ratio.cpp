@@ -345,18 +345,16 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return word & (bits::kRunLetter | bits::kRunGlyph);
     };
 
-    // A run of plain letters of one kind (kRun: bits::kRunLetter, cased, or
-    // bits::kRunGlyph, without case) from text[i] on, up to `stop`, taken in
-    // one go: what each letter changes is summed, and only the case flips,
-    // the block and the accent chain are followed letter by letter (letters
-    // without case close and open the case run in turn, which the end of the
-    // run settles from the count). The run ends (before the letter) wherever that letter would
-    // need more: a record not known without asking Python, another block than
-    // the remembered one, or an accentuated Latin letter after another (its
-    // accent-free form is compared). Runs no Python code. Returns the index
-    // of the first character not taken.
-    auto letters = [&]<uint32_t kRun>(Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
-        constexpr bool kCased = kRun == bits::kRunLetter;
+    // A run of plain letters without case (bits::kRunGlyph, marks inside
+    // words included) from text[i] on, up to `stop`, taken in one go: what
+    // each letter changes is summed, and only the block and the accent chain
+    // are followed letter by letter (such letters close and open the case run
+    // in turn, which the end of the run settles from the count). The run ends
+    // (before the letter) wherever that letter would need more: a record not known without asking Python, another block
+    // than the remembered one, or an accentuated Latin letter after another (its accent-free form is compared). Runs no
+    // Python code. Returns the index of the first character not taken.
+    auto glyph_run = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
+        constexpr uint32_t kRun = bits::kRunGlyph;
         PyObject* block = nullptr;  // the block of the run; nullptr: the run starts a chain
         if constexpr (!kAsciiOnly) {
             PyObject* const last = range->_last_printable_range;
@@ -374,11 +372,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         bool latin_before = last_latin_before != nullptr && last_latin_before != Py_None;
         CharInfoObject* last_latin = nullptr;
         int32_t latins = 0;
-        bool case_run_open = archaic.state._character_count_since_last_sep > 0;
-        uint32_t last_case = (archaic.state._last_alpha_seen_upper ? bits::kUpper : 0u) |
-                             (archaic.state._last_alpha_seen_lower ? bits::kLower : 0u);
-        int32_t pending_flip = archaic.state._buf;
-        int32_t flip_pairs = 0;
         // The words met in the run and how often: a run holds few distinct
         // words (a script's letters differ in a few bits), and the plugins'
         // sums follow from them. A run stops at a fifth distinct word.
@@ -437,16 +430,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     latin_before = true;
                     last_latin = info;
                     ++latins;
-                }
-                if constexpr (kCased) {
-                    const uint32_t letter_case = word & (bits::kUpper | bits::kLower);
-                    if (case_run_open) {
-                        const int32_t flip = (((letter_case >> 1) | (letter_case << 1)) & last_case) != 0 ? 1 : 0;
-                        flip_pairs += flip & pending_flip;
-                        pending_flip = flip & (pending_flip ^ 1);
-                    }
-                    case_run_open = true;
-                    last_case = letter_case;
                 }
             }
             ++counts[kind];
@@ -530,26 +513,15 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         }
         if constexpr (!kAsciiOnly) {
             ArchaicTraits::Object& case_state = archaic.state;
-            if constexpr (kCased) {
-                if (seen & bits::kNonAscii) {
-                    case_state._current_ascii_only = 0;
-                }
-                bump(case_state._successive_upper_lower_count, 2 * flip_pairs);
-                case_state._buf = pending_flip;
-                bump(case_state._character_count_since_last_sep, n);
-                case_state._last_alpha_seen_upper = bits::bit(last_word, bits::kUpper);
-                case_state._last_alpha_seen_lower = bits::bit(last_word, bits::kLower);
-            } else {
-                settle_case_run(case_state, n, first, before_last, last_word);
-                bump(cjk.state._character_count, cjk_letters);
-                bump(cjk.state._uncommon_count, uncommon_cjk);
-                bump(katakana.state._katakana_count, katakana_letters);
-                bump(katakana.state._halfwidth_katakana_count, halfwidth);
-                bump(katakana.state._cjk_count, cjk_not_katakana);
-                bump(katakana.state._uncommon_cjk_count, uncommon_not_katakana);
-                bump(arabic.state._character_count, arabic_letters);
-                bump(arabic.state._isolated_form_count, isolated);
-            }
+            settle_case_run(case_state, n, first, before_last, last_word);
+            bump(cjk.state._character_count, cjk_letters);
+            bump(cjk.state._uncommon_count, uncommon_cjk);
+            bump(katakana.state._katakana_count, katakana_letters);
+            bump(katakana.state._halfwidth_katakana_count, halfwidth);
+            bump(katakana.state._cjk_count, cjk_not_katakana);
+            bump(katakana.state._uncommon_cjk_count, uncommon_not_katakana);
+            bump(arabic.state._character_count, arabic_letters);
+            bump(arabic.state._isolated_form_count, isolated);
             bump(case_state._character_count, n);
             bump(accent.state._character_count, letter_count);
             bump(accent.state._accentuated_count, accents);
@@ -616,8 +588,9 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
         CharInfoObject* last_latin = nullptr;
         int32_t latins = 0;
-        uint32_t case_run = (case_state._last_alpha_seen_lower ? 1u : 0u) | (case_state._last_alpha_seen_upper ? 2u : 0u) |
-                            (case_state._buf ? 4u : 0u) | (case_state._character_count_since_last_sep > 0 ? 8u : 0u);
+        uint32_t case_run = (case_state._last_alpha_seen_lower ? 1u : 0u) |
+                            (case_state._last_alpha_seen_upper ? 2u : 0u) | (case_state._buf ? 4u : 0u) |
+                            (case_state._character_count_since_last_sep > 0 ? 8u : 0u);
         int32_t flip_pairs = 0;
         WordSum sum;
         int32_t all_letters = 0;
@@ -764,7 +737,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             check_records();
             // Runs of plain letters run no Python code.
             if (const uint32_t kind = run_kind(text[i]); kind != 0) {
-                i = kind & bits::kRunLetter ? cased_span(i, stop) : letters.template operator()<bits::kRunGlyph>(i, stop);
+                i = kind & bits::kRunLetter ? cased_span(i, stop) : glyph_run(i, stop);
                 if (i >= stop) {
                     break;
                 }
