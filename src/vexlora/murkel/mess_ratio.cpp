@@ -192,18 +192,19 @@ constexpr CaseFlips kCaseFlips;
 constexpr int kCaseShift = 8;
 static_assert(bits::kLower == 1u << kCaseShift && bits::kUpper == 2u << kCaseShift);
 
-// The letters of one word met in a span of cased letters, summed.
+// The letters of one word met in a span, summed.
 struct WordSum {
     int32_t letters = 0;
     int32_t uppers = 0;
     int32_t accents = 0;
+    int32_t glyphs = 0;
     uint32_t seen = 0;   // bits of the letters
     uint32_t first = 0;  // word of the first letter
     uint32_t last = 0;   // word of the last letter
 };
 
-// The word plugin after the letters of `sum` (plain cased letters: no
-// ligature, no glyph) have been fed to it one by one.
+// The word plugin after the letters of `sum` (plain letters: no ligature)
+// have been fed to it one by one.
 inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
     if (state._buffer_last_char_ligature) {
         state._buffer_has_internal_ligature = 1;
@@ -220,10 +221,46 @@ inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum
     }
     state._buffer_last_char_accentuated = bits::bit(sum.last, bits::kAccentuated);
     bump(state._buffer_accent_count, sum.accents);
+    bump(state._buffer_glyph_count, sum.glyphs);
     if (sum.seen & bits::kForeignLetter) {
         state._foreign_long_watch = 1;
     }
 }
+
+// What a letter of another script adds to the CJK, Katakana and Arabic
+// plugins, as eight counts of one byte each in one word, indexed by the six
+// script bits of its record word (from bits::kCjk up): a span adds these up
+// and splits the sum at its end. A span is at most one checkpoint interval
+// (128 characters) long, so no count passes 255.
+constexpr int kScriptShift = 22;
+static_assert(bits::kCjk == 1u << kScriptShift && bits::kKatakana == 1u << (kScriptShift + 1) &&
+              bits::kHalfwidthKatakana == 1u << (kScriptShift + 2) && bits::kArabic == 1u << (kScriptShift + 3) &&
+              bits::kCommonCjk == 1u << (kScriptShift + 4) && bits::kIsolatedForm == 1u << (kScriptShift + 5));
+struct ScriptLanes {
+    uint64_t of[64];
+    constexpr ScriptLanes() : of{} {
+        for (uint32_t index = 0; index < 64; ++index) {
+            const bool cjk = index & 1;
+            const bool katakana = index & 2;
+            const bool halfwidth = index & 4;
+            const bool arabic = index & 8;
+            const bool common = index & 16;
+            const bool isolated = index & 32;
+            const bool lanes[8] = {cjk,
+                                   cjk && !common,
+                                   katakana,
+                                   katakana && halfwidth,
+                                   cjk && !katakana,
+                                   cjk && !katakana && !common,
+                                   arabic,
+                                   arabic && isolated};
+            for (int k = 0; k < 8; ++k) {
+                of[index] |= static_cast<uint64_t>(lanes[k] ? 1 : 0) << (8 * k);
+            }
+        }
+    }
+};
+constexpr ScriptLanes kScriptLanes;
 
 struct Walk {
     AsciiTable* ascii;
@@ -345,17 +382,21 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return word & (bits::kRunLetter | bits::kRunGlyph);
     };
 
-    // A run of plain letters without case (bits::kRunGlyph, marks inside
-    // words included) from text[i] on, up to `stop`, taken in one go: what
-    // each letter changes is summed, and only the block and the accent chain
-    // are followed letter by letter (such letters close and open the case run
-    // in turn, which the end of the run settles from the count). The run ends
-    // (before the letter) wherever that letter would need more: a record not known without asking Python, another block
-    // than the remembered one, or an accentuated Latin letter after another (its accent-free form is compared). Runs no
-    // Python code. Returns the index of the first character not taken.
-    auto glyph_run = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
-        constexpr uint32_t kRun = bits::kRunGlyph;
-        PyObject* block = nullptr;  // the block of the run; nullptr: the run starts a chain
+    // A span of letters without case and marks inside words
+    // (bits::kRunGlyph) from text[i] on, up to `stop`, together with the
+    // blanks (bits::kBlank) between its words. Every character of it closes
+    // or opens the case run in turn, which the end of the span settles from
+    // the count; each blank ends the word and breaks the block chain. The
+    // letters of a word are summed and folded into the word plugin at its
+    // end; the script plugins' counts are summed in lanes of one word. The
+    // span ends (before the character) wherever a character needs more:
+    // anything else, a record not known without asking Python, another block
+    // than the remembered one, or an accentuated Latin letter after another
+    // (its accent-free form is compared). Runs no Python code. Returns the
+    // index of the first character not taken.
+    auto glyph_span = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
+        PyObject* block = nullptr;  // the block of the chain; nullptr: the chain is broken
+        PyObject* const held = duplicate->_last_latin_character;
         if constexpr (!kAsciiOnly) {
             PyObject* const last = range->_last_printable_range;
             if (range->_has_last_printable) {
@@ -366,28 +407,31 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             } else if (last != Py_None) {
                 return i;
             }
+            if (held != nullptr && held != Py_None && !Py_IS_TYPE(held, &CharInfoType)) {
+                return i;
+            }
         }
-        PyObject* const last_latin_before = duplicate->_last_latin_character;
-        bool latin_accentuated = duplicate->_last_was_accentuated != 0;
-        bool latin_before = last_latin_before != nullptr && last_latin_before != Py_None;
-        CharInfoObject* last_latin = nullptr;
-        int32_t latins = 0;
-        // The words met in the run and how often: a run holds few distinct
-        // words (a script's letters differ in a few bits), and the plugins'
-        // sums follow from them. A run stops at a fifth distinct word.
-        constexpr int kKinds = 4;
-        uint32_t kinds[kKinds] = {};
-        int32_t counts[kKinds] = {};
-        int used = 0;
-        uint32_t before_last = 0;
-        uint32_t last_word = 0;
-        uint32_t last_letter = 0;  // the word of the last letter (marks are not letters)
-        Py_UCS4 last_cp = 0;
-        // Local copies: the compiler cannot keep what it reaches through the
-        // captures in registers across stores.
-        const Char* const chars = text;
+        const Char* const chars = text;  // local copies, as in cased_span
         const uint32_t* const ascii_words = ascii.words();
         CharInfoObject* const* const ascii_records = ascii.records();
+        WeirdTraits::Object& word_state = weird.state;
+        bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
+        CharInfoObject* last_latin = nullptr;
+        int32_t latins = 0;
+        WordSum sum;
+        int32_t all_letters = 0;
+        int32_t all_accents = 0;
+        uint64_t scripts = 0;  // kScriptLanes summed
+        uint32_t first_word = 0;
+        uint32_t before_last = 0;
+        uint32_t last_word = 0;
+        Py_UCS4 last_cp = 0;
+        auto fold_word = [&]() noexcept {
+            fold_letters(word_state, sum);
+            all_letters += sum.letters;
+            all_accents += sum.accents;
+            sum = WordSum{};
+        };
         Py_ssize_t j = i;
         for (; j < stop; ++j) {
             const Py_UCS4 cp = chars[j];
@@ -395,23 +439,24 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             CharInfoObject* info;
             if (kAsciiOnly || cp < kAsciiRecords) {
                 word = ascii_words[cp];  // 0 without a table
-                if ((word & kRun) == 0) {
-                    break;
+                if ((word & bits::kRunGlyph) == 0) {
+                    if ((word & bits::kBlank) == 0 || j == i) {
+                        break;
+                    }
+                    goto blank;
                 }
                 info = ascii_records[cp];
             } else {
                 info = records.trusted(cp, pages, &word);
-                if (info == nullptr || (word & kRun) == 0) {
+                if (info == nullptr) {
                     break;
                 }
-            }
-            const int kind = word == kinds[0]   ? 0
-                             : word == kinds[1] ? 1
-                             : word == kinds[2] ? 2
-                             : word == kinds[3] ? 3
-                                                : used;
-            if (kind == kKinds) {
-                break;
+                if ((word & bits::kRunGlyph) == 0) {
+                    if ((word & bits::kBlank) == 0 || j == i) {
+                        break;
+                    }
+                    goto blank;
+                }
             }
             if constexpr (!kAsciiOnly) {
                 PyObject* const cur = info->range;
@@ -423,112 +468,78 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 }
                 if ((word & (bits::kLatin | bits::kAlpha)) == (bits::kLatin | bits::kAlpha)) {
                     const bool accentuated = (word & bits::kAccentuated) != 0;
-                    if (accentuated && latin_accentuated && latin_before) {
+                    if (accentuated && accent_chain) {
                         break;
                     }
-                    latin_accentuated = accentuated;
-                    latin_before = true;
+                    accent_chain = accentuated;
                     last_latin = info;
                     ++latins;
                 }
             }
-            ++counts[kind];
-            if (kind == used) {
-                kinds[used++] = word;
+            if (word & bits::kAlpha) {  // marks count for the plugins fed every printable character only
+                sum.first = sum.letters == 0 ? word : sum.first;
+                ++sum.letters;
+                sum.uppers += bits::bit(word, bits::kUpper);
+                sum.accents += bits::bit(word, bits::kAccentuated);
+                sum.glyphs += bits::bit(word, bits::kGlyph);
+                sum.seen |= word;
+                sum.last = word;
+                scripts += kScriptLanes.of[(word >> kScriptShift) & 63];
             }
+            first_word = j == i ? word : first_word;
             before_last = last_word;
             last_word = word;
-            last_letter = word & bits::kAlpha ? word : last_letter;
+            last_cp = cp;
+            continue;
+        blank:
+            // A blank: the word ends (if one is open) and the chain breaks.
+            if (sum.letters > 0) {
+                fold_word();
+            }
+            if (word_state._buffer_length > 0) {
+                WeirdTraits::end_word(&word_state);
+            }
+            block = nullptr;
+            before_last = last_word;
+            last_word = word;
             last_cp = cp;
         }
         const int32_t n = static_cast<int32_t>(j - i);
         if (n == 0) {
             return i;
         }
-        const uint32_t first = kinds[0];  // the first character's word came first
-        uint32_t first_letter = 0;
-        uint32_t seen = 0;  // bits of the letters
-        int32_t letter_count = 0;
-        int32_t uppers = 0;
-        int32_t accents = 0;
-        int32_t glyphs = 0;
-        // Letters of other scripts, for the CJK, Katakana and Arabic plugins.
-        int32_t cjk_letters = 0;
-        int32_t uncommon_cjk = 0;
-        int32_t katakana_letters = 0;
-        int32_t halfwidth = 0;
-        int32_t cjk_not_katakana = 0;
-        int32_t uncommon_not_katakana = 0;
-        int32_t arabic_letters = 0;
-        int32_t isolated = 0;
-        for (int k = 0; k < used; ++k) {
-            const uint32_t word = kinds[k];
-            if ((word & bits::kAlpha) == 0) {
-                continue;  // a mark: counted by the plugins fed every printable character only
-            }
-            const int32_t count = counts[k];
-            auto times = [&](bool flag) noexcept { return flag ? count : 0; };
-            first_letter = first_letter == 0 ? word : first_letter;
-            letter_count += count;
-            seen |= word;
-            uppers += times(word & bits::kUpper);
-            accents += times(word & bits::kAccentuated);
-            glyphs += times(word & bits::kGlyph);
-            const bool cjk_letter = (word & bits::kCjk) != 0;
-            const bool katakana_letter = (word & bits::kKatakana) != 0;
-            const bool uncommon = (word & bits::kCommonCjk) == 0;
-            cjk_letters += times(cjk_letter);
-            uncommon_cjk += times(cjk_letter && uncommon);
-            katakana_letters += times(katakana_letter);
-            halfwidth += times(katakana_letter && (word & bits::kHalfwidthKatakana));
-            cjk_not_katakana += times(cjk_letter && !katakana_letter);
-            uncommon_not_katakana += times(cjk_letter && !katakana_letter && uncommon);
-            arabic_letters += times(word & bits::kArabic);
-            isolated += times((word & bits::kArabic) && (word & bits::kIsolatedForm));
+        if (sum.letters > 0) {
+            fold_word();
         }
         bump(unprintable.state._character_count, n);
         bump(symbol.state._character_count, n);
         symbol.state._last_printable_char = last_cp;
-        WeirdTraits::Object& word_state = weird.state;
-        if (letter_count > 0) {
-            if (word_state._buffer_last_char_ligature) {
-                word_state._buffer_has_internal_ligature = 1;
-            }
-            word_state._buffer_last_char_ligature = 0;
-            if (word_state._buffer_length == 0) {
-                word_state._buffer_first_lower = bits::bit(first_letter, bits::kLower);
-            }
-            bump(word_state._buffer_length, letter_count);
-            word_state._buffer_last_char_upper = bits::bit(last_letter, bits::kUpper);
-            bump(word_state._buffer_upper_count, uppers);
-            if (seen & bits::kNonAscii) {
-                word_state._buffer_has_non_ascii = 1;
-            }
-            word_state._buffer_last_char_accentuated = bits::bit(last_letter, bits::kAccentuated);
-            bump(word_state._buffer_accent_count, accents);
-            bump(word_state._buffer_glyph_count, glyphs);
-            if (seen & bits::kForeignLetter) {
-                word_state._foreign_long_watch = 1;
-            }
-        }
         if constexpr (!kAsciiOnly) {
             ArchaicTraits::Object& case_state = archaic.state;
-            settle_case_run(case_state, n, first, before_last, last_word);
-            bump(cjk.state._character_count, cjk_letters);
-            bump(cjk.state._uncommon_count, uncommon_cjk);
-            bump(katakana.state._katakana_count, katakana_letters);
-            bump(katakana.state._halfwidth_katakana_count, halfwidth);
-            bump(katakana.state._cjk_count, cjk_not_katakana);
-            bump(katakana.state._uncommon_cjk_count, uncommon_not_katakana);
-            bump(arabic.state._character_count, arabic_letters);
-            bump(arabic.state._isolated_form_count, isolated);
+            settle_case_run(case_state, n, first_word, before_last, last_word);
             bump(case_state._character_count, n);
-            bump(accent.state._character_count, letter_count);
-            bump(accent.state._accentuated_count, accents);
+            auto lane = [&](int k) noexcept { return static_cast<int32_t>((scripts >> (8 * k)) & 0xFF); };
+            bump(cjk.state._character_count, lane(0));
+            bump(cjk.state._uncommon_count, lane(1));
+            bump(katakana.state._katakana_count, lane(2));
+            bump(katakana.state._halfwidth_katakana_count, lane(3));
+            bump(katakana.state._cjk_count, lane(4));
+            bump(katakana.state._uncommon_cjk_count, lane(5));
+            bump(arabic.state._character_count, lane(6));
+            bump(arabic.state._isolated_form_count, lane(7));
+            bump(accent.state._character_count, all_letters);
+            bump(accent.state._accentuated_count, all_accents);
             bump(range->_character_count, n);
-            if (!range->_has_last_printable) {
+            if (block == nullptr) {
+                range->_has_last_printable = 0;
+                if (range->_last_printable_range != Py_None) {
+                    replace_field(range->_last_printable_range, Py_None);  // drops a str
+                }
+            } else {
                 range->_has_last_printable = 1;
-                replace_field(range->_last_printable_range, block);  // drops None
+                if (range->_last_printable_range != block) {
+                    replace_field(range->_last_printable_range, block);  // drops a str or None
+                }
             }
             if (latins > 0) {
                 bump(duplicate->_character_count, latins);
@@ -541,7 +552,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                         code_ran();
                     }
                 }
-                duplicate->_last_was_accentuated = latin_accentuated ? 1 : 0;
+                duplicate->_last_was_accentuated = accent_chain ? 1 : 0;
             }
         }
         return j;
@@ -737,7 +748,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             check_records();
             // Runs of plain letters run no Python code.
             if (const uint32_t kind = run_kind(text[i]); kind != 0) {
-                i = kind & bits::kRunLetter ? cased_span(i, stop) : glyph_run(i, stop);
+                i = kind & bits::kRunLetter ? cased_span(i, stop) : glyph_span(i, stop);
                 if (i >= stop) {
                     break;
                 }
