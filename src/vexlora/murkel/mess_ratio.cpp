@@ -192,15 +192,38 @@ constexpr CaseFlips kCaseFlips;
 constexpr int kCaseShift = 8;
 static_assert(bits::kLower == 1u << kCaseShift && bits::kUpper == 2u << kCaseShift);
 
-// The letters of one word met in a span, summed.
+// What a letter adds to the sums of its word: one letter, and one more
+// upper-case, accentuated or glyph letter when it is one, as four counts of
+// 16 bits in one word, indexed by those three bits of its record word.
+struct LetterLanes {
+    uint64_t of[8];
+    constexpr LetterLanes() : of{} {
+        for (uint64_t index = 0; index < 8; ++index) {
+            of[index] = 1 | (index & 1) << 16 | ((index >> 1) & 1) << 32 | ((index >> 2) & 1) << 48;
+        }
+    }
+};
+constexpr LetterLanes kLetterLanes;
+static_assert(bits::kUpper == 1u << 9 && bits::kAccentuated == 1u << 11 && bits::kGlyph == 1u << 12);
+
+// The letters of one word met in a span, summed. A span is at most one
+// checkpoint interval long, so no count passes 16 bits.
 struct WordSum {
-    int32_t letters = 0;
-    int32_t uppers = 0;
-    int32_t accents = 0;
-    int32_t glyphs = 0;
-    uint32_t seen = 0;   // bits of the letters
-    uint32_t first = 0;  // word of the first letter
-    uint32_t last = 0;   // word of the last letter
+    uint64_t counts = 0;  // kLetterLanes summed
+    uint32_t seen = 0;    // bits of the letters
+    uint32_t first = 0;   // word of the first letter
+    uint32_t last = 0;    // word of the last letter
+
+    void add(uint32_t word) noexcept {
+        first = counts == 0 ? word : first;
+        counts += kLetterLanes.of[((word >> 9) & 1) | ((word >> 10) & 6)];
+        seen |= word;
+        last = word;
+    }
+    int32_t letters() const noexcept { return static_cast<int32_t>(counts & 0xFFFF); }
+    int32_t uppers() const noexcept { return static_cast<int32_t>((counts >> 16) & 0xFFFF); }
+    int32_t accents() const noexcept { return static_cast<int32_t>((counts >> 32) & 0xFFFF); }
+    int32_t glyphs() const noexcept { return static_cast<int32_t>(counts >> 48); }
 };
 
 // The word plugin after the letters of `sum` (plain letters: no ligature)
@@ -213,15 +236,15 @@ inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum
     if (state._buffer_length == 0) {
         state._buffer_first_lower = bits::bit(sum.first, bits::kLower);
     }
-    bump(state._buffer_length, sum.letters);
+    bump(state._buffer_length, sum.letters());
     state._buffer_last_char_upper = bits::bit(sum.last, bits::kUpper);
-    bump(state._buffer_upper_count, sum.uppers);
+    bump(state._buffer_upper_count, sum.uppers());
     if (sum.seen & bits::kNonAscii) {
         state._buffer_has_non_ascii = 1;
     }
     state._buffer_last_char_accentuated = bits::bit(sum.last, bits::kAccentuated);
-    bump(state._buffer_accent_count, sum.accents);
-    bump(state._buffer_glyph_count, sum.glyphs);
+    bump(state._buffer_accent_count, sum.accents());
+    bump(state._buffer_glyph_count, sum.glyphs());
     if (sum.seen & bits::kForeignLetter) {
         state._foreign_long_watch = 1;
     }
@@ -414,6 +437,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Char* const chars = text;  // local copies, as in cased_span
         const uint32_t* const ascii_words = ascii.words();
         CharInfoObject* const* const ascii_records = ascii.records();
+        const RecordCache::Hot slots = records.hot();
         WeirdTraits::Object& word_state = weird.state;
         bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
         CharInfoObject* last_latin = nullptr;
@@ -428,8 +452,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         Py_UCS4 last_cp = 0;
         auto fold_word = [&]() noexcept {
             fold_letters(word_state, sum);
-            all_letters += sum.letters;
-            all_accents += sum.accents;
+            all_letters += sum.letters();
+            all_accents += sum.accents();
             sum = WordSum{};
         };
         Py_ssize_t j = i;
@@ -447,8 +471,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 }
                 info = ascii_records[cp];
             } else {
-                info = records.trusted(cp, pages, &word);
-                if (info == nullptr) {
+                info = slots.find(cp, &word);
+                if (info == nullptr && (info = records.trusted(cp, pages, &word)) == nullptr) {
                     break;
                 }
                 if ((word & bits::kRunGlyph) == 0) {
@@ -477,13 +501,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 }
             }
             if (word & bits::kAlpha) {  // marks count for the plugins fed every printable character only
-                sum.first = sum.letters == 0 ? word : sum.first;
-                ++sum.letters;
-                sum.uppers += bits::bit(word, bits::kUpper);
-                sum.accents += bits::bit(word, bits::kAccentuated);
-                sum.glyphs += bits::bit(word, bits::kGlyph);
-                sum.seen |= word;
-                sum.last = word;
+                sum.add(word);
                 scripts += kScriptLanes.of[(word >> kScriptShift) & 63];
             }
             first_word = j == i ? word : first_word;
@@ -493,7 +511,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             continue;
         blank:
             // A blank: the word ends (if one is open) and the chain breaks.
-            if (sum.letters > 0) {
+            if (sum.letters() > 0) {
                 fold_word();
             }
             if (word_state._buffer_length > 0) {
@@ -508,7 +526,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         if (n == 0) {
             return i;
         }
-        if (sum.letters > 0) {
+        if (sum.letters() > 0) {
             fold_word();
         }
         bump(unprintable.state._character_count, n);
@@ -592,6 +610,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Char* const chars = text;
         const uint32_t* const ascii_words = ascii.words();
         CharInfoObject* const* const ascii_records = ascii.records();
+        const RecordCache::Hot slots = records.hot();
         WeirdTraits::Object& word_state = weird.state;
         ArchaicTraits::Object& case_state = archaic.state;
         // The accent chain: the last Latin letter was accentuated (and there
@@ -610,15 +629,15 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         // The letters since the last blank go to the word and case plugins.
         auto fold_word = [&]() noexcept {
             fold_letters(word_state, sum);
-            all_letters += sum.letters;
-            all_accents += sum.accents;
+            all_letters += sum.letters();
+            all_accents += sum.accents();
             if constexpr (!kAsciiOnly) {
                 if (sum.seen & bits::kNonAscii) {
                     case_state._current_ascii_only = 0;
                 }
                 bump(case_state._successive_upper_lower_count, 2 * flip_pairs);
                 case_state._buf = (case_run >> 2) & 1;
-                bump(case_state._character_count_since_last_sep, sum.letters);
+                bump(case_state._character_count_since_last_sep, sum.letters());
                 case_state._last_alpha_seen_lower = case_run & 1;
                 case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
                 flip_pairs = 0;
@@ -633,19 +652,19 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             if (kAsciiOnly || cp < kAsciiRecords) {
                 word = ascii_words[cp];  // 0 without a table
                 if ((word & bits::kRunLetter) == 0) {
-                    if ((word & bits::kBlank) == 0 || sum.letters == 0) {
+                    if ((word & bits::kBlank) == 0 || sum.letters() == 0) {
                         break;
                     }
                     goto blank;
                 }
                 info = ascii_records[cp];
             } else {
-                info = records.trusted(cp, pages, &word);
-                if (info == nullptr) {
+                info = slots.find(cp, &word);
+                if (info == nullptr && (info = records.trusted(cp, pages, &word)) == nullptr) {
                     break;
                 }
                 if ((word & bits::kRunLetter) == 0) {
-                    if ((word & bits::kBlank) == 0 || sum.letters == 0) {
+                    if ((word & bits::kBlank) == 0 || sum.letters() == 0) {
                         break;
                     }
                     goto blank;
@@ -672,12 +691,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 flip_pairs += static_cast<int32_t>(next >> 4);
                 case_run = next & 15;
             }
-            sum.first = sum.letters == 0 ? word : sum.first;
-            ++sum.letters;
-            sum.uppers += bits::bit(word, bits::kUpper);
-            sum.accents += bits::bit(word, bits::kAccentuated);
-            sum.seen |= word;
-            sum.last = word;
+            sum.add(word);
             last_cp = cp;
             continue;
         blank:
@@ -703,7 +717,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         if (n == 0) {
             return i;
         }
-        if (sum.letters > 0) {
+        if (sum.letters() > 0) {
             fold_word();
         }
         bump(unprintable.state._character_count, n);
