@@ -11,6 +11,7 @@
 // and written back to their objects when the walk ends.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "murkel/class_fields.h"
 #include "murkel/counter_room.h"
@@ -50,6 +51,14 @@ using KatakanaTraits = SuspiciousKatakanaTraits;
 using ArchaicTraits = ArchaicUpperLowerTraits;
 using ArabicTraits = ArabicIsolatedFormTraits;
 
+// Each detector's construction (what its __init__ does), in creation order.
+using Construct = void (*)(PyObject*) noexcept;
+#define VX_CONSTRUCT(Name, Traits) \
+    +[](PyObject* op) noexcept { Traits::construct(reinterpret_cast<Traits::Object*>(op)); },
+constexpr Construct kConstructs[] = {VX_MURKEL_DETECTORS(VX_CONSTRUCT)};
+#undef VX_CONSTRUCT
+static_assert(std::size(kConstructs) == kDetectorCount);
+
 struct Plugins {
     // In creation order, which is also the order of the debug records.
     static constexpr int kCount = kDetectorCount;
@@ -74,9 +83,9 @@ struct Plugins {
                              Py_TYPE(objects[i].get())->tp_name);
                 return -1;
             }
-            if (types[i]->tp_init(objects[i].get(), no_args.get(), nullptr) < 0) {
-                return -1;
-            }
+            // What __init__ does when called without arguments, without
+            // its argument check.
+            kConstructs[i](objects[i].get());
         }
         return 0;
     }
