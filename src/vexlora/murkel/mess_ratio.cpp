@@ -259,6 +259,44 @@ inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum
     }
 }
 
+// The word plugin at the end of a word made only of the letters of `sum`
+// (plain letters: no ligature), fed from a clear state (right after the end
+// of the word before): what folding them in and ending the word would do,
+// without the round trip through the word's fields, which the end of a word
+// clears anyway. Such a word is never marked invalid, nor bad before its end.
+inline void end_fresh_word(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
+    const int32_t n = sum.letters();
+    const int32_t uppers = sum.uppers();
+    bump(state._word_count);
+    bump(state._character_count, n);
+    bool bad = false;
+    if (n >= 4) {
+        if (2 * static_cast<int64_t>(sum.accents()) >= n) {
+            bad = true;
+        } else if ((sum.last & bits::kAccentuated) && (sum.last & bits::kUpper) && uppers != n) {
+            bump(state._foreign_long_count);
+            bad = true;
+        } else if (sum.glyphs() == 1) {
+            bump(state._foreign_long_count);
+            bad = true;
+        } else if ((sum.seen & bits::kNonAscii) && (sum.first & bits::kLower) && uppers == n - 1) {
+            bump(state._foreign_long_count);
+            bad = true;
+        }
+    }
+    if (n >= 24 && (sum.seen & bits::kForeignLetter)) {
+        const bool camel_case = uppers > 0 && 10 * static_cast<int64_t>(uppers) <= 3 * static_cast<int64_t>(n);
+        if (!camel_case) {
+            bump(state._foreign_long_count);
+            bad = true;
+        }
+    }
+    if (bad) {
+        bump(state._bad_word_count);
+        bump(state._bad_character_count, n);
+    }
+}
+
 // What a letter of another script adds to the CJK, Katakana and Arabic
 // plugins, as eight counts of one byte each in one word, indexed by the six
 // script bits of its record word (from bits::kCjk up): a span adds these up
@@ -452,6 +490,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         CharInfoObject* last_latin = nullptr;
         int32_t latins = 0;
         WordSum sum;
+        bool fresh = false;  // the word plugin was clear when the letters of `sum` began
         int32_t all_letters = 0;
         int32_t all_accents = 0;
         uint64_t scripts = 0;  // kScriptLanes summed
@@ -520,11 +559,19 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             continue;
         blank:
             // A blank: the word ends (if one is open) and the chain breaks.
-            if (sum.letters() > 0) {
-                fold_word();
-            }
-            if (word_state._buffer_length > 0) {
-                WeirdTraits::end_word(&word_state);
+            if (sum.letters() > 0 && fresh) {
+                end_fresh_word(word_state, sum);
+                all_letters += sum.letters();
+                all_accents += sum.accents();
+                sum = WordSum{};
+            } else {
+                if (sum.letters() > 0) {
+                    fold_word();
+                }
+                if (word_state._buffer_length > 0) {
+                    WeirdTraits::end_word(&word_state);
+                    fresh = true;
+                }
             }
             block = nullptr;
             before_last = last_word;
@@ -632,6 +679,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                             (case_state._character_count_since_last_sep > 0 ? 8u : 0u);
         int32_t flip_pairs = 0;
         WordSum sum;
+        bool fresh = false;  // the word and case plugins were clear when the letters of `sum` began
         int32_t all_letters = 0;
         int32_t all_accents = 0;
         Py_UCS4 last_cp = 0;
@@ -706,17 +754,34 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         blank:
             // A blank after a letter: the word ends, and so do the case run
             // and the block chain.
-            fold_word();
-            WeirdTraits::end_word(&word_state);
-            if constexpr (!kAsciiOnly) {
-                if (case_state._character_count_since_last_sep <= ArchaicTraits::kLongestRun &&
-                    !case_state._current_ascii_only) {
-                    bump(case_state._successive_upper_lower_count_final, case_state._successive_upper_lower_count);
+            if (fresh) {
+                // The case run is the word itself, opened by its first letter.
+                end_fresh_word(word_state, sum);
+                all_letters += sum.letters();
+                all_accents += sum.accents();
+                if constexpr (!kAsciiOnly) {
+                    if (sum.letters() <= ArchaicTraits::kLongestRun && (sum.seen & bits::kNonAscii)) {
+                        bump(case_state._successive_upper_lower_count_final, 2 * flip_pairs);
+                    }
+                    flip_pairs = 0;
                 }
-                case_state._successive_upper_lower_count = 0;
-                case_state._buf = 0;
-                case_state._character_count_since_last_sep = 0;
-                case_state._current_ascii_only = 1;
+                sum = WordSum{};
+            } else {
+                fold_word();
+                WeirdTraits::end_word(&word_state);
+                if constexpr (!kAsciiOnly) {
+                    if (case_state._character_count_since_last_sep <= ArchaicTraits::kLongestRun &&
+                        !case_state._current_ascii_only) {
+                        bump(case_state._successive_upper_lower_count_final, case_state._successive_upper_lower_count);
+                    }
+                    case_state._successive_upper_lower_count = 0;
+                    case_state._buf = 0;
+                    case_state._character_count_since_last_sep = 0;
+                    case_state._current_ascii_only = 1;
+                }
+                fresh = true;
+            }
+            if constexpr (!kAsciiOnly) {
                 case_run &= 3;  // closed, nothing pending; the last case stays
                 block = nullptr;
             }
@@ -734,6 +799,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         symbol.state._last_printable_char = last_cp;
         if constexpr (!kAsciiOnly) {
             bump(case_state._character_count, n);  // letters and blanks
+            case_state._last_alpha_seen_lower = case_run & 1;
+            case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
             bump(accent.state._character_count, all_letters);
             bump(accent.state._accentuated_count, all_accents);
             bump(range->_character_count, n);
