@@ -24,5 +24,6 @@ def __getattr__(name: str) -> object:
     if name in _DETECTOR_NAMES:
         from vexlora import detector
 
-        return getattr(detector, name)
+        value = globals()[name] = getattr(detector, name)  # later lookups skip this hook
+        return value
     raise AttributeError(f"module 'vexlora' has no attribute {name!r}")

@@ -381,14 +381,16 @@ def _fault_patterns() -> tuple[dict[int, str], _Patterns]:
     return _FAULTS
 
 
-def context_faults(text: str, non_ascii: int, classes: str | None = None) -> tuple[float, ...]:
+def context_faults(
+    text: str, non_ascii: int, classes: str | None = None, kinds: frozenset[str] | None = None
+) -> tuple[float, ...]:
     """Context faults per non-ASCII character, one figure per kind of fault.
 
     The kinds: a letter of one script touching a letter of another; a
     capital right after a small letter inside a word; a symbol between two
     letters; the final sigma inside a word; a lone non-ASCII capital
     standing as a word. ``classes``: the text's class string when the
-    caller has it (see ``ByteViews``).
+    caller has it (see ``ByteViews``), ``kinds`` the set of its letters.
     """
     table, patterns = _fault_patterns()
     if not non_ascii:
@@ -398,7 +400,7 @@ def context_faults(text: str, non_ascii: int, classes: str | None = None) -> tup
     # Most texts hold letters of one or two classes: a pattern whose first
     # class letter is absent cannot match. The patterns to run are kept per
     # set of classes present.
-    present = frozenset(classes)
+    present = kinds if kinds is not None else frozenset(classes)
     plan = _FAULT_PLANS.get(present)
     if plan is None:
         plan = _FAULT_PLANS[present] = tuple(
@@ -444,6 +446,10 @@ class ByteViews:
     def class_string(self, data: bytes) -> str:
         return data.translate(self.classes).decode("ascii")
 
+    def class_set(self, distinct: bytes) -> frozenset[str]:
+        """The class letters of a text whose distinct bytes are ``distinct`` (``frozenset`` of its class string)."""
+        return frozenset(distinct.translate(self.classes).decode("ascii"))
+
     def words(self, data: bytes) -> list[str] | None:
         """``words_of`` the text of ``data``; None when a byte needs the character-level path."""
         if data.translate(None, self.plain):
@@ -485,11 +491,19 @@ def byte_views(table: str) -> ByteViews | None:
     return ByteViews(table, bytes(classes), bytes(lower), bytes(plain))
 
 
-def served_word_share(words: list[str], encodings: list[str]) -> float:
-    """The best share of frequent short words (``words`` from ``words_of``), over the languages the codecs serve."""
+def word_hits(words: list[str]) -> int:
+    """How many of ``words`` each language lists among its frequent ones, packed (see ``unpack``)."""
+    return sum(filter(None, map(_WORD_PACKED.get, words)))
+
+
+def served_word_share(words: list[str], encodings: list[str], hits: int | None = None) -> float:
+    """The best share of frequent short words (``words`` from ``words_of``), over the languages the codecs serve.
+
+    ``hits``: ``word_hits(words)`` when the caller has it.
+    """
     if not words:
         return 0.0
-    packed = sum(filter(None, map(_WORD_PACKED.get, words)))
+    packed = word_hits(words) if hits is None else hits
     if not packed:
         return 0.0
     return max(unpack(packed & FIELDS_OF[served_mask(tuple(encodings))])) / len(words)
@@ -507,6 +521,9 @@ _LETTER_PACKED = _LetterPacked()
 _LATIN_PACKED = PACKED_BY_MASK[_LATIN_MASK]
 # Up to this many non-ASCII letters, their packed counts are summed one by one.
 _DIRECT_SUM_LIMIT = 48
+# Beyond that, letters are counted one distinct letter at a time when each
+# occurs this many times on average (a scan per letter), else in one pass.
+_COUNT_EACH_RATIO = 8
 
 
 # Weight of the short-word share against the coherence ratio: the words
@@ -522,13 +539,18 @@ LANGUAGE_TEXT_LIMIT = 2000
 
 
 def rank_languages(
-    text: str, limit: int = 3, *, known: tuple[list[tuple[str, float]], list[str]] | None = None
+    text: str,
+    limit: int = 3,
+    *,
+    known: tuple[list[tuple[str, float]], list[str]] | None = None,
+    hits: int | None = None,
 ) -> tuple[tuple[str, float], ...]:
     """The languages of a decoded text, best first, with a 0..1 score.
 
     ``known``: the ``coherence_ratio(text, 0.1, None)`` result and
     ``words_of(text)`` when the caller has them already (for a text of at
-    most ``LANGUAGE_TEXT_LIMIT`` characters).
+    most ``LANGUAGE_TEXT_LIMIT`` characters); ``hits`` the ``word_hits`` of
+    those words.
     """
     if known is None:
         from vexlora.tessaly import coherence_ratio
@@ -548,12 +570,17 @@ def rank_languages(
         # Few letters: summing each costs less than counting them first.
         packed += sum(map(_LETTER_PACKED.__getitem__, non_ascii))
     else:
-        letters = Counter(non_ascii)
-        packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
+        distinct = set(non_ascii)
+        if len(distinct) * _COUNT_EACH_RATIO <= len(non_ascii):
+            # A small alphabet: each letter counted at C speed.
+            packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, distinct), map(non_ascii.count, distinct)))
+        else:
+            letters = Counter(non_ascii)
+            packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
     fitting = unpack(packed)
-    hits = unpack(sum(filter(None, map(_WORD_PACKED.get, words))))
+    listed = unpack(word_hits(words) if hits is None else hits)
     candidates = set(coherence)
-    candidates.update(compress(_LANGUAGES, hits))
+    candidates.update(compress(_LANGUAGES, listed))
     total = len(joined)
     if not candidates:
         # Too short for the coherence test and no frequent word: the letters decide.
@@ -567,7 +594,7 @@ def rank_languages(
     # Best first, ties by name: sorted on (-score, language).
     scored = sorted(
         [
-            (-(coherence.get(language, 0.0) + WORD_WEIGHT * (hits[_INDEX[language]] / count) + fit - 1.0), language)
+            (-(coherence.get(language, 0.0) + WORD_WEIGHT * (listed[_INDEX[language]] / count) + fit - 1.0), language)
             for language, fit in fit_of.items()
             if fit >= floor
         ]

@@ -17,7 +17,6 @@ import re
 import sys
 from array import array
 from codecs import charmap_decode
-from collections import Counter
 from collections.abc import Callable
 from dataclasses import dataclass
 
@@ -32,15 +31,13 @@ from vexlora._detect_language import (
     byte_views,
     codec_fit,
     context_faults,
-    fit_figures,
     non_ascii_counts,
     rank_languages,
     served_mask,
     served_word_share,
+    word_hits,
     words_of,
 )
-
-_ONES = (1 << _FIELD) - 1
 
 __all__ = ["Reading", "rank", "BOMS", "binary_bytes"]
 
@@ -125,6 +122,8 @@ class Reading:
     # Coherence (None until asked) and words of the whole text, when the
     # signals saw all of it: the language ranking reuses them.
     language_input: tuple[list[tuple[str, float]] | None, list[str]] | None = None
+    # The ``word_hits`` of those words.
+    word_hits: int | None = None
     # The payload bytes, for a single-byte reading (one character per byte).
     raw: bytes = b""
     _named_by: tuple[int, Codec] | None = None
@@ -370,9 +369,9 @@ def _page_groups(present: bytes) -> _Grouping:
 
 
 def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec], bool] | None) -> list[Reading]:
-    counted = Counter(high)
-    present = bytes(sorted(counted))
-    counts = [counted[byte] for byte in present]
+    # Few distinct high bytes, each counted at C speed.
+    present = bytes(sorted(set(high)))
+    counts = list(map(high.count, present))
     ascii_letters = len(sample.translate(None, _NOT_ASCII_LETTER_BYTES))
     if allowed is None:
         fixed, changers = _page_groups(present)
@@ -411,14 +410,21 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     for negative_bound, negative_prior, order, high_count, group in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
-        table, latin_fields, other_fields, size = group[6]
+        table, latin_fields, fields, size = group[6]
         packed = sum(map(operator.mul, map(table.__getitem__, present), counts))
-        fit, high_fit = fit_figures(
-            max(array(_FIELD_TYPE, (packed & latin_fields).to_bytes(size, _BYTE_ORDER))) if latin_fields else None,
-            max(array(_FIELD_TYPE, (packed & other_fields).to_bytes(size, _BYTE_ORDER))) if other_fields else 0,
-            high_count,
-            ascii_letters,
-        )
+        counted = array(_FIELD_TYPE, packed.to_bytes(size, _BYTE_ORDER))
+        # The figures of ``fit_figures``, inline: this runs for every group kept.
+        best_other = max(counted[latin_fields:]) if fields > latin_fields else 0
+        total = high_count + ascii_letters
+        if not total:
+            fit = high_fit = 1.0
+        elif latin_fields:
+            latin = max(counted[:latin_fields])
+            fit = (latin + ascii_letters if latin + ascii_letters >= best_other else best_other) / total
+            high_fit = (latin if latin > best_other else best_other) / high_count if high_count else 1.0
+        else:
+            fit = best_other / total
+            high_fit = best_other / high_count if high_count else 1.0
         bisect.insort(
             exact, (-(FIT_WEIGHT * fit + HIGH_FIT_WEIGHT * high_fit), negative_prior, order, fit, high_fit, group)
         )
@@ -451,8 +457,9 @@ def _fit_deletions(encoding: str, served: int) -> tuple[bytes, bytes]:
 
 # A code page's letter counts for the languages a group serves: for each byte
 # one unit in the field of every served language its character fits (fields
-# in the order of the served languages, so the sums stay short), the fields
-# of the Latin-script languages, those of the others, and the packed size in bytes.
+# for the served languages only, so the sums stay short: the Latin-script
+# ones first, then the others), the number of Latin-script fields, the number
+# of fields and the packed size in bytes.
 _Served = tuple[tuple[int, ...], int, int, int]
 _SERVED: dict[tuple[str, int], _Served] = {}
 
@@ -460,14 +467,14 @@ _SERVED: dict[tuple[str, int], _Served] = {}
 def _served(encoding: str, served: int) -> _Served:
     found = _SERVED.get((encoding, served))
     if found is None:
-        languages = [index for index in range(served.bit_length()) if served >> index & 1]
+        indices = [index for index in range(served.bit_length()) if served >> index & 1]
+        latin = [index for index in indices if _LATIN_MASK >> index & 1]
+        languages = latin + [index for index in indices if not _LATIN_MASK >> index & 1]
         table = tuple(
             sum(1 << (_FIELD * field) for field, index in enumerate(languages) if mask >> index & 1) if mask > 0 else 0
             for mask in byte_masks(_table(encoding))
         )
-        latin = sum(_ONES << (_FIELD * field) for field, index in enumerate(languages) if _LATIN_MASK >> index & 1)
-        other = sum(_ONES << (_FIELD * field) for field in range(len(languages))) ^ latin
-        found = _SERVED[(encoding, served)] = (table, latin, other, _FIELD // 8 * len(languages))
+        found = _SERVED[(encoding, served)] = (table, len(latin), len(languages), _FIELD // 8 * len(languages))
     return found
 
 
@@ -535,47 +542,49 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
     # fit, and not at all for readings whose fit alone puts them out of reach.
     fitted = []
     for reading in readings:
-        head = _feature_text(reading.text)
         if reading.fit_codecs != len(reading.codecs):
-            counts = non_ascii_counts(head)
+            head = _feature_text(reading.text)
             reading.fit, reading.high_fit = codec_fit(
-                counts, [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
+                non_ascii_counts(head), [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
             )
-        fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading, head))
-    fitted.sort(key=lambda item: item[0])
+        fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading))
+    fitted.sort(key=_FIRST)
     best_cheap = math.inf
     judged = []
-    unjudged = []
-    for fit_term, reading, head in fitted:
+    for fit_term, reading in fitted:
         if fit_term > best_cheap + FIT_REACH:
-            reading.score = UNJUDGED_SCORE + fit_term
-            unjudged.append(reading)
-            continue
+            # best_cheap stays: every later reading (no better fit) is out of reach too.
+            for later_fit, later in fitted[len(judged) :]:
+                later.score = UNJUDGED_SCORE + later_fit
+            break
         # A long text's mess is judged on a window of it (where its
         # non-ASCII characters start): the readings differ only there, and
         # the cost stays flat for long samples.
-        reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
-        best_cheap = min(best_cheap, reading.mess + fit_term)
-        judged.append((fit_term, reading, head))
-    least = min(reading.mess for _, reading, _ in judged)
+        mess = reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
+        if mess + fit_term < best_cheap:
+            best_cheap = mess + fit_term
+        judged.append((fit_term, reading))
+    least = min(reading.mess for _, reading in judged)
+    limit = least + CONTENDER_WINDOW
     contenders = []
-    for fit_term, reading, head in judged:
-        if reading.mess > least + CONTENDER_WINDOW:
+    for fit_term, reading in judged:
+        if reading.mess > limit:
             # Far messier than the best: no later signal makes up for it.
             reading.score = reading.mess + FIT_WEIGHT + HIGH_FIT_WEIGHT + 1.0
             continue
         reading.score = reading.mess + fit_term
-        contenders.append((reading, head, len(head) - len(head.encode("ascii", "ignore"))))
+        contenders.append(reading)
     # The costlier signals only for the readings that the cheap ones leave in
     # the race. They never lower a score by more than the prior's weight, so
     # a reading whose cheap score already exceeds the best full score by more
     # than that cannot win and keeps its cheap score (plus one: it ranks after).
-    contenders.sort(key=lambda item: item[0].score)
+    contenders.sort(key=_SCORE)
     best = math.inf
     featured = []
-    for position, (reading, head, non_ascii) in enumerate(contenders):
+    for position, reading in enumerate(contenders):
         if position < FEATURE_LIMIT and reading.score - PRIOR_WEIGHT <= best:
-            _features(reading, head, non_ascii)
+            head = _feature_text(reading.text)
+            _features(reading, head, len(head) - len(head.encode("ascii", "ignore")))
             # Without the coherence yet: its term adds 0..COHERENCE_WEIGHT.
             reading.score = _score(reading, 1.0)
             best = min(best, reading.score + COHERENCE_WEIGHT)
@@ -589,13 +598,16 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
         if reading.score <= best + CONFIDENT_LEAD:
             _coherence(reading, head)
         reading.score = _score(reading)
-    readings.sort(key=lambda reading: reading.score)
+    readings.sort(key=_SCORE)
     kept = readings[: max(top, 2)]
     for reading in kept:
         if reading.score >= UNJUDGED_SCORE:
             reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
     return kept
 
+
+_FIRST = operator.itemgetter(0)
+_SCORE = operator.attrgetter("score")
 
 _FIRST_NON_ASCII = re.compile(r"[^\x00-\x7f]")
 
@@ -626,6 +638,7 @@ def _feature_text(text: str, limit: int | None = None) -> str:
 def _features(reading: Reading, head: str, non_ascii: int) -> None:
     words = None
     classes = None
+    kinds = None
     if reading.raw:
         views = byte_views(_table(reading.codecs[0].encoding))
         if views is not None:
@@ -634,13 +647,31 @@ def _features(reading: Reading, head: str, non_ascii: int) -> None:
                 start, end = _feature_span(reading.text, FEATURE_TEXT_LIMIT)
                 raw = raw[start:end]
             classes = views.class_string(raw)
+            kinds = views.class_set(_distinct_bytes(raw))
             words = views.words(raw)
-    reading.faults = context_faults(head, non_ascii, classes)
+    reading.faults = context_faults(head, non_ascii, classes, kinds)
     if words is None:
         words = words_of(head)
+    hits = word_hits(words)
     if head is reading.text and len(head) <= LANGUAGE_TEXT_LIMIT:
         reading.language_input = None, words
-    reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs])
+        reading.word_hits = hits
+    reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs], hits)
+
+
+# The distinct bytes of the last payload asked for: the readings of one
+# payload share its bytes.
+_LAST_DISTINCT: tuple[bytes, bytes] = (b"", b"")
+
+
+def _distinct_bytes(data: bytes) -> bytes:
+    global _LAST_DISTINCT
+    last = _LAST_DISTINCT
+    if last[0] is data:
+        return last[1]
+    distinct = bytes(set(data))
+    _LAST_DISTINCT = (data, distinct)
+    return distinct
 
 
 def _coherence(reading: Reading, head: str) -> None:
@@ -659,7 +690,7 @@ def _score(reading: Reading, coherence: float | None = None) -> float:
         reading.mess
         + FIT_WEIGHT * (1.0 - reading.fit)
         + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit)
-        + sum(weight * rate for weight, rate in zip(FAULT_WEIGHTS, reading.faults))
+        + sum(map(operator.mul, FAULT_WEIGHTS, reading.faults))
         + COHERENCE_WEIGHT * (1.0 - (reading.coherence if coherence is None else coherence))
         + WORD_WEIGHT * (WORD_SHARE_CAP - min(WORD_SHARE_CAP, reading.words))
         - PRIOR_WEIGHT * reading.codec.prior
@@ -686,12 +717,14 @@ def languages_of(reading: Reading) -> tuple[tuple[str, float], ...]:
 
     known = reading.language_input
     if known is not None and known[0] is not None:
-        return rank_languages(reading.text, known=(known[0], known[1]))
+        return rank_languages(reading.text, known=(known[0], known[1]), hits=reading.word_hits)
     text = reading.text[:LANGUAGE_TEXT_LIMIT]
+    hits = None
     if known is not None:
         words = known[1]
+        hits = reading.word_hits
     else:
         views = byte_views(_table(reading.codecs[0].encoding)) if reading.raw else None
         found = views.words(reading.raw[:LANGUAGE_TEXT_LIMIT]) if views is not None else None
         words = found if found is not None else words_of(text)
-    return rank_languages(text, known=(coherence_ratio(text, 0.1, None), words))
+    return rank_languages(text, known=(coherence_ratio(text, 0.1, None), words), hits=hits)
