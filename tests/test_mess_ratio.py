@@ -80,6 +80,8 @@ def test_matches_plain_python_driver_on_runs_of_one_block(data):
         "私はガラスを食べられます。ｱｲｳｴｵ鬱龍。 ",
         "مرحبا بالعالم ﺍﺏﺕﺙ ",
         "ThE qUiCk BrOwN fOx ÀbÀbÀ; ",
+        # case runs of 64 and 65 letters, ended by blanks
+        "Дж" * 32 + " " + "Дж" * 32 + "Д дЖдЖ  жД ",
     ],
 )
 def test_matches_plain_python_driver_on_longer_texts(sample, repeat):

@@ -11,6 +11,7 @@
 // and written back to their objects when the walk ends.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "murkel/class_fields.h"
 #include "murkel/counter_room.h"
@@ -50,6 +51,14 @@ using KatakanaTraits = SuspiciousKatakanaTraits;
 using ArchaicTraits = ArchaicUpperLowerTraits;
 using ArabicTraits = ArabicIsolatedFormTraits;
 
+// Each detector's construction (what its __init__ does), in creation order.
+using Construct = void (*)(PyObject*) noexcept;
+#define VX_CONSTRUCT(Name, Traits) \
+    +[](PyObject* op) noexcept { Traits::construct(reinterpret_cast<Traits::Object*>(op)); },
+constexpr Construct kConstructs[] = {VX_MURKEL_DETECTORS(VX_CONSTRUCT)};
+#undef VX_CONSTRUCT
+static_assert(std::size(kConstructs) == kDetectorCount);
+
 struct Plugins {
     // In creation order, which is also the order of the debug records.
     static constexpr int kCount = kDetectorCount;
@@ -74,9 +83,9 @@ struct Plugins {
                              Py_TYPE(objects[i].get())->tp_name);
                 return -1;
             }
-            if (types[i]->tp_init(objects[i].get(), no_args.get(), nullptr) < 0) {
-                return -1;
-            }
+            // What __init__ does when called without arguments, without
+            // its argument check.
+            kConstructs[i](objects[i].get());
         }
         return 0;
     }
@@ -164,6 +173,164 @@ void settle_case_run(ArchaicTraits::Object& state, int32_t n, uint32_t first, ui
     state._last_alpha_seen_upper = bits::bit(last, bits::kUpper);
     state._last_alpha_seen_lower = bits::bit(last, bits::kLower);
 }
+
+// The case-flip rule of the archaic plugin inside a run, as a table: the
+// state is the last letter's case (bits::kLower and bits::kUpper shifted down
+// to bits 0 and 1), a pending flip (bit 2) and an open run (bit 3); an entry,
+// indexed by state * 4 + the next letter's case, holds the next state and,
+// in bit 4, whether the letter completes a pair of flips.
+struct CaseFlips {
+    uint8_t next[64];
+    constexpr CaseFlips() : next{} {
+        for (uint32_t state = 0; state < 16; ++state) {
+            for (uint32_t letter = 0; letter < 4; ++letter) {
+                const uint32_t last = state & 3;
+                uint32_t pending = (state >> 2) & 1;
+                uint32_t pair = 0;
+                if (state & 8) {
+                    const bool flip = ((((letter >> 1) | (letter << 1)) & 3) & last) != 0;
+                    pair = flip && pending ? 1 : 0;
+                    pending = flip && !pending ? 1 : 0;
+                }
+                next[state * 4 + letter] = static_cast<uint8_t>(letter | (pending << 2) | 8u | (pair << 4));
+            }
+        }
+    }
+};
+constexpr CaseFlips kCaseFlips;
+constexpr int kCaseShift = 8;
+static_assert(bits::kLower == 1u << kCaseShift && bits::kUpper == 2u << kCaseShift);
+
+// What a letter adds to the sums of its word: one letter, and one more
+// upper-case, accentuated or glyph letter when it is one, as four counts of
+// 16 bits in one word, indexed by those three bits of its record word.
+struct LetterLanes {
+    uint64_t of[8];
+    constexpr LetterLanes() : of{} {
+        for (uint64_t index = 0; index < 8; ++index) {
+            of[index] = 1 | (index & 1) << 16 | ((index >> 1) & 1) << 32 | ((index >> 2) & 1) << 48;
+        }
+    }
+};
+constexpr LetterLanes kLetterLanes;
+static_assert(bits::kUpper == 1u << 9 && bits::kAccentuated == 1u << 11 && bits::kGlyph == 1u << 12);
+
+// The letters of one word met in a span, summed. A span is at most one
+// checkpoint interval long, so no count passes 16 bits.
+struct WordSum {
+    uint64_t counts = 0;  // kLetterLanes summed
+    uint32_t seen = 0;    // bits of the letters
+    uint32_t first = 0;   // word of the first letter
+    uint32_t last = 0;    // word of the last letter
+
+    void add(uint32_t word) noexcept {
+        first = counts == 0 ? word : first;
+        counts += kLetterLanes.of[((word >> 9) & 1) | ((word >> 10) & 6)];
+        seen |= word;
+        last = word;
+    }
+    int32_t letters() const noexcept { return static_cast<int32_t>(counts & 0xFFFF); }
+    int32_t uppers() const noexcept { return static_cast<int32_t>((counts >> 16) & 0xFFFF); }
+    int32_t accents() const noexcept { return static_cast<int32_t>((counts >> 32) & 0xFFFF); }
+    int32_t glyphs() const noexcept { return static_cast<int32_t>(counts >> 48); }
+};
+
+// The word plugin after the letters of `sum` (plain letters: no ligature)
+// have been fed to it one by one.
+inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
+    if (state._buffer_last_char_ligature) {
+        state._buffer_has_internal_ligature = 1;
+    }
+    state._buffer_last_char_ligature = 0;
+    if (state._buffer_length == 0) {
+        state._buffer_first_lower = bits::bit(sum.first, bits::kLower);
+    }
+    bump(state._buffer_length, sum.letters());
+    state._buffer_last_char_upper = bits::bit(sum.last, bits::kUpper);
+    bump(state._buffer_upper_count, sum.uppers());
+    if (sum.seen & bits::kNonAscii) {
+        state._buffer_has_non_ascii = 1;
+    }
+    state._buffer_last_char_accentuated = bits::bit(sum.last, bits::kAccentuated);
+    bump(state._buffer_accent_count, sum.accents());
+    bump(state._buffer_glyph_count, sum.glyphs());
+    if (sum.seen & bits::kForeignLetter) {
+        state._foreign_long_watch = 1;
+    }
+}
+
+// The word plugin at the end of a word made only of the letters of `sum`
+// (plain letters: no ligature), fed from a clear state (right after the end
+// of the word before): what folding them in and ending the word would do,
+// without the round trip through the word's fields, which the end of a word
+// clears anyway. Such a word is never marked invalid, nor bad before its end.
+inline void end_fresh_word(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
+    const int32_t n = sum.letters();
+    const int32_t uppers = sum.uppers();
+    bump(state._word_count);
+    bump(state._character_count, n);
+    bool bad = false;
+    if (n >= 4) {
+        if (2 * static_cast<int64_t>(sum.accents()) >= n) {
+            bad = true;
+        } else if ((sum.last & bits::kAccentuated) && (sum.last & bits::kUpper) && uppers != n) {
+            bump(state._foreign_long_count);
+            bad = true;
+        } else if (sum.glyphs() == 1) {
+            bump(state._foreign_long_count);
+            bad = true;
+        } else if ((sum.seen & bits::kNonAscii) && (sum.first & bits::kLower) && uppers == n - 1) {
+            bump(state._foreign_long_count);
+            bad = true;
+        }
+    }
+    if (n >= 24 && (sum.seen & bits::kForeignLetter)) {
+        const bool camel_case = uppers > 0 && 10 * static_cast<int64_t>(uppers) <= 3 * static_cast<int64_t>(n);
+        if (!camel_case) {
+            bump(state._foreign_long_count);
+            bad = true;
+        }
+    }
+    if (bad) {
+        bump(state._bad_word_count);
+        bump(state._bad_character_count, n);
+    }
+}
+
+// What a letter of another script adds to the CJK, Katakana and Arabic
+// plugins, as eight counts of one byte each in one word, indexed by the six
+// script bits of its record word (from bits::kCjk up): a span adds these up
+// and splits the sum at its end. A span is at most one checkpoint interval
+// (128 characters) long, so no count passes 255.
+constexpr int kScriptShift = 22;
+static_assert(bits::kCjk == 1u << kScriptShift && bits::kKatakana == 1u << (kScriptShift + 1) &&
+              bits::kHalfwidthKatakana == 1u << (kScriptShift + 2) && bits::kArabic == 1u << (kScriptShift + 3) &&
+              bits::kCommonCjk == 1u << (kScriptShift + 4) && bits::kIsolatedForm == 1u << (kScriptShift + 5));
+struct ScriptLanes {
+    uint64_t of[64];
+    constexpr ScriptLanes() : of{} {
+        for (uint32_t index = 0; index < 64; ++index) {
+            const bool cjk = index & 1;
+            const bool katakana = index & 2;
+            const bool halfwidth = index & 4;
+            const bool arabic = index & 8;
+            const bool common = index & 16;
+            const bool isolated = index & 32;
+            const bool lanes[8] = {cjk,
+                                   cjk && !common,
+                                   katakana,
+                                   katakana && halfwidth,
+                                   cjk && !katakana,
+                                   cjk && !katakana && !common,
+                                   arabic,
+                                   arabic && isolated};
+            for (int k = 0; k < 8; ++k) {
+                of[index] |= static_cast<uint64_t>(lanes[k] ? 1 : 0) << (8 * k);
+            }
+        }
+    }
+};
+constexpr ScriptLanes kScriptLanes;
 
 struct Walk {
     AsciiTable* ascii;
@@ -285,19 +452,21 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return word & (bits::kRunLetter | bits::kRunGlyph);
     };
 
-    // A run of plain letters of one kind (kRun: bits::kRunLetter, cased, or
-    // bits::kRunGlyph, without case) from text[i] on, up to `stop`, taken in
-    // one go: what each letter changes is summed, and only the case flips,
-    // the block and the accent chain are followed letter by letter (letters
-    // without case close and open the case run in turn, which the end of the
-    // run settles from the count). The run ends (before the letter) wherever that letter would
-    // need more: a record not known without asking Python, another block than
-    // the remembered one, or an accentuated Latin letter after another (its
-    // accent-free form is compared). Runs no Python code. Returns the index
-    // of the first character not taken.
-    auto letters = [&]<uint32_t kRun>(Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
-        constexpr bool kCased = kRun == bits::kRunLetter;
-        PyObject* block = nullptr;  // the block of the run; nullptr: the run starts a chain
+    // A span of letters without case and marks inside words
+    // (bits::kRunGlyph) from text[i] on, up to `stop`, together with the
+    // blanks (bits::kBlank) between its words. Every character of it closes
+    // or opens the case run in turn, which the end of the span settles from
+    // the count; each blank ends the word and breaks the block chain. The
+    // letters of a word are summed and folded into the word plugin at its
+    // end; the script plugins' counts are summed in lanes of one word. The
+    // span ends (before the character) wherever a character needs more:
+    // anything else, a record not known without asking Python, another block
+    // than the remembered one, or an accentuated Latin letter after another
+    // (its accent-free form is compared). Runs no Python code. Returns the
+    // index of the first character not taken.
+    auto glyph_span = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
+        PyObject* block = nullptr;  // the block of the chain; nullptr: the chain is broken
+        PyObject* const held = duplicate->_last_latin_character;
         if constexpr (!kAsciiOnly) {
             PyObject* const last = range->_last_printable_range;
             if (range->_has_last_printable) {
@@ -308,52 +477,58 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             } else if (last != Py_None) {
                 return i;
             }
+            if (held != nullptr && held != Py_None && !Py_IS_TYPE(held, &CharInfoType)) {
+                return i;
+            }
         }
-        PyObject* const last_latin_before = duplicate->_last_latin_character;
-        bool latin_accentuated = duplicate->_last_was_accentuated != 0;
-        bool latin_before = last_latin_before != nullptr && last_latin_before != Py_None;
+        const Char* const chars = text;  // local copies, as in cased_span
+        const uint32_t* const ascii_words = ascii.words();
+        CharInfoObject* const* const ascii_records = ascii.records();
+        const RecordCache::Hot slots = records.hot();
+        WeirdTraits::Object& word_state = weird.state;
+        bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
         CharInfoObject* last_latin = nullptr;
         int32_t latins = 0;
-        bool case_run_open = archaic.state._character_count_since_last_sep > 0;
-        uint32_t last_case = (archaic.state._last_alpha_seen_upper ? bits::kUpper : 0u) |
-                             (archaic.state._last_alpha_seen_lower ? bits::kLower : 0u);
-        int32_t pending_flip = archaic.state._buf;
-        int32_t flip_pairs = 0;
-        // The words met in the run and how often: a run holds few distinct
-        // words (a script's letters differ in a few bits), and the plugins'
-        // sums follow from them. A run stops at a fifth distinct word.
-        constexpr int kKinds = 4;
-        uint32_t kinds[kKinds] = {};
-        int32_t counts[kKinds] = {};
-        int used = 0;
+        WordSum sum;
+        bool fresh = false;  // the word plugin was clear when the letters of `sum` began
+        int32_t all_letters = 0;
+        int32_t all_accents = 0;
+        uint64_t scripts = 0;  // kScriptLanes summed
+        uint32_t first_word = 0;
         uint32_t before_last = 0;
         uint32_t last_word = 0;
-        uint32_t last_letter = 0;  // the word of the last letter (marks are not letters)
         Py_UCS4 last_cp = 0;
+        auto fold_word = [&]() noexcept {
+            fold_letters(word_state, sum);
+            all_letters += sum.letters();
+            all_accents += sum.accents();
+            sum = WordSum{};
+        };
         Py_ssize_t j = i;
         for (; j < stop; ++j) {
-            const Py_UCS4 cp = text[j];
+            const Py_UCS4 cp = chars[j];
             uint32_t word;
             CharInfoObject* info;
             if (kAsciiOnly || cp < kAsciiRecords) {
-                word = ascii.known_word(cp);
-                if ((word & kRun) == 0) {
-                    break;
+                word = ascii_words[cp];  // 0 without a table
+                if ((word & bits::kRunGlyph) == 0) {
+                    if ((word & bits::kBlank) == 0 || j == i) {
+                        break;
+                    }
+                    goto blank;
                 }
-                info = ascii.record(cp);
+                info = ascii_records[cp];
             } else {
-                info = records.trusted(cp, pages, &word);
-                if (info == nullptr || (word & kRun) == 0) {
+                info = slots.find(cp, &word);
+                if (info == nullptr && (info = records.trusted(cp, pages, &word)) == nullptr) {
                     break;
                 }
-            }
-            const int kind = word == kinds[0]   ? 0
-                             : word == kinds[1] ? 1
-                             : word == kinds[2] ? 2
-                             : word == kinds[3] ? 3
-                                                : used;
-            if (kind == kKinds) {
-                break;
+                if ((word & bits::kRunGlyph) == 0) {
+                    if ((word & bits::kBlank) == 0 || j == i) {
+                        break;
+                    }
+                    goto blank;
+                }
             }
             if constexpr (!kAsciiOnly) {
                 PyObject* const cur = info->range;
@@ -365,133 +540,80 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 }
                 if ((word & (bits::kLatin | bits::kAlpha)) == (bits::kLatin | bits::kAlpha)) {
                     const bool accentuated = (word & bits::kAccentuated) != 0;
-                    if (accentuated && latin_accentuated && latin_before) {
+                    if (accentuated && accent_chain) {
                         break;
                     }
-                    latin_accentuated = accentuated;
-                    latin_before = true;
+                    accent_chain = accentuated;
                     last_latin = info;
                     ++latins;
                 }
-                if constexpr (kCased) {
-                    const uint32_t letter_case = word & (bits::kUpper | bits::kLower);
-                    if (case_run_open) {
-                        const int32_t flip = (((letter_case >> 1) | (letter_case << 1)) & last_case) != 0 ? 1 : 0;
-                        flip_pairs += flip & pending_flip;
-                        pending_flip = flip & (pending_flip ^ 1);
-                    }
-                    case_run_open = true;
-                    last_case = letter_case;
-                }
             }
-            ++counts[kind];
-            if (kind == used) {
-                kinds[used++] = word;
+            if (word & bits::kAlpha) {  // marks count for the plugins fed every printable character only
+                sum.add(word);
+                scripts += kScriptLanes.of[(word >> kScriptShift) & 63];
             }
+            first_word = j == i ? word : first_word;
             before_last = last_word;
             last_word = word;
-            last_letter = word & bits::kAlpha ? word : last_letter;
+            last_cp = cp;
+            continue;
+        blank:
+            // A blank: the word ends (if one is open) and the chain breaks.
+            if (sum.letters() > 0 && fresh) {
+                end_fresh_word(word_state, sum);
+                all_letters += sum.letters();
+                all_accents += sum.accents();
+                sum = WordSum{};
+            } else {
+                if (sum.letters() > 0) {
+                    fold_word();
+                }
+                if (word_state._buffer_length > 0) {
+                    WeirdTraits::end_word(&word_state);
+                    fresh = true;
+                }
+            }
+            block = nullptr;
+            before_last = last_word;
+            last_word = word;
             last_cp = cp;
         }
         const int32_t n = static_cast<int32_t>(j - i);
         if (n == 0) {
             return i;
         }
-        const uint32_t first = kinds[0];  // the first character's word came first
-        uint32_t first_letter = 0;
-        uint32_t seen = 0;  // bits of the letters
-        int32_t letter_count = 0;
-        int32_t uppers = 0;
-        int32_t accents = 0;
-        int32_t glyphs = 0;
-        // Letters of other scripts, for the CJK, Katakana and Arabic plugins.
-        int32_t cjk_letters = 0;
-        int32_t uncommon_cjk = 0;
-        int32_t katakana_letters = 0;
-        int32_t halfwidth = 0;
-        int32_t cjk_not_katakana = 0;
-        int32_t uncommon_not_katakana = 0;
-        int32_t arabic_letters = 0;
-        int32_t isolated = 0;
-        for (int k = 0; k < used; ++k) {
-            const uint32_t word = kinds[k];
-            if ((word & bits::kAlpha) == 0) {
-                continue;  // a mark: counted by the plugins fed every printable character only
-            }
-            const int32_t count = counts[k];
-            auto times = [&](bool flag) noexcept { return flag ? count : 0; };
-            first_letter = first_letter == 0 ? word : first_letter;
-            letter_count += count;
-            seen |= word;
-            uppers += times(word & bits::kUpper);
-            accents += times(word & bits::kAccentuated);
-            glyphs += times(word & bits::kGlyph);
-            const bool cjk_letter = (word & bits::kCjk) != 0;
-            const bool katakana_letter = (word & bits::kKatakana) != 0;
-            const bool uncommon = (word & bits::kCommonCjk) == 0;
-            cjk_letters += times(cjk_letter);
-            uncommon_cjk += times(cjk_letter && uncommon);
-            katakana_letters += times(katakana_letter);
-            halfwidth += times(katakana_letter && (word & bits::kHalfwidthKatakana));
-            cjk_not_katakana += times(cjk_letter && !katakana_letter);
-            uncommon_not_katakana += times(cjk_letter && !katakana_letter && uncommon);
-            arabic_letters += times(word & bits::kArabic);
-            isolated += times((word & bits::kArabic) && (word & bits::kIsolatedForm));
+        if (sum.letters() > 0) {
+            fold_word();
         }
         bump(unprintable.state._character_count, n);
         bump(symbol.state._character_count, n);
         symbol.state._last_printable_char = last_cp;
-        WeirdTraits::Object& word_state = weird.state;
-        if (letter_count > 0) {
-            if (word_state._buffer_last_char_ligature) {
-                word_state._buffer_has_internal_ligature = 1;
-            }
-            word_state._buffer_last_char_ligature = 0;
-            if (word_state._buffer_length == 0) {
-                word_state._buffer_first_lower = bits::bit(first_letter, bits::kLower);
-            }
-            bump(word_state._buffer_length, letter_count);
-            word_state._buffer_last_char_upper = bits::bit(last_letter, bits::kUpper);
-            bump(word_state._buffer_upper_count, uppers);
-            if (seen & bits::kNonAscii) {
-                word_state._buffer_has_non_ascii = 1;
-            }
-            word_state._buffer_last_char_accentuated = bits::bit(last_letter, bits::kAccentuated);
-            bump(word_state._buffer_accent_count, accents);
-            bump(word_state._buffer_glyph_count, glyphs);
-            if (seen & bits::kForeignLetter) {
-                word_state._foreign_long_watch = 1;
-            }
-        }
         if constexpr (!kAsciiOnly) {
             ArchaicTraits::Object& case_state = archaic.state;
-            if constexpr (kCased) {
-                if (seen & bits::kNonAscii) {
-                    case_state._current_ascii_only = 0;
-                }
-                bump(case_state._successive_upper_lower_count, 2 * flip_pairs);
-                case_state._buf = pending_flip;
-                bump(case_state._character_count_since_last_sep, n);
-                case_state._last_alpha_seen_upper = bits::bit(last_word, bits::kUpper);
-                case_state._last_alpha_seen_lower = bits::bit(last_word, bits::kLower);
-            } else {
-                settle_case_run(case_state, n, first, before_last, last_word);
-                bump(cjk.state._character_count, cjk_letters);
-                bump(cjk.state._uncommon_count, uncommon_cjk);
-                bump(katakana.state._katakana_count, katakana_letters);
-                bump(katakana.state._halfwidth_katakana_count, halfwidth);
-                bump(katakana.state._cjk_count, cjk_not_katakana);
-                bump(katakana.state._uncommon_cjk_count, uncommon_not_katakana);
-                bump(arabic.state._character_count, arabic_letters);
-                bump(arabic.state._isolated_form_count, isolated);
-            }
+            settle_case_run(case_state, n, first_word, before_last, last_word);
             bump(case_state._character_count, n);
-            bump(accent.state._character_count, letter_count);
-            bump(accent.state._accentuated_count, accents);
+            auto lane = [&](int k) noexcept { return static_cast<int32_t>((scripts >> (8 * k)) & 0xFF); };
+            bump(cjk.state._character_count, lane(0));
+            bump(cjk.state._uncommon_count, lane(1));
+            bump(katakana.state._katakana_count, lane(2));
+            bump(katakana.state._halfwidth_katakana_count, lane(3));
+            bump(katakana.state._cjk_count, lane(4));
+            bump(katakana.state._uncommon_cjk_count, lane(5));
+            bump(arabic.state._character_count, lane(6));
+            bump(arabic.state._isolated_form_count, lane(7));
+            bump(accent.state._character_count, all_letters);
+            bump(accent.state._accentuated_count, all_accents);
             bump(range->_character_count, n);
-            if (!range->_has_last_printable) {
+            if (block == nullptr) {
+                range->_has_last_printable = 0;
+                if (range->_last_printable_range != Py_None) {
+                    replace_field(range->_last_printable_range, Py_None);  // drops a str
+                }
+            } else {
                 range->_has_last_printable = 1;
-                replace_field(range->_last_printable_range, block);  // drops None
+                if (range->_last_printable_range != block) {
+                    replace_field(range->_last_printable_range, block);  // drops a str or None
+                }
             }
             if (latins > 0) {
                 bump(duplicate->_character_count, latins);
@@ -504,7 +626,207 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                         code_ran();
                     }
                 }
-                duplicate->_last_was_accentuated = latin_accentuated ? 1 : 0;
+                duplicate->_last_was_accentuated = accent_chain ? 1 : 0;
+            }
+        }
+        return j;
+    };
+
+    // A span of cased plain letters (bits::kRunLetter) from text[i] on, up to
+    // `stop`, together with the blanks (bits::kBlank) that separate its
+    // words: each blank ends the word and the case run and breaks the block
+    // chain, which is all it does. The letters of a word are summed in
+    // registers and folded into the plugins at its end, so a line of plain
+    // words costs a few instructions per character. The span ends (before the
+    // character) wherever a character needs more: anything that is neither
+    // such a letter nor a blank right after a letter, a record not known
+    // without asking Python, another block than the remembered one, or an
+    // accentuated Latin letter after another (its accent-free form is
+    // compared). Runs no Python code. Returns the index of the first
+    // character not taken.
+    auto cased_span = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
+        PyObject* block = nullptr;  // the block of the chain; nullptr: the chain is broken
+        PyObject* const held = duplicate->_last_latin_character;
+        if constexpr (!kAsciiOnly) {
+            PyObject* const last = range->_last_printable_range;
+            if (range->_has_last_printable) {
+                if (last == nullptr || !PyUnicode_CheckExact(last)) {
+                    return i;
+                }
+                block = last;
+            } else if (last != Py_None) {
+                return i;
+            }
+            if (held != nullptr && held != Py_None && !Py_IS_TYPE(held, &CharInfoType)) {
+                return i;
+            }
+        }
+        // Local copies: the compiler cannot keep what it reaches through the
+        // captures in registers across the stores to the plugins.
+        const Char* const chars = text;
+        const uint32_t* const ascii_words = ascii.words();
+        CharInfoObject* const* const ascii_records = ascii.records();
+        const RecordCache::Hot slots = records.hot();
+        WeirdTraits::Object& word_state = weird.state;
+        ArchaicTraits::Object& case_state = archaic.state;
+        // The accent chain: the last Latin letter was accentuated (and there
+        // was one).
+        bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
+        CharInfoObject* last_latin = nullptr;
+        int32_t latins = 0;
+        uint32_t case_run = (case_state._last_alpha_seen_lower ? 1u : 0u) |
+                            (case_state._last_alpha_seen_upper ? 2u : 0u) | (case_state._buf ? 4u : 0u) |
+                            (case_state._character_count_since_last_sep > 0 ? 8u : 0u);
+        int32_t flip_pairs = 0;
+        WordSum sum;
+        bool fresh = false;  // the word and case plugins were clear when the letters of `sum` began
+        int32_t all_letters = 0;
+        int32_t all_accents = 0;
+        Py_UCS4 last_cp = 0;
+        // The letters since the last blank go to the word and case plugins.
+        auto fold_word = [&]() noexcept {
+            fold_letters(word_state, sum);
+            all_letters += sum.letters();
+            all_accents += sum.accents();
+            if constexpr (!kAsciiOnly) {
+                if (sum.seen & bits::kNonAscii) {
+                    case_state._current_ascii_only = 0;
+                }
+                bump(case_state._successive_upper_lower_count, 2 * flip_pairs);
+                case_state._buf = (case_run >> 2) & 1;
+                bump(case_state._character_count_since_last_sep, sum.letters());
+                case_state._last_alpha_seen_lower = case_run & 1;
+                case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
+                flip_pairs = 0;
+            }
+            sum = WordSum{};
+        };
+        Py_ssize_t j = i;
+        for (; j < stop; ++j) {
+            const Py_UCS4 cp = chars[j];
+            uint32_t word;
+            CharInfoObject* info;
+            if (kAsciiOnly || cp < kAsciiRecords) {
+                word = ascii_words[cp];  // 0 without a table
+                if ((word & bits::kRunLetter) == 0) {
+                    if ((word & bits::kBlank) == 0 || sum.letters() == 0) {
+                        break;
+                    }
+                    goto blank;
+                }
+                info = ascii_records[cp];
+            } else {
+                info = slots.find(cp, &word);
+                if (info == nullptr && (info = records.trusted(cp, pages, &word)) == nullptr) {
+                    break;
+                }
+                if ((word & bits::kRunLetter) == 0) {
+                    if ((word & bits::kBlank) == 0 || sum.letters() == 0) {
+                        break;
+                    }
+                    goto blank;
+                }
+            }
+            if constexpr (!kAsciiOnly) {
+                PyObject* const cur = info->range;
+                if (cur != block) {
+                    if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                        break;
+                    }
+                    block = cur;
+                }
+                if (word & bits::kLatin) {
+                    const bool accentuated = (word & bits::kAccentuated) != 0;
+                    if (accentuated && accent_chain) {
+                        break;
+                    }
+                    accent_chain = accentuated;
+                    last_latin = info;
+                    ++latins;
+                }
+                const uint32_t next = kCaseFlips.next[case_run * 4 + ((word >> kCaseShift) & 3)];
+                flip_pairs += static_cast<int32_t>(next >> 4);
+                case_run = next & 15;
+            }
+            sum.add(word);
+            last_cp = cp;
+            continue;
+        blank:
+            // A blank after a letter: the word ends, and so do the case run
+            // and the block chain.
+            if (fresh) {
+                // The case run is the word itself, opened by its first letter.
+                end_fresh_word(word_state, sum);
+                all_letters += sum.letters();
+                all_accents += sum.accents();
+                if constexpr (!kAsciiOnly) {
+                    if (sum.letters() <= ArchaicTraits::kLongestRun && (sum.seen & bits::kNonAscii)) {
+                        bump(case_state._successive_upper_lower_count_final, 2 * flip_pairs);
+                    }
+                    flip_pairs = 0;
+                }
+                sum = WordSum{};
+            } else {
+                fold_word();
+                WeirdTraits::end_word(&word_state);
+                if constexpr (!kAsciiOnly) {
+                    if (case_state._character_count_since_last_sep <= ArchaicTraits::kLongestRun &&
+                        !case_state._current_ascii_only) {
+                        bump(case_state._successive_upper_lower_count_final, case_state._successive_upper_lower_count);
+                    }
+                    case_state._successive_upper_lower_count = 0;
+                    case_state._buf = 0;
+                    case_state._character_count_since_last_sep = 0;
+                    case_state._current_ascii_only = 1;
+                }
+                fresh = true;
+            }
+            if constexpr (!kAsciiOnly) {
+                case_run &= 3;  // closed, nothing pending; the last case stays
+                block = nullptr;
+            }
+            last_cp = cp;
+        }
+        const int32_t n = static_cast<int32_t>(j - i);
+        if (n == 0) {
+            return i;
+        }
+        if (sum.letters() > 0) {
+            fold_word();
+        }
+        bump(unprintable.state._character_count, n);
+        bump(symbol.state._character_count, n);
+        symbol.state._last_printable_char = last_cp;
+        if constexpr (!kAsciiOnly) {
+            bump(case_state._character_count, n);  // letters and blanks
+            case_state._last_alpha_seen_lower = case_run & 1;
+            case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
+            bump(accent.state._character_count, all_letters);
+            bump(accent.state._accentuated_count, all_accents);
+            bump(range->_character_count, n);
+            if (block == nullptr) {
+                range->_has_last_printable = 0;
+                if (range->_last_printable_range != Py_None) {
+                    replace_field(range->_last_printable_range, Py_None);  // drops a str
+                }
+            } else {
+                range->_has_last_printable = 1;
+                if (range->_last_printable_range != block) {
+                    replace_field(range->_last_printable_range, block);  // drops a str or None
+                }
+            }
+            if (latins > 0) {
+                bump(duplicate->_character_count, latins);
+                PyObject* const dropped = duplicate->_last_latin_character;
+                if (dropped != reinterpret_cast<PyObject*>(last_latin)) {
+                    // Freeing the last reference to a record may run code.
+                    const bool freed = dropped != nullptr && Py_REFCNT(dropped) == 1;
+                    replace_field(duplicate->_last_latin_character, reinterpret_cast<PyObject*>(last_latin));
+                    if (freed) [[unlikely]] {
+                        code_ran();
+                    }
+                }
+                duplicate->_last_was_accentuated = accent_chain ? 1 : 0;
             }
         }
         return j;
@@ -516,8 +838,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             check_records();
             // Runs of plain letters run no Python code.
             if (const uint32_t kind = run_kind(text[i]); kind != 0) {
-                i = kind & bits::kRunLetter ? letters.template operator()<bits::kRunLetter>(i, stop)
-                                            : letters.template operator()<bits::kRunGlyph>(i, stop);
+                i = kind & bits::kRunLetter ? cased_span(i, stop) : glyph_span(i, stop);
                 if (i >= stop) {
                     break;
                 }

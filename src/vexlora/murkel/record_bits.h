@@ -55,6 +55,10 @@ enum : uint32_t {
     // closes or opens the case run, and may be a glyph or of another script;
     // or for a mark that stands inside a word without counting as a letter.
     kRunGlyph = 1u << 29,
+    // A blank between words (a space, say): printable, ends the word, breaks
+    // the block chain and closes the case run, and is counted by nothing.
+    // Runs of cased letters take these in their stride.
+    kBlank = 1u << 30,
     kOtherScript = kCjk | kKatakana | kArabic,
 };
 
@@ -121,6 +125,9 @@ inline uint32_t of(Py_UCS4 cp, const CharInfoObject* info) noexcept {
     const uint32_t marks_word = kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kChainBreak | kEndsWord |
                                 kSymbolInWord | kOpensSentence | kSuperscript | kDigit;
     word |= set((word & (kAlpha | kPrintable)) == kPrintable && (word & marks_word) == 0, kRunGlyph);
+    const uint32_t blank_test = kPrintable | kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kAlpha |
+                                kOpensSentence | kSuperscript | kEndsWord | kCaseSeparator | kDigit | kChainBreak;
+    word |= set((word & blank_test) == (kPrintable | kEndsWord | kCaseSeparator | kChainBreak), kBlank);
     return word;
 }
 

@@ -176,6 +176,12 @@ public:
 
     CharInfoObject* record(Py_UCS4 cp) const noexcept { return in_use_->records[cp]; }
 
+    // The words of all ASCII code points (0 where not computed yet, and all
+    // 0 without a table) and the records behind them (nullptr without a
+    // table), for loops that read many.
+    const uint32_t* words() const noexcept { return words_; }
+    CharInfoObject* const* records() const noexcept { return in_use_ != nullptr ? in_use_->records : nullptr; }
+
     // The word of an ASCII code point if it has been computed, else 0 (the
     // record is then record(cp)). Runs no code and raises nothing.
     uint32_t known_word(Py_UCS4 cp) const noexcept { return words_[cp]; }
@@ -434,6 +440,12 @@ public:
         return slot.info;
     }
 
+    // The slots as they stand, for a loop that runs no code: find() answers
+    // what get() and trusted() answer at once (a slot filled or confirmed in
+    // this epoch) and nullptr otherwise, leaving the rest to trusted().
+    class Hot;
+    Hot hot() const noexcept;
+
 private:
     static constexpr size_t kMinSlots = 64;
     static constexpr size_t kMaxSlots = 4096;
@@ -504,5 +516,26 @@ private:
     Ref retired_;
     bool busy_ = false;  // the kept cache only: a walk is using it
 };
+
+class RecordCache::Hot {
+public:
+    CharInfoObject* find(Py_UCS4 cp, uint32_t* word) const noexcept {
+        const Slot& slot = slots_[cp & mask_];
+        if (slot.cp != cp || slot.epoch != epoch_) {
+            return nullptr;
+        }
+        *word = slot.word;
+        return slot.info;
+    }
+
+private:
+    friend class RecordCache;
+    Hot(const Slot* slots, size_t mask, uint64_t epoch) noexcept : slots_(slots), mask_(mask), epoch_(epoch) {}
+    const Slot* slots_;
+    size_t mask_;
+    uint64_t epoch_;
+};
+
+inline RecordCache::Hot RecordCache::hot() const noexcept { return Hot(slots_, mask_, epoch_); }
 
 }  // namespace vx::murkel::driver
