@@ -27,6 +27,7 @@
 #include "shared/function.h"
 #include "shared/pyref.h"
 #include "shared/rounding.h"
+#include "shared/str_equal.h"
 
 namespace vx::murkel {
 
@@ -452,6 +453,40 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return word & (bits::kRunLetter | bits::kRunGlyph);
     };
 
+    // A change of block met inside a span: SuspiciousRange's judge is looked
+    // up and called with the two blocks (both exact str, of different text),
+    // as the plugin's own update would. Returns 1 when the call provably ran
+    // no Python code (a memo hit of the installed judge), so the span may go
+    // on as it is; 0 when it may have, so the span checks its records again
+    // (the plugin's block is then already `cur`, written while the call's
+    // references still hold it: the code may have rewritten the record it
+    // came from, and the span's end finds it in place); -1 with an exception
+    // on failure.
+    auto judge_in_span = [&](PyObject* prev, PyObject* cur) noexcept -> int {
+        if constexpr (kAsciiOnly) {
+            return 1;
+        } else {
+            const Ref held_prev = Ref::borrow(prev);
+            const Ref held_cur = Ref::borrow(cur);
+            const uint64_t quiet_calls = judge.quiet_calls();
+            const uint64_t entries = judge_entries;
+            const int suspicious = judge(prev, cur);
+            if (suspicious < 0) {
+                VX_TRACEBACK("vexlora.murkel.SuspiciousRange._feed");
+                return -1;
+            }
+            if (suspicious > 0) {
+                bump(range->_suspicious_successive_range_count);
+            }
+            if (judge.quiet_calls() != quiet_calls && judge_entries == entries) {
+                return 1;
+            }
+            range->_has_last_printable = 1;
+            replace_field(range->_last_printable_range, cur);  // drops a str or None
+            return 0;
+        }
+    };
+
     // A span of letters without case and marks inside words
     // (bits::kRunGlyph) from text[i] on, up to `stop`, together with the
     // blanks (bits::kBlank) between its words. Every character of it closes
@@ -484,7 +519,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Char* const chars = text;  // local copies, as in cased_span
         const uint32_t* const ascii_words = ascii.words();
         CharInfoObject* const* const ascii_records = ascii.records();
-        const RecordCache::Hot slots = records.hot();
+        RecordCache::Hot slots = records.hot();
         WeirdTraits::Object& word_state = weird.state;
         bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
         CharInfoObject* last_latin = nullptr;
@@ -509,6 +544,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             const Py_UCS4 cp = chars[j];
             uint32_t word;
             CharInfoObject* info;
+            PyObject* changed_from = nullptr;  // the block left, when the change is judged
             if (kAsciiOnly || cp < kAsciiRecords) {
                 word = ascii_words[cp];  // 0 without a table
                 if ((word & bits::kRunGlyph) == 0) {
@@ -532,17 +568,21 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             }
             if constexpr (!kAsciiOnly) {
                 PyObject* const cur = info->range;
+                const bool latin = (word & (bits::kLatin | bits::kAlpha)) == (bits::kLatin | bits::kAlpha);
+                const bool accentuated = (word & bits::kAccentuated) != 0;
+                if (latin && accentuated && accent_chain) {
+                    break;
+                }
                 if (cur != block) {
-                    if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                    if (cur == nullptr || !PyUnicode_CheckExact(cur)) {
                         break;
+                    }
+                    if (block != nullptr && !same_text(block, cur)) {
+                        changed_from = block;
                     }
                     block = cur;
                 }
-                if ((word & (bits::kLatin | bits::kAlpha)) == (bits::kLatin | bits::kAlpha)) {
-                    const bool accentuated = (word & bits::kAccentuated) != 0;
-                    if (accentuated && accent_chain) {
-                        break;
-                    }
+                if (latin) {
                     accent_chain = accentuated;
                     last_latin = info;
                     ++latins;
@@ -556,6 +596,21 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             before_last = last_word;
             last_word = word;
             last_cp = cp;
+            if (changed_from != nullptr) {
+                // Judged last: nothing of the character is read after the
+                // call, which may run Python code.
+                const int quiet = judge_in_span(changed_from, block);
+                if (quiet < 0) {
+                    return -1;
+                }
+                if (quiet == 0) {
+                    // Python code may have run: what the span trusts is
+                    // checked again before the next character.
+                    code_ran();
+                    check_records();
+                    slots = records.hot();
+                }
+            }
             continue;
         blank:
             // A blank: the word ends (if one is open) and the chain breaks.
@@ -666,7 +721,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Char* const chars = text;
         const uint32_t* const ascii_words = ascii.words();
         CharInfoObject* const* const ascii_records = ascii.records();
-        const RecordCache::Hot slots = records.hot();
+        RecordCache::Hot slots = records.hot();
         WeirdTraits::Object& word_state = weird.state;
         ArchaicTraits::Object& case_state = archaic.state;
         // The accent chain: the last Latin letter was accentuated (and there
@@ -706,6 +761,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             const Py_UCS4 cp = chars[j];
             uint32_t word;
             CharInfoObject* info;
+            PyObject* changed_from = nullptr;  // the block left, when the change is judged
             if (kAsciiOnly || cp < kAsciiRecords) {
                 word = ascii_words[cp];  // 0 without a table
                 if ((word & bits::kRunLetter) == 0) {
@@ -729,17 +785,21 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             }
             if constexpr (!kAsciiOnly) {
                 PyObject* const cur = info->range;
+                const bool latin = (word & bits::kLatin) != 0;
+                const bool accentuated = (word & bits::kAccentuated) != 0;
+                if (latin && accentuated && accent_chain) {
+                    break;
+                }
                 if (cur != block) {
-                    if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                    if (cur == nullptr || !PyUnicode_CheckExact(cur)) {
                         break;
+                    }
+                    if (block != nullptr && !same_text(block, cur)) {
+                        changed_from = block;
                     }
                     block = cur;
                 }
-                if (word & bits::kLatin) {
-                    const bool accentuated = (word & bits::kAccentuated) != 0;
-                    if (accentuated && accent_chain) {
-                        break;
-                    }
+                if (latin) {
                     accent_chain = accentuated;
                     last_latin = info;
                     ++latins;
@@ -750,6 +810,20 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             }
             sum.add(word);
             last_cp = cp;
+            if (changed_from != nullptr) {
+                // Judged last, as in glyph_span.
+                const int quiet = judge_in_span(changed_from, block);
+                if (quiet < 0) {
+                    return -1;
+                }
+                if (quiet == 0) {
+                    // Python code may have run: what the span trusts is
+                    // checked again before the next character.
+                    code_ran();
+                    check_records();
+                    slots = records.hot();
+                }
+            }
             continue;
         blank:
             // A blank after a letter: the word ends, and so do the case run
@@ -839,6 +913,9 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             // Runs of plain letters run no Python code.
             if (const uint32_t kind = run_kind(text[i]); kind != 0) {
                 i = kind & bits::kRunLetter ? cased_span(i, stop) : glyph_span(i, stop);
+                if (i < 0) [[unlikely]] {
+                    return -1;
+                }
                 if (i >= stop) {
                     break;
                 }
