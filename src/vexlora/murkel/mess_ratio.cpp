@@ -333,6 +333,40 @@ struct ScriptLanes {
 };
 constexpr ScriptLanes kScriptLanes;
 
+// A change between two known blocks met inside a letter span (both exact
+// str): unless their texts are equal, SuspiciousRange's judge is looked up
+// and called with the two blocks, as the plugin's own update would. Returns 1 when the call
+// provably ran no Python code (a memo hit of the installed judge), so the
+// span goes on as it is; 0 when it may have, so the span checks again what it
+// trusts (the plugin's block is then already `cur`, written while the call's
+// references still hold it: the code may have rewritten the record it came
+// from, and the span's end finds it in place); -1 with an exception on
+// failure.
+[[gnu::noinline, gnu::cold]] int judge_in_span(Judge& judge, SuspiciousRangeTraits::Object* range, PyObject* prev,
+                                               PyObject* cur) noexcept {
+    if (same_text(prev, cur)) {
+        return 1;  // the same block under another object: nothing to judge
+    }
+    const Ref held_prev = Ref::borrow(prev);
+    const Ref held_cur = Ref::borrow(cur);
+    const uint64_t quiet_calls = judge.quiet_calls();
+    const uint64_t entries = judge_entries;
+    const int suspicious = judge(prev, cur);
+    if (suspicious < 0) {
+        VX_TRACEBACK("vexlora.murkel.SuspiciousRange._feed");
+        return -1;
+    }
+    if (suspicious > 0) {
+        bump(range->_suspicious_successive_range_count);
+    }
+    if (judge.quiet_calls() != quiet_calls && judge_entries == entries) {
+        return 1;
+    }
+    range->_has_last_printable = 1;
+    replace_field(range->_last_printable_range, cur);  // drops a str or None
+    return 0;
+}
+
 struct Walk {
     AsciiTable* ascii;
     const Plugins* plugins;
@@ -377,7 +411,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     uint64_t writes_seen = g.record_writes;
     // Python code run by a plugin or a record build may have created or
     // rewritten records: drop the words derived from them.
-    auto check_records = [&]() noexcept {
+    auto check_records = [&]() noexcept __attribute__((always_inline)) {
         if (writes_seen != g.record_writes) [[unlikely]] {
             ascii.forget_words();
             if constexpr (!kAsciiOnly) {
@@ -389,7 +423,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
 
     // Python code may have run: the namespace and the page table may have
     // changed, and records may have been rewritten.
-    auto code_ran = [&]() noexcept {
+    auto code_ran = [&]() noexcept __attribute__((always_inline)) {
         pages.code_ran();
         if constexpr (!kAsciiOnly) {
             records.distrust();
@@ -453,40 +487,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return word & (bits::kRunLetter | bits::kRunGlyph);
     };
 
-    // A change of block met inside a span: SuspiciousRange's judge is looked
-    // up and called with the two blocks (both exact str, of different text),
-    // as the plugin's own update would. Returns 1 when the call provably ran
-    // no Python code (a memo hit of the installed judge), so the span may go
-    // on as it is; 0 when it may have, so the span checks its records again
-    // (the plugin's block is then already `cur`, written while the call's
-    // references still hold it: the code may have rewritten the record it
-    // came from, and the span's end finds it in place); -1 with an exception
-    // on failure.
-    auto judge_in_span = [&](PyObject* prev, PyObject* cur) noexcept -> int {
-        if constexpr (kAsciiOnly) {
-            return 1;
-        } else {
-            const Ref held_prev = Ref::borrow(prev);
-            const Ref held_cur = Ref::borrow(cur);
-            const uint64_t quiet_calls = judge.quiet_calls();
-            const uint64_t entries = judge_entries;
-            const int suspicious = judge(prev, cur);
-            if (suspicious < 0) {
-                VX_TRACEBACK("vexlora.murkel.SuspiciousRange._feed");
-                return -1;
-            }
-            if (suspicious > 0) {
-                bump(range->_suspicious_successive_range_count);
-            }
-            if (judge.quiet_calls() != quiet_calls && judge_entries == entries) {
-                return 1;
-            }
-            range->_has_last_printable = 1;
-            replace_field(range->_last_printable_range, cur);  // drops a str or None
-            return 0;
-        }
-    };
-
     // A span of letters without case and marks inside words
     // (bits::kRunGlyph) from text[i] on, up to `stop`, together with the
     // blanks (bits::kBlank) between its words. Every character of it closes
@@ -544,7 +544,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             const Py_UCS4 cp = chars[j];
             uint32_t word;
             CharInfoObject* info;
-            PyObject* changed_from = nullptr;  // the block left, when the change is judged
             if (kAsciiOnly || cp < kAsciiRecords) {
                 word = ascii_words[cp];  // 0 without a table
                 if ((word & bits::kRunGlyph) == 0) {
@@ -568,21 +567,33 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             }
             if constexpr (!kAsciiOnly) {
                 PyObject* const cur = info->range;
-                const bool latin = (word & (bits::kLatin | bits::kAlpha)) == (bits::kLatin | bits::kAlpha);
-                const bool accentuated = (word & bits::kAccentuated) != 0;
-                if (latin && accentuated && accent_chain) {
-                    break;
-                }
                 if (cur != block) {
-                    if (cur == nullptr || !PyUnicode_CheckExact(cur)) {
-                        break;
-                    }
-                    if (block != nullptr && !same_text(block, cur)) {
-                        changed_from = block;
+                    if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                        // Another block after a known one: judged here, unless
+                        // the character leaves the span anyway.
+                        if (block == nullptr || cur == nullptr || !PyUnicode_CheckExact(cur) ||
+                            (((word & (bits::kLatin | bits::kAlpha)) == (bits::kLatin | bits::kAlpha)) &&
+                             (word & bits::kAccentuated) && accent_chain)) {
+                            break;
+                        }
+                        if (const int quiet = judge_in_span(judge, range, block, cur); quiet <= 0) {
+                            if (quiet < 0) {
+                                return -1;
+                            }
+                            // Python code may have run: check again what the
+                            // span trusts.
+                            code_ran();
+                            check_records();
+                            slots = records.hot();
+                        }
                     }
                     block = cur;
                 }
-                if (latin) {
+                if ((word & (bits::kLatin | bits::kAlpha)) == (bits::kLatin | bits::kAlpha)) {
+                    const bool accentuated = (word & bits::kAccentuated) != 0;
+                    if (accentuated && accent_chain) {
+                        break;
+                    }
                     accent_chain = accentuated;
                     last_latin = info;
                     ++latins;
@@ -596,21 +607,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             before_last = last_word;
             last_word = word;
             last_cp = cp;
-            if (changed_from != nullptr) {
-                // Judged last: nothing of the character is read after the
-                // call, which may run Python code.
-                const int quiet = judge_in_span(changed_from, block);
-                if (quiet < 0) {
-                    return -1;
-                }
-                if (quiet == 0) {
-                    // Python code may have run: what the span trusts is
-                    // checked again before the next character.
-                    code_ran();
-                    check_records();
-                    slots = records.hot();
-                }
-            }
             continue;
         blank:
             // A blank: the word ends (if one is open) and the chain breaks.
@@ -761,7 +757,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             const Py_UCS4 cp = chars[j];
             uint32_t word;
             CharInfoObject* info;
-            PyObject* changed_from = nullptr;  // the block left, when the change is judged
             if (kAsciiOnly || cp < kAsciiRecords) {
                 word = ascii_words[cp];  // 0 without a table
                 if ((word & bits::kRunLetter) == 0) {
@@ -785,21 +780,32 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             }
             if constexpr (!kAsciiOnly) {
                 PyObject* const cur = info->range;
-                const bool latin = (word & bits::kLatin) != 0;
-                const bool accentuated = (word & bits::kAccentuated) != 0;
-                if (latin && accentuated && accent_chain) {
-                    break;
-                }
                 if (cur != block) {
-                    if (cur == nullptr || !PyUnicode_CheckExact(cur)) {
-                        break;
-                    }
-                    if (block != nullptr && !same_text(block, cur)) {
-                        changed_from = block;
+                    if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                        // Another block after a known one: judged here, unless
+                        // the character leaves the span anyway.
+                        if (block == nullptr || cur == nullptr || !PyUnicode_CheckExact(cur) ||
+                            ((word & bits::kLatin) && (word & bits::kAccentuated) && accent_chain)) {
+                            break;
+                        }
+                        if (const int quiet = judge_in_span(judge, range, block, cur); quiet <= 0) {
+                            if (quiet < 0) {
+                                return -1;
+                            }
+                            // Python code may have run: check again what the
+                            // span trusts.
+                            code_ran();
+                            check_records();
+                            slots = records.hot();
+                        }
                     }
                     block = cur;
                 }
-                if (latin) {
+                if (word & bits::kLatin) {
+                    const bool accentuated = (word & bits::kAccentuated) != 0;
+                    if (accentuated && accent_chain) {
+                        break;
+                    }
                     accent_chain = accentuated;
                     last_latin = info;
                     ++latins;
@@ -810,20 +816,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             }
             sum.add(word);
             last_cp = cp;
-            if (changed_from != nullptr) {
-                // Judged last, as in glyph_span.
-                const int quiet = judge_in_span(changed_from, block);
-                if (quiet < 0) {
-                    return -1;
-                }
-                if (quiet == 0) {
-                    // Python code may have run: what the span trusts is
-                    // checked again before the next character.
-                    code_ran();
-                    check_records();
-                    slots = records.hot();
-                }
-            }
             continue;
         blank:
             // A blank after a letter: the word ends, and so do the case run
