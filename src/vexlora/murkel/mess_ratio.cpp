@@ -335,13 +335,14 @@ constexpr ScriptLanes kScriptLanes;
 
 // A change between two known blocks met inside a letter span (both exact
 // str): unless their texts are equal, SuspiciousRange's judge is looked up
-// and called with the two blocks, as the plugin's own update would. Returns 1 when the call
-// provably ran no Python code (a memo hit of the installed judge), so the
-// span goes on as it is; 0 when it may have, so the span checks again what it
-// trusts (the plugin's block is then already `cur`, written while the call's
-// references still hold it: the code may have rewritten the record it came
-// from, and the span's end finds it in place); -1 with an exception on
-// failure.
+// and called with the two blocks, as the plugin's own update would. Returns
+// 1 when the call provably ran no Python code (a memo hit of the installed
+// judge), so the span goes on as it is; 0 when it may have, so the span
+// checks again what it trusts (the plugin's block is then already `cur`,
+// written while the call's references still hold it: the code may have
+// rewritten the record it came from, and the span's end finds it in place);
+// -1 with an exception on failure. Kept out of line so that the spans' loops
+// stay as small as before.
 [[gnu::noinline, gnu::cold]] int judge_in_span(Judge& judge, SuspiciousRangeTraits::Object* range, PyObject* prev,
                                                PyObject* cur) noexcept {
     if (same_text(prev, cur)) {
