@@ -27,6 +27,7 @@
 #include "shared/function.h"
 #include "shared/pyref.h"
 #include "shared/rounding.h"
+#include "shared/str_equal.h"
 
 namespace vx::murkel {
 
@@ -332,6 +333,41 @@ struct ScriptLanes {
 };
 constexpr ScriptLanes kScriptLanes;
 
+// A change between two known blocks met inside a letter span (both exact
+// str): unless their texts are equal, SuspiciousRange's judge is looked up
+// and called with the two blocks, as the plugin's own update would. Returns
+// 1 when the call provably ran no Python code (a memo hit of the installed
+// judge), so the span goes on as it is; 0 when it may have, so the span
+// checks again what it trusts (the plugin's block is then already `cur`,
+// written while the call's references still hold it: the code may have
+// rewritten the record it came from, and the span's end finds it in place);
+// -1 with an exception on failure. Kept out of line so that the spans' loops
+// stay as small as before.
+[[gnu::noinline, gnu::cold]] int judge_in_span(Judge& judge, SuspiciousRangeTraits::Object* range, PyObject* prev,
+                                               PyObject* cur) noexcept {
+    if (same_text(prev, cur)) {
+        return 1;  // the same block under another object: nothing to judge
+    }
+    const Ref held_prev = Ref::borrow(prev);
+    const Ref held_cur = Ref::borrow(cur);
+    const uint64_t quiet_calls = judge.quiet_calls();
+    const uint64_t entries = judge_entries;
+    const int suspicious = judge(prev, cur);
+    if (suspicious < 0) {
+        VX_TRACEBACK("vexlora.murkel.SuspiciousRange._feed");
+        return -1;
+    }
+    if (suspicious > 0) {
+        bump(range->_suspicious_successive_range_count);
+    }
+    if (judge.quiet_calls() != quiet_calls && judge_entries == entries) {
+        return 1;
+    }
+    range->_has_last_printable = 1;
+    replace_field(range->_last_printable_range, cur);  // drops a str or None
+    return 0;
+}
+
 struct Walk {
     AsciiTable* ascii;
     const Plugins* plugins;
@@ -376,7 +412,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     uint64_t writes_seen = g.record_writes;
     // Python code run by a plugin or a record build may have created or
     // rewritten records: drop the words derived from them.
-    auto check_records = [&]() noexcept {
+    auto check_records = [&]() noexcept __attribute__((always_inline)) {
         if (writes_seen != g.record_writes) [[unlikely]] {
             ascii.forget_words();
             if constexpr (!kAsciiOnly) {
@@ -388,7 +424,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
 
     // Python code may have run: the namespace and the page table may have
     // changed, and records may have been rewritten.
-    auto code_ran = [&]() noexcept {
+    auto code_ran = [&]() noexcept __attribute__((always_inline)) {
         pages.code_ran();
         if constexpr (!kAsciiOnly) {
             records.distrust();
@@ -484,7 +520,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Char* const chars = text;  // local copies, as in cased_span
         const uint32_t* const ascii_words = ascii.words();
         CharInfoObject* const* const ascii_records = ascii.records();
-        const RecordCache::Hot slots = records.hot();
+        RecordCache::Hot slots = records.hot();
         WeirdTraits::Object& word_state = weird.state;
         bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
         CharInfoObject* last_latin = nullptr;
@@ -534,7 +570,23 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 PyObject* const cur = info->range;
                 if (cur != block) {
                     if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
-                        break;
+                        // Another block after a known one: judged here, unless
+                        // the character leaves the span anyway.
+                        if (block == nullptr || cur == nullptr || !PyUnicode_CheckExact(cur) ||
+                            (((word & (bits::kLatin | bits::kAlpha)) == (bits::kLatin | bits::kAlpha)) &&
+                             (word & bits::kAccentuated) && accent_chain)) {
+                            break;
+                        }
+                        if (const int quiet = judge_in_span(judge, range, block, cur); quiet <= 0) {
+                            if (quiet < 0) {
+                                return -1;
+                            }
+                            // Python code may have run: check again what the
+                            // span trusts.
+                            code_ran();
+                            check_records();
+                            slots = records.hot();
+                        }
                     }
                     block = cur;
                 }
@@ -666,7 +718,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Char* const chars = text;
         const uint32_t* const ascii_words = ascii.words();
         CharInfoObject* const* const ascii_records = ascii.records();
-        const RecordCache::Hot slots = records.hot();
+        RecordCache::Hot slots = records.hot();
         WeirdTraits::Object& word_state = weird.state;
         ArchaicTraits::Object& case_state = archaic.state;
         // The accent chain: the last Latin letter was accentuated (and there
@@ -731,7 +783,22 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 PyObject* const cur = info->range;
                 if (cur != block) {
                     if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
-                        break;
+                        // Another block after a known one: judged here, unless
+                        // the character leaves the span anyway.
+                        if (block == nullptr || cur == nullptr || !PyUnicode_CheckExact(cur) ||
+                            ((word & bits::kLatin) && (word & bits::kAccentuated) && accent_chain)) {
+                            break;
+                        }
+                        if (const int quiet = judge_in_span(judge, range, block, cur); quiet <= 0) {
+                            if (quiet < 0) {
+                                return -1;
+                            }
+                            // Python code may have run: check again what the
+                            // span trusts.
+                            code_ran();
+                            check_records();
+                            slots = records.hot();
+                        }
                     }
                     block = cur;
                 }
@@ -839,6 +906,9 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             // Runs of plain letters run no Python code.
             if (const uint32_t kind = run_kind(text[i]); kind != 0) {
                 i = kind & bits::kRunLetter ? cased_span(i, stop) : glyph_span(i, stop);
+                if (i < 0) [[unlikely]] {
+                    return -1;
+                }
                 if (i >= stop) {
                     break;
                 }
