@@ -488,6 +488,39 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return word & (bits::kRunLetter | bits::kRunGlyph);
     };
 
+    // What a span of n characters leaves to the block-pair and the
+    // duplicate-accent plugins: the block its chain ended in (nullptr: the
+    // chain is broken) and, when it met Latin letters, the last of them and
+    // whether the accent chain is still open.
+    auto settle_chain = [&](int32_t n, PyObject* block, int32_t latins, CharInfoObject* last_latin,
+                            bool accent_chain) noexcept {
+        bump(range->_character_count, n);
+        if (block == nullptr) {
+            range->_has_last_printable = 0;
+            if (range->_last_printable_range != Py_None) {
+                replace_field(range->_last_printable_range, Py_None);  // drops a str
+            }
+        } else {
+            range->_has_last_printable = 1;
+            if (range->_last_printable_range != block) {
+                replace_field(range->_last_printable_range, block);  // drops a str or None
+            }
+        }
+        if (latins > 0) {
+            bump(duplicate->_character_count, latins);
+            PyObject* const dropped = duplicate->_last_latin_character;
+            if (dropped != reinterpret_cast<PyObject*>(last_latin)) {
+                // Freeing the last reference to a record may run code.
+                const bool freed = dropped != nullptr && Py_REFCNT(dropped) == 1;
+                replace_field(duplicate->_last_latin_character, reinterpret_cast<PyObject*>(last_latin));
+                if (freed) [[unlikely]] {
+                    code_ran();
+                }
+            }
+            duplicate->_last_was_accentuated = accent_chain ? 1 : 0;
+        }
+    };
+
     // A span of letters without case and marks inside words
     // (bits::kRunGlyph) from text[i] on, up to `stop`, together with the
     // blanks (bits::kBlank) between its words. Every character of it closes
@@ -655,31 +688,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             bump(arabic.state._isolated_form_count, lane(7));
             bump(accent.state._character_count, all_letters);
             bump(accent.state._accentuated_count, all_accents);
-            bump(range->_character_count, n);
-            if (block == nullptr) {
-                range->_has_last_printable = 0;
-                if (range->_last_printable_range != Py_None) {
-                    replace_field(range->_last_printable_range, Py_None);  // drops a str
-                }
-            } else {
-                range->_has_last_printable = 1;
-                if (range->_last_printable_range != block) {
-                    replace_field(range->_last_printable_range, block);  // drops a str or None
-                }
-            }
-            if (latins > 0) {
-                bump(duplicate->_character_count, latins);
-                PyObject* const dropped = duplicate->_last_latin_character;
-                if (dropped != reinterpret_cast<PyObject*>(last_latin)) {
-                    // Freeing the last reference to a record may run code.
-                    const bool freed = dropped != nullptr && Py_REFCNT(dropped) == 1;
-                    replace_field(duplicate->_last_latin_character, reinterpret_cast<PyObject*>(last_latin));
-                    if (freed) [[unlikely]] {
-                        code_ran();
-                    }
-                }
-                duplicate->_last_was_accentuated = accent_chain ? 1 : 0;
-            }
+            settle_chain(n, block, latins, last_latin, accent_chain);
         }
         return j;
     };
@@ -870,31 +879,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
             bump(accent.state._character_count, all_letters);
             bump(accent.state._accentuated_count, all_accents);
-            bump(range->_character_count, n);
-            if (block == nullptr) {
-                range->_has_last_printable = 0;
-                if (range->_last_printable_range != Py_None) {
-                    replace_field(range->_last_printable_range, Py_None);  // drops a str
-                }
-            } else {
-                range->_has_last_printable = 1;
-                if (range->_last_printable_range != block) {
-                    replace_field(range->_last_printable_range, block);  // drops a str or None
-                }
-            }
-            if (latins > 0) {
-                bump(duplicate->_character_count, latins);
-                PyObject* const dropped = duplicate->_last_latin_character;
-                if (dropped != reinterpret_cast<PyObject*>(last_latin)) {
-                    // Freeing the last reference to a record may run code.
-                    const bool freed = dropped != nullptr && Py_REFCNT(dropped) == 1;
-                    replace_field(duplicate->_last_latin_character, reinterpret_cast<PyObject*>(last_latin));
-                    if (freed) [[unlikely]] {
-                        code_ran();
-                    }
-                }
-                duplicate->_last_was_accentuated = accent_chain ? 1 : 0;
-            }
+            settle_chain(n, block, latins, last_latin, accent_chain);
         }
         return j;
     };
