@@ -488,6 +488,28 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return word & (bits::kRunLetter | bits::kRunGlyph);
     };
 
+    // Where a span's block chain starts: `block` is set to the block the
+    // range plugin holds (nullptr: the chain is broken). False when the
+    // plugins hold what only the general path handles: a block that is not
+    // an exact str, or a last Latin character (`held`) that is not a record.
+    auto chain_start = [&](PyObject*& block, PyObject* held) noexcept -> bool {
+        if constexpr (!kAsciiOnly) {
+            PyObject* const last = range->_last_printable_range;
+            if (range->_has_last_printable) {
+                if (last == nullptr || !PyUnicode_CheckExact(last)) {
+                    return false;
+                }
+                block = last;
+            } else if (last != Py_None) {
+                return false;
+            }
+            if (held != nullptr && held != Py_None && !Py_IS_TYPE(held, &CharInfoType)) {
+                return false;
+            }
+        }
+        return true;
+    };
+
     // What a span of n characters leaves to the block-pair and the
     // duplicate-accent plugins: the block its chain ended in (nullptr: the
     // chain is broken) and, when it met Latin letters, the last of them and
@@ -536,19 +558,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     auto glyph_span = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
         PyObject* block = nullptr;  // the block of the chain; nullptr: the chain is broken
         PyObject* const held = duplicate->_last_latin_character;
-        if constexpr (!kAsciiOnly) {
-            PyObject* const last = range->_last_printable_range;
-            if (range->_has_last_printable) {
-                if (last == nullptr || !PyUnicode_CheckExact(last)) {
-                    return i;
-                }
-                block = last;
-            } else if (last != Py_None) {
-                return i;
-            }
-            if (held != nullptr && held != Py_None && !Py_IS_TYPE(held, &CharInfoType)) {
-                return i;
-            }
+        if (!chain_start(block, held)) {
+            return i;
         }
         const Char* const chars = text;  // local copies, as in cased_span
         const uint32_t* const ascii_words = ascii.words();
@@ -708,19 +719,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     auto cased_span = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
         PyObject* block = nullptr;  // the block of the chain; nullptr: the chain is broken
         PyObject* const held = duplicate->_last_latin_character;
-        if constexpr (!kAsciiOnly) {
-            PyObject* const last = range->_last_printable_range;
-            if (range->_has_last_printable) {
-                if (last == nullptr || !PyUnicode_CheckExact(last)) {
-                    return i;
-                }
-                block = last;
-            } else if (last != Py_None) {
-                return i;
-            }
-            if (held != nullptr && held != Py_None && !Py_IS_TYPE(held, &CharInfoType)) {
-                return i;
-            }
+        if (!chain_start(block, held)) {
+            return i;
         }
         // Local copies: the compiler cannot keep what it reaches through the
         // captures in registers across the stores to the plugins.
