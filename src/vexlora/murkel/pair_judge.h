@@ -16,6 +16,18 @@ namespace vx::murkel::driver {
 extern PyObject* installed_judge;
 extern uint64_t judge_entries;
 extern bool judge_saw_other_arguments;
+// The C functions of operator.is_ and operator.is_not (nullptr if not
+// found): a builtin function object running one of them with two arguments
+// compares identities and returns True or False, running no code at all.
+extern void* identity_tests[2];
+
+inline bool is_identity_test(PyObject* func) noexcept {
+    if (!PyCFunction_CheckExact(func) || PyCFunction_GET_FLAGS(func) != METH_FASTCALL) {
+        return false;
+    }
+    void* meth = reinterpret_cast<void*>(PyCFunction_GET_FUNCTION(func));
+    return meth != nullptr && (meth == identity_tests[0] || meth == identity_tests[1]);
+}
 
 // The global is_suspiciously_successive_range is looked up by name at each
 // block change. While the namespace is unchanged (the watcher's epoch), the
@@ -38,8 +50,10 @@ public:
         if (func == nullptr) {
             return -1;
         }
-        const bool quiet = !looked_up && func == installed_judge && installed_judge != nullptr &&
-                           !judge_saw_other_arguments && plain(prev) && plain(cur) && call_.reuses_arguments(func);
+        const bool quiet = !looked_up && ((func == installed_judge && installed_judge != nullptr &&
+                                           !judge_saw_other_arguments && plain(prev) && plain(cur) &&
+                                           call_.reuses_arguments(func)) ||
+                                          is_identity_test(func));
         Ref held = Ref::borrow(func);  // the call may rebind the global
         Ref result = Ref::steal(call_(func, prev, cur));
         quiet_calls_ += quiet ? 1 : 0;
