@@ -45,15 +45,44 @@ public:
     Judge& operator=(const Judge&) = delete;
 
     int operator()(PyObject* prev, PyObject* cur) noexcept {
+        if (calls_identity_test()) [[likely]] {
+            return identity(prev, cur);
+        }
+        return call(prev, cur);
+    }
+
+    // Is the judge bound now one of operator's identity tests, known without
+    // a new look-up? Its calls run no code and hold nothing.
+    bool calls_identity_test() const noexcept { return identity_call_ != nullptr && bound(); }
+
+    // A call of the identity test bound now (calls_identity_test()): through
+    // its own entry point, which compares the two objects and returns True
+    // or False (or raises, as any call may when the stack is too deep).
+    int identity(PyObject* prev, PyObject* cur) noexcept {
+        PyObject* args[] = {prev, cur};
+        PyObject* result = identity_call_(func_.get(), args, 2, nullptr);
+        if (result == nullptr) {
+            return -1;
+        }
+        ++quiet_calls_;
+        const int suspicious = result == Py_True ? 1 : 0;
+        Py_DECREF(result);  // True or False: nothing is freed
+        return suspicious;
+    }
+
+    // How many calls ran no Python code apart from, perhaps, murkel's own
+    // function behind the memo (judge_entries tells whether it ran).
+    uint64_t quiet_calls() const noexcept { return quiet_calls_; }
+
+private:
+    [[gnu::noinline]] int call(PyObject* prev, PyObject* cur) noexcept {
         bool looked_up = false;
         PyObject* func = resolve(&looked_up);
         if (func == nullptr) {
             return -1;
         }
-        const bool quiet = !looked_up && ((func == installed_judge && installed_judge != nullptr &&
-                                           !judge_saw_other_arguments && plain(prev) && plain(cur) &&
-                                           call_.reuses_arguments(func)) ||
-                                          is_identity_test(func));
+        const bool quiet = !looked_up && func == installed_judge && installed_judge != nullptr &&
+                           !judge_saw_other_arguments && plain(prev) && plain(cur) && call_.reuses_arguments(func);
         Ref held = Ref::borrow(func);  // the call may rebind the global
         Ref result = Ref::steal(call_(func, prev, cur));
         quiet_calls_ += quiet ? 1 : 0;
@@ -69,26 +98,28 @@ public:
         return PyObject_IsTrue(result.get());
     }
 
-    // How many calls ran no Python code apart from, perhaps, murkel's own
-    // function behind the memo (judge_entries tells whether it ran).
-    uint64_t quiet_calls() const noexcept { return quiet_calls_; }
-
-private:
     static bool plain(PyObject* op) noexcept { return op == Py_None || PyUnicode_CheckExact(op); }
+
+    // The global still resolves to func_ without a new look-up.
+    bool bound() const noexcept { return namespace_watcher >= 0 && epoch_ == namespace_epoch && func_; }
 
     // Borrowed; kept alive by func_. *looked_up: the namespace was searched
     // (which may run code).
     PyObject* resolve(bool* looked_up) noexcept {
-        if (func_ && namespace_watcher >= 0 && epoch_ == namespace_epoch) [[likely]] {
+        if (bound()) [[likely]] {
             return func_.get();
         }
         *looked_up = true;
         func_.reset();
+        identity_call_ = nullptr;
         PyObject* found =
             g.dict != nullptr ? PyDict_GetItemWithError(g.dict, g.names.n_is_suspiciously_successive_range) : nullptr;
         if (found != nullptr) {
             func_.reset(Py_NewRef(found));
             epoch_ = namespace_epoch;
+            if (is_identity_test(found)) {
+                identity_call_ = PyVectorcall_Function(found);
+            }
             return found;
         }
         if (PyErr_Occurred()) {
@@ -100,6 +131,7 @@ private:
     }
 
     Ref func_;
+    vectorcallfunc identity_call_ = nullptr;  // func_'s entry point when it is an identity test
     Ref fallback_;
     PairCaller call_;
     uint64_t epoch_ = 0;
