@@ -38,6 +38,43 @@ inline bool is_identity_test(PyObject* func) noexcept {
 // The call goes through a PairCaller, which spares the memoizing wrapper
 // one argument tuple per block change.
 
+// The memo keeps the argument tuple of each call that missed as the key of
+// its answer. A later call with the very same tuple finds that key by
+// identity, without comparing the two tuples item by item. These are the
+// tuples the memo kept from the walks' own calls, by the identity of their
+// two items (exact str or None); a tuple here is held, so its items stay
+// alive and their addresses identify them.
+class MemoKeys {
+public:
+    // The tuple (prev, cur) kept from an earlier call (borrowed), or nullptr.
+    PyObject* find(PyObject* prev, PyObject* cur) const noexcept {
+        PyObject* key = keys_[index(prev, cur)];
+        if (key != nullptr && PyTuple_GET_ITEM(key, 0) == prev && PyTuple_GET_ITEM(key, 1) == cur) {
+            return key;
+        }
+        return nullptr;
+    }
+
+    // `args`, the tuple (prev, cur) of a call that the memo kept. Replacing
+    // an older tuple may free it and its items (str or None): no code runs.
+    void learn(PyObject* args, PyObject* prev, PyObject* cur) noexcept {
+        PyObject*& slot = keys_[index(prev, cur)];
+        PyObject* old = slot;
+        slot = Py_NewRef(args);
+        Py_XDECREF(old);
+    }
+
+private:
+    static constexpr size_t kSize = 128;
+    static size_t index(PyObject* prev, PyObject* cur) noexcept {
+        const uintptr_t mixed = (reinterpret_cast<uintptr_t>(prev) >> 4) * 31 + (reinterpret_cast<uintptr_t>(cur) >> 4);
+        return (mixed ^ (mixed >> 7)) & (kSize - 1);
+    }
+    PyObject* keys_[kSize] = {};
+};
+
+inline MemoKeys memo_keys;
+
 class Judge {
 public:
     Judge() = default;
@@ -81,13 +118,23 @@ private:
         if (func == nullptr) {
             return -1;
         }
-        const bool quiet = !looked_up && func == installed_judge && installed_judge != nullptr &&
-                           !judge_saw_other_arguments && plain(prev) && plain(cur) && call_.reuses_arguments(func);
+        const bool memo = func == installed_judge && installed_judge != nullptr && plain(prev) && plain(cur);
+        const Ref key = Ref::borrow(memo ? memo_keys.find(prev, cur) : nullptr);
+        const bool quiet =
+            !looked_up && memo && !judge_saw_other_arguments && (key || call_.reuses_arguments(func));
         Ref held = Ref::borrow(func);  // the call may rebind the global
-        Ref result = Ref::steal(call_(func, prev, cur));
+        Ref result = Ref::steal(key ? PyObject_Call(func, key.get(), nullptr) : call_(func, prev, cur));
         quiet_calls_ += quiet ? 1 : 0;
         if (!result) {
             return -1;
+        }
+        if (memo && !key) {
+            // A miss keeps the argument tuple as the memo's key.
+            PyObject* args = call_.last_arguments();
+            if (args != nullptr && Py_REFCNT(args) > 1 && PyTuple_GET_ITEM(args, 0) == prev &&
+                PyTuple_GET_ITEM(args, 1) == cur) {
+                memo_keys.learn(args, prev, cur);
+            }
         }
         if (result.get() == Py_True) {
             return 1;
