@@ -448,7 +448,7 @@ public:
 
 private:
     static constexpr size_t kMinSlots = 64;
-    static constexpr size_t kMaxSlots = 4096;
+    static constexpr size_t kMaxSlots = 16384;
     struct Slot {
         CharInfoObject* info;  // strong
         Py_UCS4 cp;
