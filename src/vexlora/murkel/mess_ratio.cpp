@@ -555,7 +555,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
 
     // A span of letters without case and marks inside words
     // (bits::kRunGlyph) from text[i] on, up to `stop`, together with the
-    // blanks (bits::kBlank) between its words. Every character of it closes
+    // blanks (bits::kBlank, and the punctuation that acts as one,
+    // bits::kCountedBlank) between its words. Every character of it closes
     // or opens the case run in turn, which the end of the span settles from
     // the count; each blank ends the word and breaks the block chain. The
     // letters of a word are summed and folded into the word plugin at its
@@ -584,6 +585,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         int32_t all_letters = 0;
         int32_t all_accents = 0;
         uint64_t scripts = 0;  // kScriptLanes summed
+        int32_t counted_blanks = 0;
         uint32_t first_word = 0;
         uint32_t before_last = 0;
         uint32_t last_word = 0;
@@ -602,10 +604,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             if (kAsciiOnly || cp < kAsciiRecords) {
                 word = ascii_words[cp];  // 0 without a table
                 if ((word & bits::kRunGlyph) == 0) {
-                    if ((word & bits::kBlank) == 0 || j == i) {
-                        break;
-                    }
-                    goto blank;
+                    goto not_letter;
                 }
                 info = ascii_records[cp];
             } else {
@@ -614,10 +613,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     break;
                 }
                 if ((word & bits::kRunGlyph) == 0) {
-                    if ((word & bits::kBlank) == 0 || j == i) {
-                        break;
-                    }
-                    goto blank;
+                    goto not_letter;
                 }
             }
             if constexpr (!kAsciiOnly) {
@@ -663,7 +659,13 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             last_word = word;
             last_cp = cp;
             continue;
-        blank:
+        not_letter:
+            if ((word & (bits::kBlank | bits::kCountedBlank)) == 0 || j == i) {
+                break;
+            }
+            // The punctuation plugin counts a punctuation mark unless it
+            // repeats the character before it.
+            counted_blanks += (word & bits::kCountedBlank) != 0 && cp != chars[j - 1] ? 1 : 0;
             // A blank: the word ends (if one is open) and the chain breaks.
             if (sum.letters() > 0 && fresh) {
                 end_fresh_word(word_state, sum);
@@ -693,6 +695,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         }
         bump(unprintable.state._character_count, n);
         bump(symbol.state._character_count, n);
+        bump(symbol.state._punctuation_count, counted_blanks);
         symbol.state._last_printable_char = last_cp;
         if constexpr (!kAsciiOnly) {
             ArchaicTraits::Object& case_state = archaic.state;
