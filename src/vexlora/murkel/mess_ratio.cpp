@@ -348,16 +348,6 @@ constexpr ScriptLanes kScriptLanes;
     if (same_text(prev, cur)) {
         return 1;  // the same block under another object: nothing to judge
     }
-    if (judge.calls_identity_test()) {
-        // No code runs: nothing to hold, nothing to check again.
-        const int suspicious = judge.identity(prev, cur);
-        if (suspicious < 0) {
-            VX_TRACEBACK("vexlora.murkel.SuspiciousRange._feed");
-            return -1;
-        }
-        bump(range->_suspicious_successive_range_count, suspicious);
-        return 1;
-    }
     const Ref held_prev = Ref::borrow(prev);
     const Ref held_cur = Ref::borrow(cur);
     const uint64_t quiet_calls = judge.quiet_calls();

@@ -16,18 +16,6 @@ namespace vx::murkel::driver {
 extern PyObject* installed_judge;
 extern uint64_t judge_entries;
 extern bool judge_saw_other_arguments;
-// The C functions of operator.is_ and operator.is_not (nullptr if not
-// found): a builtin function object running one of them with two arguments
-// compares identities and returns True or False, running no code at all.
-extern void* identity_tests[2];
-
-inline bool is_identity_test(PyObject* func) noexcept {
-    if (!PyCFunction_CheckExact(func) || PyCFunction_GET_FLAGS(func) != METH_FASTCALL) {
-        return false;
-    }
-    void* meth = reinterpret_cast<void*>(PyCFunction_GET_FUNCTION(func));
-    return meth != nullptr && (meth == identity_tests[0] || meth == identity_tests[1]);
-}
 
 // The global is_suspiciously_successive_range is looked up by name at each
 // block change. While the namespace is unchanged (the watcher's epoch), the
@@ -82,37 +70,6 @@ public:
     Judge& operator=(const Judge&) = delete;
 
     int operator()(PyObject* prev, PyObject* cur) noexcept {
-        if (calls_identity_test()) [[likely]] {
-            return identity(prev, cur);
-        }
-        return call(prev, cur);
-    }
-
-    // Is the judge bound now one of operator's identity tests, known without
-    // a new look-up? Its calls run no code and hold nothing.
-    bool calls_identity_test() const noexcept { return identity_call_ != nullptr && bound(); }
-
-    // A call of the identity test bound now (calls_identity_test()): through
-    // its own entry point, which compares the two objects and returns True
-    // or False (or raises, as any call may when the stack is too deep).
-    int identity(PyObject* prev, PyObject* cur) noexcept {
-        PyObject* args[] = {prev, cur};
-        PyObject* result = identity_call_(func_.get(), args, 2, nullptr);
-        if (result == nullptr) {
-            return -1;
-        }
-        ++quiet_calls_;
-        const int suspicious = result == Py_True ? 1 : 0;
-        Py_DECREF(result);  // True or False: nothing is freed
-        return suspicious;
-    }
-
-    // How many calls ran no Python code apart from, perhaps, murkel's own
-    // function behind the memo (judge_entries tells whether it ran).
-    uint64_t quiet_calls() const noexcept { return quiet_calls_; }
-
-private:
-    [[gnu::noinline]] int call(PyObject* prev, PyObject* cur) noexcept {
         bool looked_up = false;
         PyObject* func = resolve(&looked_up);
         if (func == nullptr) {
@@ -145,28 +102,26 @@ private:
         return PyObject_IsTrue(result.get());
     }
 
-    static bool plain(PyObject* op) noexcept { return op == Py_None || PyUnicode_CheckExact(op); }
+    // How many calls ran no Python code apart from, perhaps, murkel's own
+    // function behind the memo (judge_entries tells whether it ran).
+    uint64_t quiet_calls() const noexcept { return quiet_calls_; }
 
-    // The global still resolves to func_ without a new look-up.
-    bool bound() const noexcept { return namespace_watcher >= 0 && epoch_ == namespace_epoch && func_; }
+private:
+    static bool plain(PyObject* op) noexcept { return op == Py_None || PyUnicode_CheckExact(op); }
 
     // Borrowed; kept alive by func_. *looked_up: the namespace was searched
     // (which may run code).
     PyObject* resolve(bool* looked_up) noexcept {
-        if (bound()) [[likely]] {
+        if (func_ && namespace_watcher >= 0 && epoch_ == namespace_epoch) [[likely]] {
             return func_.get();
         }
         *looked_up = true;
         func_.reset();
-        identity_call_ = nullptr;
         PyObject* found =
             g.dict != nullptr ? PyDict_GetItemWithError(g.dict, g.names.n_is_suspiciously_successive_range) : nullptr;
         if (found != nullptr) {
             func_.reset(Py_NewRef(found));
             epoch_ = namespace_epoch;
-            if (is_identity_test(found)) {
-                identity_call_ = PyVectorcall_Function(found);
-            }
             return found;
         }
         if (PyErr_Occurred()) {
@@ -178,7 +133,6 @@ private:
     }
 
     Ref func_;
-    vectorcallfunc identity_call_ = nullptr;  // func_'s entry point when it is an identity test
     Ref fallback_;
     PairCaller call_;
     uint64_t epoch_ = 0;
