@@ -3,7 +3,6 @@ tuple, the flag words of records); none of them may change what a caller sees.""
 
 import functools
 import math
-import operator
 
 import pytest
 
@@ -116,19 +115,6 @@ def test_judge_deleted_from_the_namespace_falls_back_to_builtins(monkeypatch):
         mess_ratio("aжb", math.inf)
     monkeypatch.setattr(builtins, "is_suspiciously_successive_range", lambda a, b: True, raising=False)
     assert mess_ratio("aж" * 10, math.inf) > 0.0
-
-
-@pytest.mark.parametrize("identity", [operator.is_, operator.is_not])
-@pytest.mark.parametrize("text", TEXTS)
-def test_identity_judge_counts_as_the_same_test_written_in_python(monkeypatch, text, identity):
-    # operator's identity tests run no code, so the walk goes on trusting the
-    # records it holds across their calls; the same test as a Python function
-    # makes it check them again after every call.
-    monkeypatch.setattr(murkel, "is_suspiciously_successive_range", lambda a, b: identity(a, b))
-    expected = mess_ratio_restated(text, math.inf)
-    assert mess_ratio(text, math.inf) == expected
-    monkeypatch.setattr(murkel, "is_suspiciously_successive_range", identity)
-    assert mess_ratio(text, math.inf) == expected
 
 
 @pytest.mark.parametrize("result, counted", [(1, True), ("", False), ([0], True)])

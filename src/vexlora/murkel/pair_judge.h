@@ -31,34 +31,49 @@ extern bool judge_saw_other_arguments;
 // identity, without comparing the two tuples item by item. These are the
 // tuples the memo kept from the walks' own calls, by the identity of their
 // two items (exact str or None); a tuple here is held, so its items stay
-// alive and their addresses identify them.
+// alive and their addresses identify them. A tuple is only learnt when the
+// memo misses, so none is ever dropped (an open-addressed table that stops
+// learning when half full: texts meet a few dozen block pairs).
 class MemoKeys {
 public:
     // The tuple (prev, cur) kept from an earlier call (borrowed), or nullptr.
     PyObject* find(PyObject* prev, PyObject* cur) const noexcept {
-        PyObject* key = keys_[index(prev, cur)];
-        if (key != nullptr && PyTuple_GET_ITEM(key, 0) == prev && PyTuple_GET_ITEM(key, 1) == cur) {
-            return key;
+        for (size_t i = start(prev, cur);; i = (i + 1) & (kSize - 1)) {
+            PyObject* key = keys_[i];
+            if (key == nullptr || (PyTuple_GET_ITEM(key, 0) == prev && PyTuple_GET_ITEM(key, 1) == cur)) {
+                return key;
+            }
         }
-        return nullptr;
     }
 
-    // `args`, the tuple (prev, cur) of a call that the memo kept. Replacing
-    // an older tuple may free it and its items (str or None): no code runs.
+    // `args`, the tuple (prev, cur) of a call that the memo kept.
     void learn(PyObject* args, PyObject* prev, PyObject* cur) noexcept {
-        PyObject*& slot = keys_[index(prev, cur)];
-        PyObject* old = slot;
-        slot = Py_NewRef(args);
-        Py_XDECREF(old);
+        if (count_ >= kSize / 2) {
+            return;
+        }
+        for (size_t i = start(prev, cur);; i = (i + 1) & (kSize - 1)) {
+            PyObject* key = keys_[i];
+            if (key == nullptr) {
+                keys_[i] = Py_NewRef(args);
+                ++count_;
+                return;
+            }
+            if (PyTuple_GET_ITEM(key, 0) == prev && PyTuple_GET_ITEM(key, 1) == cur) {
+                return;  // one tuple per pair is enough
+            }
+        }
     }
 
 private:
-    static constexpr size_t kSize = 128;
-    static size_t index(PyObject* prev, PyObject* cur) noexcept {
-        const uintptr_t mixed = (reinterpret_cast<uintptr_t>(prev) >> 4) * 31 + (reinterpret_cast<uintptr_t>(cur) >> 4);
-        return (mixed ^ (mixed >> 7)) & (kSize - 1);
+    static constexpr size_t kSize = 1024;
+    static_assert(kSize == size_t{1} << 10, "start() takes the top 10 bits");
+    static size_t start(PyObject* prev, PyObject* cur) noexcept {
+        const uint64_t mixed =
+            (reinterpret_cast<uintptr_t>(prev) ^ (reinterpret_cast<uintptr_t>(cur) << 1)) * 0x9E3779B97F4A7C15ull;
+        return static_cast<size_t>(mixed >> 54);  // the top 10 bits
     }
     PyObject* keys_[kSize] = {};
+    size_t count_ = 0;
 };
 
 inline MemoKeys memo_keys;

@@ -33,22 +33,6 @@ PyObject* memo_wrapper_type() noexcept {
     return type;
 }
 
-// The C functions behind operator.is_ and operator.is_not, which compare two
-// objects by identity and run no code, found in the built-in _operator
-// module; nullptr where not found.
-void find_identity_tests() noexcept {
-    Ref operator_module = Ref::steal(PyImport_ImportModule("_operator"));
-    int k = 0;
-    for (const char* name : {"is_", "is_not"}) {
-        Ref test = Ref::steal(operator_module ? PyObject_GetAttrString(operator_module.get(), name) : nullptr);
-        if (test && PyCFunction_CheckExact(test.get()) && PyCFunction_GET_FLAGS(test.get()) == METH_FASTCALL) {
-            driver::identity_tests[k] = reinterpret_cast<void*>(PyCFunction_GET_FUNCTION(test.get()));
-        }
-        ++k;
-    }
-    PyErr_Clear();  // only a missed shortcut for the walk
-}
-
 // <table global>[range], which must be a str or None. New reference.
 PyObject* family_of(PyObject* table_name, PyObject* range) noexcept {
     Ref families = Ref::steal(get_global(table_name));
@@ -155,7 +139,6 @@ namespace driver {
 PyObject* installed_judge = nullptr;
 uint64_t judge_entries = 0;
 bool judge_saw_other_arguments = false;
-void* identity_tests[2] = {nullptr, nullptr};
 }  // namespace driver
 
 // Define the function, then bind the module attribute to
@@ -182,7 +165,6 @@ int define_successive_range_function(PyObject*) noexcept {
     }
     // Remember the wrapper when it is functools' own C wrapper around our
     // function: calling it then runs Python code only when it calls us.
-    find_identity_tests();
     Ref wrapper_type = Ref::steal(memo_wrapper_type());
     if (wrapper_type && reinterpret_cast<PyObject*>(Py_TYPE(wrapped.get())) == wrapper_type.get()) {
         Ref inner = Ref::steal(PyObject_GetAttrString(wrapped.get(), "__wrapped__"));
