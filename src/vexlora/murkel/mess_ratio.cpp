@@ -565,7 +565,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Char* const chars = text;  // local copies, as in cased_span
         const uint32_t* const ascii_words = ascii.words();
         CharInfoObject* const* const ascii_records = ascii.records();
-        RecordCache::Hot slots = records.hot();
+        RecordCache::Hot slots = records.hot(pages);
         WeirdTraits::Object& word_state = weird.state;
         bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
         CharInfoObject* last_latin = nullptr;
@@ -599,7 +599,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 info = ascii_records[cp];
             } else {
                 info = slots.find(cp, &word);
-                if (info == nullptr && (info = records.trusted(cp, pages, &word)) == nullptr) {
+                if (info == nullptr) {
                     break;
                 }
                 if ((word & bits::kRunGlyph) == 0) {
@@ -625,7 +625,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                             // span trusts.
                             code_ran();
                             check_records();
-                            slots = records.hot();
+                            slots = records.hot(pages);
                         }
                     }
                     block = cur;
@@ -730,7 +730,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Char* const chars = text;
         const uint32_t* const ascii_words = ascii.words();
         CharInfoObject* const* const ascii_records = ascii.records();
-        RecordCache::Hot slots = records.hot();
+        RecordCache::Hot slots = records.hot(pages);
         WeirdTraits::Object& word_state = weird.state;
         ArchaicTraits::Object& case_state = archaic.state;
         // The accent chain: the last Latin letter was accentuated (and there
@@ -781,7 +781,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 info = ascii_records[cp];
             } else {
                 info = slots.find(cp, &word);
-                if (info == nullptr && (info = records.trusted(cp, pages, &word)) == nullptr) {
+                if (info == nullptr) {
                     break;
                 }
                 if ((word & bits::kRunLetter) == 0) {
@@ -809,7 +809,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                             // span trusts.
                             code_ran();
                             check_records();
-                            slots = records.hot();
+                            slots = records.hot(pages);
                         }
                     }
                     block = cur;
