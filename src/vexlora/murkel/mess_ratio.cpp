@@ -780,8 +780,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 }
                 info = ascii_records[cp];
             } else {
-                info = slots.find(cp, &word);
-                if (info == nullptr) {
+                info = slots.find_current(cp, &word);
+                if (info == nullptr && (info = records.trusted(cp, pages, &word)) == nullptr) {
                     break;
                 }
                 if ((word & bits::kRunLetter) == 0) {
