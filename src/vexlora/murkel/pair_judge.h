@@ -92,8 +92,7 @@ public:
         }
         const bool memo = func == installed_judge && installed_judge != nullptr && plain(prev) && plain(cur);
         const Ref key = Ref::borrow(memo ? memo_keys.find(prev, cur) : nullptr);
-        const bool quiet =
-            !looked_up && memo && !judge_saw_other_arguments && (key || call_.reuses_arguments(func));
+        const bool quiet = !looked_up && memo && !judge_saw_other_arguments && (key || call_.reuses_arguments(func));
         Ref held = Ref::borrow(func);  // the call may rebind the global
         Ref result = Ref::steal(key ? PyObject_Call(func, key.get(), nullptr) : call_(func, prev, cur));
         quiet_calls_ += quiet ? 1 : 0;

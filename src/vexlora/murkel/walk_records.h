@@ -254,9 +254,7 @@ public:
 
     // The page table, when peek_known() would use it without a new lookup;
     // else nullptr. Runs no code.
-    PyObject* known_table() const noexcept {
-        return stale_ || epoch_ != namespace_epoch ? nullptr : table_.get();
-    }
+    PyObject* known_table() const noexcept { return stale_ || epoch_ != namespace_epoch ? nullptr : table_.get(); }
 
     // A new reference to the record of `cp` found by peek(), or nullptr.
     static CharInfoObject* checked(PyObject* found) noexcept {
