@@ -66,7 +66,9 @@ ONE_BLOCK_LETTERS = [
 @given(data=st.data())
 def test_matches_plain_python_driver_on_runs_of_one_block(data):
     letters = data.draw(st.sampled_from(ONE_BLOCK_LETTERS))
-    text = data.draw(st.text(alphabet=letters + " 1.ſ", max_size=700))
+    # CJK punctuation ends words in such runs too, repeated or not, and "「"
+    # opens a sentence.
+    text = data.draw(st.text(alphabet=letters + " 1.ſ。、「", max_size=700))
     threshold = data.draw(st.sampled_from([0.05, 0.2, math.inf]))
     assert mess_ratio(text, threshold) == mess_ratio_restated(text, threshold)
 
@@ -78,6 +80,7 @@ def test_matches_plain_python_driver_on_runs_of_one_block(data):
         "Le cœur déçu mais l'âme plutôt naïve, ÉTÉ À PARIS. ",
         "Ã©tÃ© Ã  la plage, Ã§a va trÃ¨s bien Ð¿Ñ€Ð¸Ð²ÐµÑ‚. ",
         "私はガラスを食べられます。ｱｲｳｴｵ鬱龍。 ",
+        "我们在公园里散步，天气很好。。孩子们说：「好！」、再见…… ",
         "مرحبا بالعالم ﺍﺏﺕﺙ ",
         "ThE qUiCk BrOwN fOx ÀbÀbÀ; ",
         # case runs of 64 and 65 letters, ended by blanks

@@ -57,6 +57,24 @@ def test_memo_counts_one_lookup_per_block_change(text):
     assert after.hits + after.misses - middle.hits - middle.misses == expected
 
 
+@pytest.mark.parametrize("text", TEXTS)
+def test_memo_cleared_between_calls_is_filled_and_hit_alike(text):
+    # The walk finds the memo's keys by identity once it has seen them kept;
+    # after the memo is cleared, the same calls must miss and hit as before.
+    memo = murkel.is_suspiciously_successive_range
+    expected = mess_ratio(text, math.inf)
+    memo.cache_clear()
+    range_calls(text)
+    filled = memo.cache_info()
+    for _ in range(2):
+        memo.cache_clear()
+        assert mess_ratio(text, math.inf) == expected
+        assert memo.cache_info() == filled
+    range_calls(text)
+    info = memo.cache_info()
+    assert (info.hits, info.misses) == (filled.hits * 2 + filled.misses, filled.misses)
+
+
 @pytest.mark.parametrize("maxsize", [None, 2])
 @pytest.mark.parametrize("text", TEXTS)
 def test_memo_keys_stay_intact(monkeypatch, text, maxsize):

@@ -545,7 +545,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
 
     // A span of letters without case and marks inside words
     // (bits::kRunGlyph) from text[i] on, up to `stop`, together with the
-    // blanks (bits::kBlank) between its words. Every character of it closes
+    // blanks (bits::kBlank, and the punctuation that acts as one,
+    // bits::kCountedBlank) between its words. Every character of it closes
     // or opens the case run in turn, which the end of the span settles from
     // the count; each blank ends the word and breaks the block chain. The
     // letters of a word are summed and folded into the word plugin at its
@@ -564,7 +565,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Char* const chars = text;  // local copies, as in cased_span
         const uint32_t* const ascii_words = ascii.words();
         CharInfoObject* const* const ascii_records = ascii.records();
-        RecordCache::Hot slots = records.hot();
+        RecordCache::Hot slots = records.hot(pages);
         WeirdTraits::Object& word_state = weird.state;
         bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
         CharInfoObject* last_latin = nullptr;
@@ -574,6 +575,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         int32_t all_letters = 0;
         int32_t all_accents = 0;
         uint64_t scripts = 0;  // kScriptLanes summed
+        int32_t counted_blanks = 0;
         uint32_t first_word = 0;
         uint32_t before_last = 0;
         uint32_t last_word = 0;
@@ -592,22 +594,16 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             if (kAsciiOnly || cp < kAsciiRecords) {
                 word = ascii_words[cp];  // 0 without a table
                 if ((word & bits::kRunGlyph) == 0) {
-                    if ((word & bits::kBlank) == 0 || j == i) {
-                        break;
-                    }
-                    goto blank;
+                    goto not_letter;
                 }
                 info = ascii_records[cp];
             } else {
                 info = slots.find(cp, &word);
-                if (info == nullptr && (info = records.trusted(cp, pages, &word)) == nullptr) {
+                if (info == nullptr) {
                     break;
                 }
                 if ((word & bits::kRunGlyph) == 0) {
-                    if ((word & bits::kBlank) == 0 || j == i) {
-                        break;
-                    }
-                    goto blank;
+                    goto not_letter;
                 }
             }
             if constexpr (!kAsciiOnly) {
@@ -629,7 +625,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                             // span trusts.
                             code_ran();
                             check_records();
-                            slots = records.hot();
+                            slots = records.hot(pages);
                         }
                     }
                     block = cur;
@@ -653,7 +649,13 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             last_word = word;
             last_cp = cp;
             continue;
-        blank:
+        not_letter:
+            if ((word & (bits::kBlank | bits::kCountedBlank)) == 0 || j == i) {
+                break;
+            }
+            // The punctuation plugin counts a punctuation mark unless it
+            // repeats the character before it.
+            counted_blanks += (word & bits::kCountedBlank) != 0 && cp != chars[j - 1] ? 1 : 0;
             // A blank: the word ends (if one is open) and the chain breaks.
             if (sum.letters() > 0 && fresh) {
                 end_fresh_word(word_state, sum);
@@ -683,6 +685,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         }
         bump(unprintable.state._character_count, n);
         bump(symbol.state._character_count, n);
+        bump(symbol.state._punctuation_count, counted_blanks);
         symbol.state._last_printable_char = last_cp;
         if constexpr (!kAsciiOnly) {
             ArchaicTraits::Object& case_state = archaic.state;
@@ -727,7 +730,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         const Char* const chars = text;
         const uint32_t* const ascii_words = ascii.words();
         CharInfoObject* const* const ascii_records = ascii.records();
-        RecordCache::Hot slots = records.hot();
+        RecordCache::Hot slots = records.hot(pages);
         WeirdTraits::Object& word_state = weird.state;
         ArchaicTraits::Object& case_state = archaic.state;
         // The accent chain: the last Latin letter was accentuated (and there
@@ -777,7 +780,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 }
                 info = ascii_records[cp];
             } else {
-                info = slots.find(cp, &word);
+                info = slots.find_current(cp, &word);
                 if (info == nullptr && (info = records.trusted(cp, pages, &word)) == nullptr) {
                     break;
                 }
@@ -806,7 +809,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                             // span trusts.
                             code_ran();
                             check_records();
-                            slots = records.hot();
+                            slots = records.hot(pages);
                         }
                     }
                     block = cur;

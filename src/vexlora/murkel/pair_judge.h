@@ -26,6 +26,58 @@ extern bool judge_saw_other_arguments;
 // The call goes through a PairCaller, which spares the memoizing wrapper
 // one argument tuple per block change.
 
+// The memo keeps the argument tuple of each call that missed as the key of
+// its answer. A later call with the very same tuple finds that key by
+// identity, without comparing the two tuples item by item. These are the
+// tuples the memo kept from the walks' own calls, by the identity of their
+// two items (exact str or None); a tuple here is held, so its items stay
+// alive and their addresses identify them. A tuple is only learnt when the
+// memo misses, so none is ever dropped (an open-addressed table that stops
+// learning when half full: texts meet a few dozen block pairs).
+class MemoKeys {
+public:
+    // The tuple (prev, cur) kept from an earlier call (borrowed), or nullptr.
+    PyObject* find(PyObject* prev, PyObject* cur) const noexcept {
+        for (size_t i = start(prev, cur);; i = (i + 1) & (kSize - 1)) {
+            PyObject* key = keys_[i];
+            if (key == nullptr || (PyTuple_GET_ITEM(key, 0) == prev && PyTuple_GET_ITEM(key, 1) == cur)) {
+                return key;
+            }
+        }
+    }
+
+    // `args`, the tuple (prev, cur) of a call that the memo kept.
+    void learn(PyObject* args, PyObject* prev, PyObject* cur) noexcept {
+        if (count_ >= kSize / 2) {
+            return;
+        }
+        for (size_t i = start(prev, cur);; i = (i + 1) & (kSize - 1)) {
+            PyObject* key = keys_[i];
+            if (key == nullptr) {
+                keys_[i] = Py_NewRef(args);
+                ++count_;
+                return;
+            }
+            if (PyTuple_GET_ITEM(key, 0) == prev && PyTuple_GET_ITEM(key, 1) == cur) {
+                return;  // one tuple per pair is enough
+            }
+        }
+    }
+
+private:
+    static constexpr size_t kSize = 1024;
+    static_assert(kSize == size_t{1} << 10, "start() takes the top 10 bits");
+    static size_t start(PyObject* prev, PyObject* cur) noexcept {
+        const uint64_t mixed =
+            (reinterpret_cast<uintptr_t>(prev) ^ (reinterpret_cast<uintptr_t>(cur) << 1)) * 0x9E3779B97F4A7C15ull;
+        return static_cast<size_t>(mixed >> 54);  // the top 10 bits
+    }
+    PyObject* keys_[kSize] = {};
+    size_t count_ = 0;
+};
+
+inline MemoKeys memo_keys;
+
 class Judge {
 public:
     Judge() = default;
@@ -38,13 +90,22 @@ public:
         if (func == nullptr) {
             return -1;
         }
-        const bool quiet = !looked_up && func == installed_judge && installed_judge != nullptr &&
-                           !judge_saw_other_arguments && plain(prev) && plain(cur) && call_.reuses_arguments(func);
+        const bool memo = func == installed_judge && installed_judge != nullptr && plain(prev) && plain(cur);
+        const Ref key = Ref::borrow(memo ? memo_keys.find(prev, cur) : nullptr);
+        const bool quiet = !looked_up && memo && !judge_saw_other_arguments && (key || call_.reuses_arguments(func));
         Ref held = Ref::borrow(func);  // the call may rebind the global
-        Ref result = Ref::steal(call_(func, prev, cur));
+        Ref result = Ref::steal(key ? PyObject_Call(func, key.get(), nullptr) : call_(func, prev, cur));
         quiet_calls_ += quiet ? 1 : 0;
         if (!result) {
             return -1;
+        }
+        if (memo && !key) {
+            // A miss keeps the argument tuple as the memo's key.
+            PyObject* args = call_.last_arguments();
+            if (args != nullptr && Py_REFCNT(args) > 1 && PyTuple_GET_ITEM(args, 0) == prev &&
+                PyTuple_GET_ITEM(args, 1) == cur) {
+                memo_keys.learn(args, prev, cur);
+            }
         }
         if (result.get() == Py_True) {
             return 1;

@@ -59,6 +59,11 @@ enum : uint32_t {
     // the block chain and closes the case run, and is counted by nothing.
     // Runs of cased letters take these in their stride.
     kBlank = 1u << 30,
+    // Punctuation that counts as such but otherwise acts as a blank: it ends
+    // the word without marking it, breaks the block chain and closes the case
+    // run (a full stop or comma of CJK text, say). Runs of letters without
+    // case take these in their stride too.
+    kCountedBlank = 1u << 31,
     kOtherScript = kCjk | kKatakana | kArabic,
 };
 
@@ -128,6 +133,8 @@ inline uint32_t of(Py_UCS4 cp, const CharInfoObject* info) noexcept {
     const uint32_t blank_test = kPrintable | kUnprintable | kEscape | kCountedPunct | kCountedSymbol | kAlpha |
                                 kOpensSentence | kSuperscript | kEndsWord | kCaseSeparator | kDigit | kChainBreak;
     word |= set((word & blank_test) == (kPrintable | kEndsWord | kCaseSeparator | kChainBreak), kBlank);
+    word |= set((word & blank_test) == (kPrintable | kCountedPunct | kEndsWord | kCaseSeparator | kChainBreak),
+                kCountedBlank);
     return word;
 }
 

@@ -252,6 +252,10 @@ public:
         return PyList_GET_ITEM(page, static_cast<Py_ssize_t>(cp & 0xFF));
     }
 
+    // The page table, when peek_known() would use it without a new lookup;
+    // else nullptr. Runs no code.
+    PyObject* known_table() const noexcept { return stale_ || epoch_ != namespace_epoch ? nullptr : table_.get(); }
+
     // A new reference to the record of `cp` found by peek(), or nullptr.
     static CharInfoObject* checked(PyObject* found) noexcept {
         if (found != nullptr && (Py_IS_TYPE(found, &CharInfoType) || (found != Py_None && is_char_info(found)))) {
@@ -440,15 +444,14 @@ public:
         return slot.info;
     }
 
-    // The slots as they stand, for a loop that runs no code: find() answers
-    // what get() and trusted() answer at once (a slot filled or confirmed in
-    // this epoch) and nullptr otherwise, leaving the rest to trusted().
+    // The slots and the page table as they stand, for a loop that runs no
+    // code: find() answers what trusted() answers.
     class Hot;
-    Hot hot() const noexcept;
+    Hot hot(const PageReader& pages) noexcept;
 
 private:
     static constexpr size_t kMinSlots = 64;
-    static constexpr size_t kMaxSlots = 4096;
+    static constexpr size_t kMaxSlots = 16384;
     struct Slot {
         CharInfoObject* info;  // strong
         Py_UCS4 cp;
@@ -519,7 +522,28 @@ private:
 
 class RecordCache::Hot {
 public:
+    // What trusted() returns, without a call: a slot filled or confirmed in
+    // this epoch, or one the page table still holds (read from the items of
+    // the table as it was when this view was taken: no code has run since,
+    // so it has not changed).
     CharInfoObject* find(Py_UCS4 cp, uint32_t* word) const noexcept {
+        Slot& slot = slots_[cp & mask_];
+        if (slot.cp != cp || slot.info == nullptr) {
+            return nullptr;
+        }
+        if (slot.epoch != epoch_) {
+            if (slot.writes != g.record_writes || page_entry(cp) != reinterpret_cast<PyObject*>(slot.info)) {
+                return nullptr;
+            }
+            slot.epoch = epoch_;
+        }
+        *word = slot.word;
+        return slot.info;
+    }
+
+    // A slot filled or confirmed in this epoch; nullptr otherwise, leaving
+    // the rest to RecordCache::trusted().
+    CharInfoObject* find_current(Py_UCS4 cp, uint32_t* word) const noexcept {
         const Slot& slot = slots_[cp & mask_];
         if (slot.cp != cp || slot.epoch != epoch_) {
             return nullptr;
@@ -530,12 +554,36 @@ public:
 
 private:
     friend class RecordCache;
-    Hot(const Slot* slots, size_t mask, uint64_t epoch) noexcept : slots_(slots), mask_(mask), epoch_(epoch) {}
-    const Slot* slots_;
+    Hot(Slot* slots, size_t mask, uint64_t epoch, PyObject* table) noexcept
+        : slots_(slots), mask_(mask), epoch_(epoch) {
+        if (table != nullptr) {
+            table_items_ = reinterpret_cast<PyListObject*>(table)->ob_item;
+            table_size_ = PyList_GET_SIZE(table);
+        }
+    }
+
+    // What PageReader::peek_known(cp) returns.
+    PyObject* page_entry(Py_UCS4 cp) const noexcept {
+        const Py_ssize_t index = static_cast<Py_ssize_t>(cp >> 8);
+        if (index >= table_size_) {
+            return nullptr;
+        }
+        PyObject* page = table_items_[index];
+        if (!PyList_CheckExact(page) || PyList_GET_SIZE(page) != kPageSize) {
+            return nullptr;
+        }
+        return PyList_GET_ITEM(page, static_cast<Py_ssize_t>(cp & 0xFF));
+    }
+
+    Slot* slots_;
     size_t mask_;
     uint64_t epoch_;
+    PyObject** table_items_ = nullptr;
+    Py_ssize_t table_size_ = 0;  // 0 without a known table: every confirmation fails
 };
 
-inline RecordCache::Hot RecordCache::hot() const noexcept { return Hot(slots_, mask_, epoch_); }
+inline RecordCache::Hot RecordCache::hot(const PageReader& pages) noexcept {
+    return Hot(slots_, mask_, epoch_, pages.known_table());
+}
 
 }  // namespace vx::murkel::driver

@@ -38,6 +38,10 @@ public:
         return PyVectorcall_Function(func) != nullptr || (args_ && Py_REFCNT(args_.get()) == 1);
     }
 
+    // The argument tuple of the last call through the tuple path (borrowed),
+    // or nullptr. Held elsewhere too when the callee kept it.
+    PyObject* last_arguments() const noexcept { return args_.get(); }
+
 private:
     // The tuple (first, second), borrowed from args_.
     PyObject* arguments(PyObject* first, PyObject* second) noexcept {
