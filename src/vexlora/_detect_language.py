@@ -442,6 +442,7 @@ class ByteViews:
     classes: bytes  # byte -> its character's class letter (a space for characters of no class)
     lower: bytes  # byte -> the byte of its character in small letters, a space for no letter
     plain: bytes  # the bytes ``lower`` handles; any other byte present: use ``words_of``
+    ascii_in_place: bool  # ``lower`` handles every ASCII byte as ``_ASCII_LOWER`` does
 
     def class_string(self, data: bytes) -> str:
         return data.translate(self.classes).decode("ascii")
@@ -455,6 +456,51 @@ class ByteViews:
         if data.translate(None, self.plain):
             return None
         return charmap_decode(data.translate(self.lower), "strict", self.table)[0].split()
+
+    def shared_words(self, shared: SharedWords) -> tuple[list[str], int] | None:
+        """``words`` of the bytes ``shared`` was made from, and their ``word_hits``; None as ``words`` gives.
+
+        Only for a page with ``ascii_in_place``: its words of ASCII letters
+        alone are those of every such page, found once per payload.
+        """
+        high = shared.high
+        if high.translate(None, self.plain):
+            return None
+        found = charmap_decode(high.translate(self.lower), "strict", self.table)[0].split()
+        return shared.ascii_words + found, shared.ascii_hits + word_hits(found)
+
+
+# ASCII bytes as a code page with the ASCII letters in place lowers them
+# (``ByteViews.lower``), high bytes kept as they are.
+_ASCII_LOWER = bytes(
+    byte if byte >= 0x80 else ord(chr(byte).lower()) if chr(byte).isalpha() else 0x20 for byte in range(256)
+)
+# A run of letters and high bytes holding a high byte: how a page splits it
+# into words depends on the page.
+_HIGH_RUN = re.compile(rb"(?<![^ ])[^ ]*[\x80-\xff][^ ]*")
+
+
+@dataclass(frozen=True, slots=True)
+class SharedWords:
+    """What the words of a single-byte payload are in every page with ``ascii_in_place``."""
+
+    ascii_words: list[str]  # the words of ASCII letters alone (the same in every such page)
+    ascii_hits: int  # their ``word_hits``
+    high: bytes  # the runs holding a high byte, joined by spaces (``_ASCII_LOWER`` applied)
+
+
+def shared_words(data: bytes) -> SharedWords:
+    """``SharedWords`` of a payload's bytes; ``ByteViews.shared_words`` ends the job per page.
+
+    A word of the page's text is a run of letters; ASCII non-letters read
+    alike in every page with ``ascii_in_place``, so a run of ASCII letters
+    between them is a word in each of those pages, and only the runs
+    holding a high byte differ. The order of the words is not kept.
+    """
+    lowered = data.translate(_ASCII_LOWER)
+    high = b" ".join(_HIGH_RUN.findall(lowered))
+    ascii_words = _HIGH_RUN.sub(b"", lowered).decode("ascii").split()
+    return SharedWords(ascii_words, word_hits(ascii_words), high)
 
 
 @cache
@@ -488,7 +534,8 @@ def byte_views(table: str) -> ByteViews | None:
         else:
             lower.append(0x20)
         plain.append(byte)
-    return ByteViews(table, bytes(classes), bytes(lower), bytes(plain))
+    in_place = lower[:0x80] == _ASCII_LOWER[:0x80] and bytes(plain).startswith(bytes(range(0x80)))
+    return ByteViews(table, bytes(classes), bytes(lower), bytes(plain), in_place)
 
 
 def word_hits(words: list[str]) -> int:

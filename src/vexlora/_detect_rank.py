@@ -34,7 +34,9 @@ from vexlora._detect_language import (
     non_ascii_counts,
     rank_languages,
     served_mask,
+    SharedWords,
     served_word_share,
+    shared_words,
     word_hits,
     words_of,
 )
@@ -471,7 +473,10 @@ def _fit_deletions(encoding: str, served: int) -> tuple[bytes, bytes]:
 # one unit in the field of every served language its character fits (fields
 # for the served languages only, so the sums stay short: the Latin-script
 # ones first, then the others), the number of Latin-script fields, the number
-# of fields and the packed size in bytes.
+# of fields and the packed size in bytes. The fit takes the best count among
+# the Latin-script languages and among the others, so a language whose
+# fitting high bytes are all fitting bytes of another language of its kind
+# never has the best count alone: it gets no field.
 _Served = tuple[tuple[int, ...], int, int, int]
 _SERVED: dict[tuple[str, int], _Served] = {}
 
@@ -479,15 +484,33 @@ _SERVED: dict[tuple[str, int], _Served] = {}
 def _served(encoding: str, served: int) -> _Served:
     found = _SERVED.get((encoding, served))
     if found is None:
+        masks = byte_masks(_table(encoding))
         indices = [index for index in range(served.bit_length()) if served >> index & 1]
-        latin = [index for index in indices if _LATIN_MASK >> index & 1]
-        languages = latin + [index for index in indices if not _LATIN_MASK >> index & 1]
+        latin = _undominated([index for index in indices if _LATIN_MASK >> index & 1], masks)
+        languages = latin + _undominated([index for index in indices if not _LATIN_MASK >> index & 1], masks)
         table = tuple(
             sum(1 << (_FIELD * field) for field, index in enumerate(languages) if mask >> index & 1) if mask > 0 else 0
-            for mask in byte_masks(_table(encoding))
+            for mask in masks
         )
         found = _SERVED[(encoding, served)] = (table, len(latin), len(languages), _FIELD // 8 * len(languages))
     return found
+
+
+def _undominated(indices: list[int], masks: tuple[int, ...]) -> list[int]:
+    """The languages (indices) whose set of fitting high bytes is no subset of another's (one of equal sets)."""
+    fitting = {
+        index: frozenset(byte for byte in range(0x80, 0x100) if masks[byte] > 0 and masks[byte] >> index & 1)
+        for index in indices
+    }
+    return [
+        index
+        for index in indices
+        if not any(
+            fitting[index] < fitting[other] or (fitting[index] == fitting[other] and other < index)
+            for other in indices
+            if other != index
+        )
+    ]
 
 
 # In the multi-byte CJK codecs without shift states, a byte below 0x30 is
@@ -651,39 +674,61 @@ def _features(reading: Reading, head: str, non_ascii: int) -> None:
     words = None
     classes = None
     kinds = None
+    hits = None
     if reading.raw:
         views = byte_views(_table(reading.codecs[0].encoding))
         if views is not None:
-            raw = reading.raw
-            if head is not reading.text:
-                start, end = _feature_span(reading.text, FEATURE_TEXT_LIMIT)
-                raw = raw[start:end]
-            classes = views.class_string(raw)
-            kinds = views.class_set(_distinct_bytes(raw))
-            words = views.words(raw)
+            if head is reading.text:
+                window = _window(reading.raw, 0, len(reading.raw))
+            else:
+                window = _window(reading.raw, *_feature_span(reading.text, FEATURE_TEXT_LIMIT))
+            classes = views.class_string(window.data)
+            kinds = views.class_set(window.distinct)
+            if views.ascii_in_place:
+                if window.words is None:
+                    window.words = shared_words(window.data)
+                found = views.shared_words(window.words)
+                if found is not None:
+                    words, hits = found
+            else:
+                words = views.words(window.data)
     reading.faults = context_faults(head, non_ascii, classes, kinds)
     if words is None:
         words = words_of(head)
-    hits = word_hits(words)
+    if hits is None:
+        hits = word_hits(words)
     if head is reading.text and len(head) <= LANGUAGE_TEXT_LIMIT:
         reading.language_input = None, words
         reading.word_hits = hits
     reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs], hits)
 
 
-# The distinct bytes of the last payload asked for: the readings of one
-# payload share its bytes.
-_LAST_DISTINCT: tuple[bytes, bytes] = (b"", b"")
+class _Window:
+    """The bytes of a single-byte payload that the text-level signals judge, and what every page's reading of
+    them shares: their distinct bytes, and ``SharedWords`` once asked for."""
+
+    __slots__ = ("payload", "start", "end", "data", "distinct", "words")
+
+    def __init__(self, payload: bytes, start: int, end: int) -> None:
+        self.payload = payload
+        self.start = start
+        self.end = end
+        self.data = payload[start:end] if start or end < len(payload) else payload
+        self.distinct = bytes(set(self.data))
+        self.words: SharedWords | None = None
 
 
-def _distinct_bytes(data: bytes) -> bytes:
-    global _LAST_DISTINCT
-    last = _LAST_DISTINCT
-    if last[0] is data:
-        return last[1]
-    distinct = bytes(set(data))
-    _LAST_DISTINCT = (data, distinct)
-    return distinct
+# The window last asked for: the readings of one payload share it.
+_LAST_WINDOW = _Window(b"", 0, 0)
+
+
+def _window(payload: bytes, start: int, end: int) -> _Window:
+    global _LAST_WINDOW
+    last = _LAST_WINDOW
+    if last.payload is payload and last.start == start and last.end == end:
+        return last
+    window = _LAST_WINDOW = _Window(payload, start, end)
+    return window
 
 
 def _coherence(reading: Reading, head: str) -> None:
