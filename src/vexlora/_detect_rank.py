@@ -10,6 +10,7 @@ by coherence and, last, by how common the code page is.
 from __future__ import annotations
 
 import bisect
+import codecs
 import functools
 import math
 import operator
@@ -237,11 +238,12 @@ def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = N
             if reading.mess < UTF8_MESS_LIMIT:
                 return "text", [reading]
     readings = _single_byte_readings(sample, high, allowed)
+    single = len(readings)
     readings += [reading for reading in _cjk_readings(sample, allow)]
     readings += [reading for reading in _utf16_32_readings(sample, not readings) if allow(reading.codec)]
     if not readings:
         return "undecodable", []
-    readings = _finish(_merge(readings), top)
+    readings = _finish(_merge(readings, single), top)
     if readings[0].mess >= UNDECODABLE_MESS:
         # Every codec turns the bytes into a mess: they are no text we know.
         return "undecodable", []
@@ -386,16 +388,18 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     groups = fixed
     # A codec that reads ASCII bytes otherwise gives a text of its own; it
     # shares a reading only with codecs that decode the whole sample alike.
-    changed: dict[str, tuple[int, list[Codec]]] = {}
-    for first, codec in changers:
+    changed: dict[str, list[int]] = {}
+    for index, codec in changers:
         key = _read(sample, _table(codec.encoding))
         found = changed.get(key)
         if found is None:
-            changed[key] = (first, [codec])
+            changed[key] = [index]
         else:
-            found[1].append(codec)
+            found.append(index)
+    texts = {}
     if changed:
-        groups = sorted([*fixed, *(_group(first, codecs) for first, codecs in changed.values())])
+        groups = sorted([*fixed, *(_group_of_pages(tuple(indices)) for indices in changed.values())])
+        texts = {indices[0]: text for text, indices in changed.items()}
     # The letter fit needs only the bytes: it picks the readings worth
     # decoding. A cheap upper bound (a byte fits when it fits any served
     # language, counted by two translate calls) orders the groups; the exact
@@ -446,7 +450,10 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     for *_, fit, high_fit, group in exact[:FULL_SCORE_LIMIT]:
         codecs = group[1]
         encoding = group[7]
-        reading = Reading(list(codecs), _read(sample, _table(encoding)), fit=fit, high_fit=high_fit, raw=sample)
+        text = texts.get(group[0]) if texts else None
+        if text is None:
+            text = _read(sample, _table(encoding))
+        reading = Reading(list(codecs), text, fit=fit, high_fit=high_fit, raw=sample)
         if encoding not in _ASCII_CHANGERS:
             # The bytes gave every character of the text: the fit is exact.
             reading.fit_codecs = len(codecs)
@@ -533,9 +540,27 @@ def _alone(encoding: str) -> bytes:
     return bytes(byte for byte in range(0x80, 0x100) if _decode(bytes((byte,)), encoding) is not None)
 
 
+# The stateless decoders of the CJK codecs: a decode fails on incomplete
+# input as ``bytes.decode`` does, without the codec registry lookup per call.
+_CJK_DECODERS: dict[str, Callable[[bytes], tuple[str, int]]] = {}
+
+
+def _cjk_decode(sample: bytes, encoding: str) -> str | None:
+    decoder = _CJK_DECODERS.get(encoding)
+    if decoder is None:
+        decoder = _CJK_DECODERS[encoding] = codecs.lookup(encoding).decode
+    try:
+        return decoder(sample)[0]
+    except UnicodeDecodeError:
+        return None
+
+
 def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
     readings = []
-    lone = b"".join(_LONE_HIGH.findall(sample))
+    # The first lone high byte rules out most codecs alone; all of them are
+    # gathered only for a codec that reads that one alone.
+    first = _LONE_HIGH.search(sample)
+    lone = None
     for codec in _CJK:
         if codec.encoding in _NEEDS_ESC:
             if b"\x1b" not in sample:
@@ -543,18 +568,41 @@ def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading
         elif codec.encoding == "hz":
             if b"~{" not in sample:
                 continue
-        elif lone and lone.translate(None, _alone(codec.encoding)):
-            continue
+        elif first is not None:
+            alone = _alone(codec.encoding)
+            if first.group()[0] not in alone:
+                continue
+            if lone is None:
+                lone = b"".join(_LONE_HIGH.findall(sample))
+            if lone.translate(None, alone):
+                continue
         if not allow(codec):
             continue
-        text = _decode(sample, codec.encoding)
+        text = _cjk_decode(sample, codec.encoding)
         if text is not None:
             readings.append(Reading([codec], text))
     return readings
 
 
-def _merge(readings: list[Reading]) -> list[Reading]:
-    """Readings that give the same text count once."""
+def _merge(readings: list[Reading], single: int = 0) -> list[Reading]:
+    """Readings that give the same text count once.
+
+    ``single``: how many readings, first, are single-byte ones. Groups that
+    read ASCII bytes as ASCII give distinct texts (they read the high bytes
+    otherwise), and a text of as many characters as bytes comes only from a
+    single-byte code page or from a multi-byte codec reading every byte
+    alone: when no other reading has that length and no single-byte one
+    reading ASCII bytes otherwise gives a text of the others, no text needs
+    hashing.
+    """
+    if single:
+        first = readings[:single]
+        size = len(first[0].text)
+        if all(len(reading.text) != size for reading in readings[single:]):
+            changers = [reading for reading in first if reading.codecs[0].encoding in _ASCII_CHANGERS]
+            fixed = [reading for reading in first if reading.codecs[0].encoding not in _ASCII_CHANGERS]
+            if not any(changer.text == other.text for changer in changers for other in fixed):
+                return first + _merge(readings[single:])
     merged: dict[str, Reading] = {}
     for reading in readings:
         kept = merged.get(reading.text)
