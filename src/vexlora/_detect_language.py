@@ -475,9 +475,6 @@ class ByteViews:
 _ASCII_LOWER = bytes(
     byte if byte >= 0x80 else ord(chr(byte).lower()) if chr(byte).isalpha() else 0x20 for byte in range(256)
 )
-# A run of letters and high bytes holding a high byte: how a page splits it
-# into words depends on the page.
-_HIGH_RUN = re.compile(rb"(?<![^ ])[^ ]*[\x80-\xff][^ ]*")
 
 
 @dataclass(frozen=True, slots=True)
@@ -486,7 +483,7 @@ class SharedWords:
 
     ascii_words: list[str]  # the words of ASCII letters alone (the same in every such page)
     ascii_hits: int  # their ``word_hits``
-    high: bytes  # the runs holding a high byte, joined by spaces (``_ASCII_LOWER`` applied)
+    high: bytes  # the runs of letters and high bytes holding a high byte, joined by spaces (ASCII lowered)
 
 
 def shared_words(data: bytes) -> SharedWords:
@@ -497,10 +494,12 @@ def shared_words(data: bytes) -> SharedWords:
     between them is a word in each of those pages, and only the runs
     holding a high byte differ. The order of the words is not kept.
     """
-    lowered = data.translate(_ASCII_LOWER)
-    high = b" ".join(_HIGH_RUN.findall(lowered))
-    ascii_words = _HIGH_RUN.sub(b"", lowered).decode("ascii").split()
-    return SharedWords(ascii_words, word_hits(ascii_words), high)
+    runs = data.translate(_ASCII_LOWER).split()
+    high = [run for run in runs if not run.isascii()]
+    if high:
+        runs = [run for run in runs if run.isascii()]
+    ascii_words = b" ".join(runs).decode("ascii").split()
+    return SharedWords(ascii_words, word_hits(ascii_words), b" ".join(high))
 
 
 @cache
