@@ -404,13 +404,18 @@ def context_faults(
     plan = _FAULT_PLANS.get(present)
     if plan is None:
         plan = _FAULT_PLANS[present] = tuple(
-            tuple(pattern.findall for lead, pattern in kind if lead in present) for kind in patterns
+            (index, tuple(pattern.findall for lead, pattern in kind if lead in present))
+            for index, kind in enumerate(patterns)
+            if any(lead in present for lead, _ in kind)
         )
-    return tuple(sum([len(findall(classes)) for findall in kind]) / non_ascii for kind in plan)
+    faults = [0.0] * len(patterns)
+    for index, kind in plan:
+        faults[index] = sum([len(findall(classes)) for findall in kind]) / non_ascii
+    return tuple(faults)
 
 
-# Set of class letters present -> per kind of fault, the patterns that can match.
-_FAULT_PLANS: dict[frozenset[str], tuple[tuple[Callable[[str], list[str]], ...], ...]] = {}
+# Set of class letters present -> the kinds of fault (index, patterns) with a pattern that can match.
+_FAULT_PLANS: dict[frozenset[str], tuple[tuple[int, tuple[Callable[[str], list[str]], ...]], ...]] = {}
 
 
 _WORD = re.compile(r"[^\W\d_]+")
