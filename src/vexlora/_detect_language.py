@@ -381,6 +381,29 @@ def _fault_patterns() -> tuple[dict[int, str], _Patterns]:
     return _FAULTS
 
 
+# The class of every character of the Basic Multilingual Plane, as one string
+# indexed by code point: ``str.translate`` then finds every character in the
+# table (a missing one costs a raised and caught lookup error). Above U+2C00
+# the CJK letters the patterns know read "o" and the other characters a
+# space: to the patterns a letter of no class and no letter, as the
+# characters themselves are.
+_TEXT_CLASSES = ""
+
+
+def _text_classes() -> str:
+    global _TEXT_CLASSES
+    if not _TEXT_CLASSES:
+        table = _fault_patterns()[0]
+        parts = ["".join(table[code] for code in range(0x2C00))]
+        done = 0x2C00
+        for first, last in ((0x3040, 0x30FF), (0x4E00, 0x9FFF), (0xAC00, 0xD7AF)):
+            parts += [" " * (first - done), "o" * (last - first + 1)]
+            done = last + 1
+        parts.append(" " * (0x10000 - done))
+        _TEXT_CLASSES = "".join(parts)
+    return _TEXT_CLASSES
+
+
 def context_faults(
     text: str, non_ascii: int, classes: str | None = None, kinds: frozenset[str] | None = None
 ) -> tuple[float, ...]:
@@ -392,11 +415,11 @@ def context_faults(
     standing as a word. ``classes``: the text's class string when the
     caller has it (see ``ByteViews``), ``kinds`` the set of its letters.
     """
-    table, patterns = _fault_patterns()
+    patterns = _fault_patterns()[1]
     if not non_ascii:
         return (0.0,) * len(patterns)
     if classes is None:
-        classes = text.translate(table)
+        classes = text.translate(_text_classes())
     # Most texts hold letters of one or two classes: a pattern whose first
     # class letter is absent cannot match. The patterns to run are kept per
     # set of classes present.
