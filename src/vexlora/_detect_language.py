@@ -471,6 +471,7 @@ class ByteViews:
     lower: bytes  # byte -> the byte of its character in small letters, a space for no letter
     plain: bytes  # the bytes ``lower`` handles; any other byte present: use ``words_of``
     ascii_in_place: bool  # ``lower`` handles every ASCII byte as ``_ASCII_LOWER`` does
+    high_apart: bool  # the bytes above ASCII read as the characters above ASCII, and only they
 
     def class_string(self, data: bytes) -> str:
         return data.translate(self.classes).decode("ascii")
@@ -562,7 +563,8 @@ def byte_views(table: str) -> ByteViews | None:
             lower.append(0x20)
         plain.append(byte)
     in_place = lower[:0x80] == _ASCII_LOWER[:0x80] and bytes(plain).startswith(bytes(range(0x80)))
-    return ByteViews(table, bytes(classes), bytes(lower), bytes(plain), in_place)
+    apart = all((byte >= 0x80) == (ord(character) >= 0x80) for byte, character in enumerate(table))
+    return ByteViews(table, bytes(classes), bytes(lower), bytes(plain), in_place, apart)
 
 
 def word_hits(words: list[str]) -> int:

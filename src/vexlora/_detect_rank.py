@@ -335,7 +335,8 @@ def _group_pages(present: bytes, allowed: Callable[[Codec], bool] | None) -> _Gr
         if changer:
             changers.append((index, codec))
             continue
-        key = _read(present, table)
+        # ``_read``, inline: this runs for every page.
+        key = charmap_decode(present, "strict", table)[0]
         group = groups.get(key)
         if group is None:
             groups[key] = [index]
@@ -667,7 +668,7 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
     for position, reading in enumerate(contenders):
         if position < FEATURE_LIMIT and reading.score - PRIOR_WEIGHT <= best:
             head = _feature_text(reading.text)
-            _features(reading, head, len(head) - len(head.encode("ascii", "ignore")))
+            _features(reading, head)
             # Without the coherence yet: its term adds 0..COHERENCE_WEIGHT.
             reading.score = _score(reading, 1.0)
             best = min(best, reading.score + COHERENCE_WEIGHT)
@@ -718,11 +719,12 @@ def _feature_text(text: str, limit: int | None = None) -> str:
     return text[start:end]
 
 
-def _features(reading: Reading, head: str, non_ascii: int) -> None:
+def _features(reading: Reading, head: str) -> None:
     words = None
     classes = None
     kinds = None
     hits = None
+    non_ascii = None
     if reading.raw:
         views = byte_views(_table(reading.codecs[0].encoding))
         if views is not None:
@@ -732,6 +734,8 @@ def _features(reading: Reading, head: str, non_ascii: int) -> None:
                 window = _window(reading.raw, *_feature_span(reading.text, FEATURE_TEXT_LIMIT))
             classes = views.class_string(window.data)
             kinds = views.class_set(window.distinct)
+            if views.high_apart:
+                non_ascii = window.high
             if views.ascii_in_place:
                 if window.words is None:
                     window.words = shared_words(window.data)
@@ -740,6 +744,8 @@ def _features(reading: Reading, head: str, non_ascii: int) -> None:
                     words, hits = found
             else:
                 words = views.words(window.data)
+    if non_ascii is None:
+        non_ascii = len(head) - len(head.encode("ascii", "ignore"))
     reading.faults = context_faults(head, non_ascii, classes, kinds)
     if words is None:
         words = words_of(head)
@@ -755,7 +761,7 @@ class _Window:
     """The bytes of a single-byte payload that the text-level signals judge, and what every page's reading of
     them shares: their distinct bytes, and ``SharedWords`` once asked for."""
 
-    __slots__ = ("payload", "start", "end", "data", "distinct", "words")
+    __slots__ = ("payload", "start", "end", "data", "distinct", "high", "words")
 
     def __init__(self, payload: bytes, start: int, end: int) -> None:
         self.payload = payload
@@ -763,6 +769,7 @@ class _Window:
         self.end = end
         self.data = payload[start:end] if start or end < len(payload) else payload
         self.distinct = bytes(set(self.data))
+        self.high = len(self.data) - len(self.data.translate(None, _HIGH))  # its bytes above ASCII
         self.words: SharedWords | None = None
 
 
