@@ -8,11 +8,14 @@ import pytest
 
 from vexlora._detect_codecs import SINGLE_BYTE, Codec
 from vexlora._detect_language import (
+    _fault_patterns,
     ascii_letter_count,
     byte_views,
     codec_fit,
     context_faults,
     non_ascii_counts,
+    shared_words,
+    word_hits,
     words_of,
 )
 from vexlora._detect_rank import _ASCII, _CJK, _cjk_readings, _read, _single_byte_readings, _table
@@ -63,6 +66,30 @@ def test_byte_views_give_the_characters_signals(encoding):
         assert context_faults(text, 7, views.class_string(data)) == context_faults(text, 7)
         words = views.words(data)
         assert words is None or words == words_of(text)
+        # The words shared by all pages with ASCII in place, completed per page: the same words, in
+        # another order, and their hits.
+        shared = views.shared_words(shared_words(data)) if views.ascii_in_place else None
+        if shared is not None:
+            assert sorted(shared[0]) == sorted(words_of(text)) and shared[1] == word_hits(words_of(text))
+        if views.high_apart:
+            assert len(data.translate(None, bytes(range(128)))) == len(text) - len(text.encode("ascii", "ignore"))
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        "中文字符，测试 abc 日本語のテキスト、カタカナ。한국어 텍스트 Ελληνικά ΣΑΣ Русский",
+        "x\u3000y\uff0cz \u30ff\u3100 \u9fff\ua000 \ud7af\ud7b0 \u2bff\u2c00 \U0001f600é\u00e9Ω",
+        "ab·c’d – «е» \u05d0\u05d1 \u0627\u0644 \u0e01\u0e02 ς word",
+    ],
+)
+def test_context_classes_of_any_character_give_the_faults_of_their_classes(text):
+    # Characters above the class table read as letters of no class or as no letter.
+    table = _fault_patterns()[0]
+    for start in range(len(text)):
+        part = text[start:] + text[:start]
+        classes = part.translate(table)
+        assert context_faults(part, 5) == context_faults(part, 5, classes, frozenset(classes))
 
 
 @pytest.mark.parametrize(
