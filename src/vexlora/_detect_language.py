@@ -597,9 +597,31 @@ _LETTER_PACKED = _LetterPacked()
 _LATIN_PACKED = PACKED_BY_MASK[_LATIN_MASK]
 # Up to this many non-ASCII letters, their packed counts are summed one by one.
 _DIRECT_SUM_LIMIT = 48
-# Beyond that, letters are counted one distinct letter at a time when each
-# occurs this many times on average (a scan per letter), else in one pass.
-_COUNT_EACH_RATIO = 8
+# Letters left when a letter found once makes the rest be counted in one pass.
+_PEEL_REST = 64
+
+
+def _letters_packed(letters: str) -> int:
+    """The sum of ``_LETTER_PACKED`` over ``letters``.
+
+    A small alphabet is peeled one letter at a time: each ``str.replace``
+    counts a letter at C speed, where a set or a ``Counter`` of the letters
+    makes a string object for every character beyond Latin-1. Once a letter
+    occurs only once and many letters are left (a large alphabet), the
+    rest is counted in one pass.
+    """
+    packed = 0
+    rest = letters
+    while rest:
+        letter = rest[0]
+        shorter = rest.replace(letter, "")
+        found = len(rest) - len(shorter)
+        packed += found * _LETTER_PACKED[letter]
+        rest = shorter
+        if found == 1 and len(rest) > _PEEL_REST:
+            counts = Counter(rest)
+            return packed + sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, counts), counts.values()))
+    return packed
 
 
 # Weight of the short-word share against the coherence ratio: the words
@@ -646,13 +668,7 @@ def rank_languages(
         # Few letters: summing each costs less than counting them first.
         packed += sum(map(_LETTER_PACKED.__getitem__, non_ascii))
     else:
-        distinct = set(non_ascii)
-        if len(distinct) * _COUNT_EACH_RATIO <= len(non_ascii):
-            # A small alphabet: each letter counted at C speed.
-            packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, distinct), map(non_ascii.count, distinct)))
-        else:
-            letters = Counter(non_ascii)
-            packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
+        packed += _letters_packed(non_ascii)
     fitting = unpack(packed)
     listed = unpack(word_hits(words) if hits is None else hits)
     candidates = set(coherence)
