@@ -8,13 +8,17 @@ import pytest
 
 from vexlora._detect_codecs import SINGLE_BYTE, Codec
 from vexlora._detect_language import (
+    _LETTER_PACKED,
     _fault_patterns,
+    _packed_sum,
     ascii_letter_count,
     byte_views,
     codec_fit,
     context_faults,
+    non_ascii,
     non_ascii_counts,
     shared_words,
+    text_fit,
     word_hits,
     words_of,
 )
@@ -73,6 +77,24 @@ def test_byte_views_give_the_characters_signals(encoding):
             assert sorted(shared[0]) == sorted(words_of(text)) and shared[1] == word_hits(words_of(text))
         if views.high_apart:
             assert len(data.translate(None, bytes(range(128)))) == len(text) - len(text.encode("ascii", "ignore"))
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        *TEXTS,
+        "Один два три " * 40,
+        "".join(chr(code) for code in range(0x4E00, 0x4F00)) + "日本語のテキスト" * 30,
+        "é" * 70 + "ñ" + "ü" * 90,
+    ],
+)
+def test_fit_and_letters_of_a_text_string_equal_those_of_its_counted_characters(text):
+    encodings = ["cp1251", "gb18030", "cp1252"]
+    assert text_fit(non_ascii(text), encodings, ascii_letter_count(text)) == codec_fit(
+        non_ascii_counts(text), encodings, ascii_letter_count(text)
+    )
+    letters = non_ascii(text)
+    assert _packed_sum(letters, _LETTER_PACKED) == sum(_LETTER_PACKED[letter] for letter in letters)
 
 
 @pytest.mark.parametrize(

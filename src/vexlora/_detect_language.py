@@ -206,8 +206,39 @@ def unpack(packed: int, size: int = _FIELD_BYTES) -> array[int]:
 _ASCII_RUNS = re.compile(r"[\x00-\x7f]+")
 
 
+def non_ascii(text: str) -> str:
+    return _ASCII_RUNS.sub("", text)
+
+
 def non_ascii_counts(text: str) -> Counter[str]:
-    return Counter(_ASCII_RUNS.sub("", text))
+    return Counter(non_ascii(text))
+
+
+# Characters left when a character found once makes the rest be counted in one pass.
+_PEEL_REST = 64
+
+
+def _packed_sum(characters: str, table: dict[str, int]) -> int:
+    """The sum of ``table[character]`` over ``characters`` (``table`` fills itself for a new character).
+
+    A small alphabet is peeled one character at a time: each ``str.replace``
+    counts a character at C speed, where a set or a ``Counter`` of the text
+    makes a string object for every character beyond Latin-1. Once a
+    character occurs only once and many are left (a large alphabet), the
+    rest is counted in one pass.
+    """
+    packed = 0
+    rest = characters
+    while rest:
+        character = rest[0]
+        shorter = rest.replace(character, "")
+        found = len(rest) - len(shorter)
+        packed += found * table[character]
+        rest = shorter
+        if found == 1 and len(rest) > _PEEL_REST:
+            counts = Counter(rest)
+            return packed + sum(map(operator.mul, map(table.__getitem__, counts), counts.values()))
+    return packed
 
 
 # Beyond the language fields, ``_CHARACTER_PACKED`` counts three more things
@@ -249,6 +280,15 @@ def codec_fit(characters: Counter[str], encodings: Iterable[str], ascii_letters:
     0..1, the best over the languages served.
     """
     packed = sum(map(operator.mul, map(_CHARACTER_PACKED.__getitem__, characters), characters.values()))
+    return _fit_of_characters(packed, encodings, ascii_letters)
+
+
+def text_fit(text: str, encodings: Iterable[str], ascii_letters: int) -> tuple[float, float]:
+    """``codec_fit`` of a text's non-ASCII characters given as a string (``non_ascii``), not counted yet."""
+    return _fit_of_characters(_packed_sum(text, _CHARACTER_PACKED), encodings, ascii_letters)
+
+
+def _fit_of_characters(packed: int, encodings: Iterable[str], ascii_letters: int) -> tuple[float, float]:
     high = packed >> _HIGH_SHIFT & _FIELD_MASK
     kana = packed >> _KANA_SHIFT & _FIELD_MASK
     han = packed >> _HAN_SHIFT
@@ -597,33 +637,6 @@ _LETTER_PACKED = _LetterPacked()
 _LATIN_PACKED = PACKED_BY_MASK[_LATIN_MASK]
 # Up to this many non-ASCII letters, their packed counts are summed one by one.
 _DIRECT_SUM_LIMIT = 48
-# Letters left when a letter found once makes the rest be counted in one pass.
-_PEEL_REST = 64
-
-
-def _letters_packed(letters: str) -> int:
-    """The sum of ``_LETTER_PACKED`` over ``letters``.
-
-    A small alphabet is peeled one letter at a time: each ``str.replace``
-    counts a letter at C speed, where a set or a ``Counter`` of the letters
-    makes a string object for every character beyond Latin-1. Once a letter
-    occurs only once and many letters are left (a large alphabet), the
-    rest is counted in one pass.
-    """
-    packed = 0
-    rest = letters
-    while rest:
-        letter = rest[0]
-        shorter = rest.replace(letter, "")
-        found = len(rest) - len(shorter)
-        packed += found * _LETTER_PACKED[letter]
-        rest = shorter
-        if found == 1 and len(rest) > _PEEL_REST:
-            counts = Counter(rest)
-            return packed + sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, counts), counts.values()))
-    return packed
-
-
 # Weight of the short-word share against the coherence ratio: the words
 # decide between languages whose letters fit equally (coherence ties them).
 WORD_WEIGHT = 20.0
@@ -668,7 +681,7 @@ def rank_languages(
         # Few letters: summing each costs less than counting them first.
         packed += sum(map(_LETTER_PACKED.__getitem__, non_ascii))
     else:
-        packed += _letters_packed(non_ascii)
+        packed += _packed_sum(non_ascii, _LETTER_PACKED)
     fitting = unpack(packed)
     listed = unpack(word_hits(words) if hits is None else hits)
     candidates = set(coherence)

@@ -31,13 +31,13 @@ from vexlora._detect_language import (
     ascii_letter_count,
     byte_masks,
     byte_views,
-    codec_fit,
     context_faults,
-    non_ascii_counts,
+    non_ascii,
     rank_languages,
     served_mask,
     served_word_share,
     shared_words,
+    text_fit,
     word_hits,
     words_of,
 )
@@ -628,8 +628,8 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
     for reading in readings:
         if reading.fit_codecs != len(reading.codecs):
             head = _feature_text(reading.text)
-            reading.fit, reading.high_fit = codec_fit(
-                non_ascii_counts(head), [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
+            reading.fit, reading.high_fit = text_fit(
+                non_ascii(head), [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
             )
         fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading))
     fitted.sort(key=_FIRST)
