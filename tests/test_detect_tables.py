@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import random
+import re
 
 import pytest
 
@@ -112,6 +113,18 @@ def test_context_classes_of_any_character_give_the_faults_of_their_classes(text)
         part = text[start:] + text[:start]
         classes = part.translate(table)
         assert context_faults(part, 5) == context_faults(part, 5, classes, frozenset(classes))
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        *TEXTS,
+        "snake_case x2 ²³ ½ Ⅻ İstanbul ΣΟΦΊΑ don't e\u0301te\u0301 日本語 (text) a-b",
+        "\u00a0non\u2009breaking\u3000space\x85next\u200bjoin",
+    ],
+)
+def test_words_of_a_text_are_the_runs_of_letters(text):
+    assert words_of(text) == re.findall(r"[^\W\d_]+", text.lower())
 
 
 @pytest.mark.parametrize(
