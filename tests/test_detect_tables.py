@@ -23,7 +23,7 @@ from vexlora._detect_language import (
     word_hits,
     words_of,
 )
-from vexlora._detect_rank import _ASCII, _CJK, _cjk_readings, _read, _single_byte_readings, _table
+from vexlora._detect_rank import _ASCII, _CJK, _cjk_readings, _distinct, _read, _single_byte_readings, _table
 
 TEXTS = (
     "L'été dernier, nous sommes allés à la fête ; « Où est le cœur ? » dit-il à 7 h 30.",
@@ -125,6 +125,13 @@ def test_context_classes_of_any_character_give_the_faults_of_their_classes(text)
 )
 def test_words_of_a_text_are_the_runs_of_letters(text):
     assert words_of(text) == re.findall(r"[^\W\d_]+", text.lower())
+
+
+@pytest.mark.parametrize(
+    "data", [b"", b"\x00", bytes(range(256)) * 2, b"abcabc\xff\x80\xff", TEXTS[2].encode("cp1251")]
+)
+def test_distinct_bytes_are_the_sorted_set(data):
+    assert _distinct(data) == bytes(sorted(set(data)))
 
 
 @pytest.mark.parametrize(

@@ -140,6 +140,15 @@ class Reading:
         return self._named_by[1]
 
 
+_ALL_BYTES = bytes(range(256))
+
+
+def _distinct(data: bytes) -> bytes:
+    """The distinct bytes of ``data``, ascending: two ``bytes.translate`` calls at C speed, where a set
+    makes a step in the interpreter per byte."""
+    return _ALL_BYTES.translate(None, _ALL_BYTES.translate(None, data))
+
+
 def binary_bytes(sample: bytes) -> tuple[int, int]:
     """(NUL count, other control byte count) of a sample."""
     return sample.count(0), len(sample) - len(sample.translate(None, _CONTROLS))
@@ -177,7 +186,7 @@ def _utf16_32_readings(sample: bytes, last_resort: bool = False) -> list[Reading
     if size % 2 == 0 and size >= 2:
         even, odd = sample[0::2], sample[1::2]
         even_nul, odd_nul = even.count(0), odd.count(0)
-        distinct_even, distinct_odd = len(set(even)), len(set(odd))
+        distinct_even, distinct_odd = len(_distinct(even)), len(_distinct(odd))
         for encoding, high, high_nul, low_nul, distinct_high, distinct_low in (
             ("utf_16_le", odd, odd_nul, even_nul, distinct_odd, distinct_even),
             ("utf_16_be", even, even_nul, odd_nul, distinct_even, distinct_odd),
@@ -379,7 +388,7 @@ _COUNT_BY_PRESENT = 16
 
 def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec], bool] | None) -> list[Reading]:
     # Few distinct high bytes, each counted at C speed.
-    present = bytes(sorted(set(high)))
+    present = _distinct(high)
     counts = list(map(high.count, present))
     ascii_letters = len(sample.translate(None, _NOT_ASCII_LETTER_BYTES))
     if allowed is None:
@@ -768,7 +777,7 @@ class _Window:
         self.start = start
         self.end = end
         self.data = payload[start:end] if start or end < len(payload) else payload
-        self.distinct = bytes(set(self.data))
+        self.distinct = _distinct(self.data)
         self.high = len(self.data) - len(self.data.translate(None, _HIGH))  # its bytes above ASCII
         self.words: SharedWords | None = None
 
