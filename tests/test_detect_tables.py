@@ -3,19 +3,27 @@
 from __future__ import annotations
 
 import random
+import re
 
 import pytest
 
 from vexlora._detect_codecs import SINGLE_BYTE, Codec
 from vexlora._detect_language import (
+    _LETTER_PACKED,
+    _fault_patterns,
+    _packed_sum,
     ascii_letter_count,
     byte_views,
     codec_fit,
     context_faults,
+    non_ascii,
     non_ascii_counts,
+    shared_words,
+    text_fit,
+    word_hits,
     words_of,
 )
-from vexlora._detect_rank import _ASCII, _CJK, _cjk_readings, _read, _single_byte_readings, _table
+from vexlora._detect_rank import _ASCII, _CJK, _cjk_readings, _distinct, _read, _single_byte_readings, _table
 
 TEXTS = (
     "L'été dernier, nous sommes allés à la fête ; « Où est le cœur ? » dit-il à 7 h 30.",
@@ -63,6 +71,67 @@ def test_byte_views_give_the_characters_signals(encoding):
         assert context_faults(text, 7, views.class_string(data)) == context_faults(text, 7)
         words = views.words(data)
         assert words is None or words == words_of(text)
+        # The words shared by all pages with ASCII in place, completed per page: the same words, in
+        # another order, and their hits.
+        shared = views.shared_words(shared_words(data)) if views.ascii_in_place else None
+        if shared is not None:
+            assert sorted(shared[0]) == sorted(words_of(text)) and shared[1] == word_hits(words_of(text))
+        if views.high_apart:
+            assert len(data.translate(None, bytes(range(128)))) == len(text) - len(text.encode("ascii", "ignore"))
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        *TEXTS,
+        "Один два три " * 40,
+        "".join(chr(code) for code in range(0x4E00, 0x4F00)) + "日本語のテキスト" * 30,
+        "é" * 70 + "ñ" + "ü" * 90,
+    ],
+)
+def test_fit_and_letters_of_a_text_string_equal_those_of_its_counted_characters(text):
+    encodings = ["cp1251", "gb18030", "cp1252"]
+    assert text_fit(non_ascii(text), encodings, ascii_letter_count(text)) == codec_fit(
+        non_ascii_counts(text), encodings, ascii_letter_count(text)
+    )
+    letters = non_ascii(text)
+    assert _packed_sum(letters, _LETTER_PACKED) == sum(_LETTER_PACKED[letter] for letter in letters)
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        "中文字符，测试 abc 日本語のテキスト、カタカナ。한국어 텍스트 Ελληνικά ΣΑΣ Русский",
+        "x\u3000y\uff0cz \u30ff\u3100 \u9fff\ua000 \ud7af\ud7b0 \u2bff\u2c00 \U0001f600é\u00e9Ω",
+        "ab·c’d – «е» \u05d0\u05d1 \u0627\u0644 \u0e01\u0e02 ς word",
+    ],
+)
+def test_context_classes_of_any_character_give_the_faults_of_their_classes(text):
+    # Characters above the class table read as letters of no class or as no letter.
+    table = _fault_patterns()[0]
+    for start in range(len(text)):
+        part = text[start:] + text[:start]
+        classes = part.translate(table)
+        assert context_faults(part, 5) == context_faults(part, 5, classes, frozenset(classes))
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        *TEXTS,
+        "snake_case x2 ²³ ½ Ⅻ İstanbul ΣΟΦΊΑ don't e\u0301te\u0301 日本語 (text) a-b",
+        "\u00a0non\u2009breaking\u3000space\x85next\u200bjoin",
+    ],
+)
+def test_words_of_a_text_are_the_runs_of_letters(text):
+    assert words_of(text) == re.findall(r"[^\W\d_]+", text.lower())
+
+
+@pytest.mark.parametrize(
+    "data", [b"", b"\x00", bytes(range(256)) * 2, b"abcabc\xff\x80\xff", TEXTS[2].encode("cp1251")]
+)
+def test_distinct_bytes_are_the_sorted_set(data):
+    assert _distinct(data) == bytes(sorted(set(data)))
 
 
 @pytest.mark.parametrize(

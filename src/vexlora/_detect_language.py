@@ -206,8 +206,39 @@ def unpack(packed: int, size: int = _FIELD_BYTES) -> array[int]:
 _ASCII_RUNS = re.compile(r"[\x00-\x7f]+")
 
 
+def non_ascii(text: str) -> str:
+    return _ASCII_RUNS.sub("", text)
+
+
 def non_ascii_counts(text: str) -> Counter[str]:
-    return Counter(_ASCII_RUNS.sub("", text))
+    return Counter(non_ascii(text))
+
+
+# Characters left when a character found once makes the rest be counted in one pass.
+_PEEL_REST = 64
+
+
+def _packed_sum(characters: str, table: dict[str, int]) -> int:
+    """The sum of ``table[character]`` over ``characters`` (``table`` fills itself for a new character).
+
+    A small alphabet is peeled one character at a time: each ``str.replace``
+    counts a character at C speed, where a set or a ``Counter`` of the text
+    makes a string object for every character beyond Latin-1. Once a
+    character occurs only once and many are left (a large alphabet), the
+    rest is counted in one pass.
+    """
+    packed = 0
+    rest = characters
+    while rest:
+        character = rest[0]
+        shorter = rest.replace(character, "")
+        found = len(rest) - len(shorter)
+        packed += found * table[character]
+        rest = shorter
+        if found == 1 and len(rest) > _PEEL_REST:
+            counts = Counter(rest)
+            return packed + sum(map(operator.mul, map(table.__getitem__, counts), counts.values()))
+    return packed
 
 
 # Beyond the language fields, ``_CHARACTER_PACKED`` counts three more things
@@ -249,6 +280,15 @@ def codec_fit(characters: Counter[str], encodings: Iterable[str], ascii_letters:
     0..1, the best over the languages served.
     """
     packed = sum(map(operator.mul, map(_CHARACTER_PACKED.__getitem__, characters), characters.values()))
+    return _fit_of_characters(packed, encodings, ascii_letters)
+
+
+def text_fit(text: str, encodings: Iterable[str], ascii_letters: int) -> tuple[float, float]:
+    """``codec_fit`` of a text's non-ASCII characters given as a string (``non_ascii``), not counted yet."""
+    return _fit_of_characters(_packed_sum(text, _CHARACTER_PACKED), encodings, ascii_letters)
+
+
+def _fit_of_characters(packed: int, encodings: Iterable[str], ascii_letters: int) -> tuple[float, float]:
     high = packed >> _HIGH_SHIFT & _FIELD_MASK
     kana = packed >> _KANA_SHIFT & _FIELD_MASK
     han = packed >> _HAN_SHIFT
@@ -381,6 +421,29 @@ def _fault_patterns() -> tuple[dict[int, str], _Patterns]:
     return _FAULTS
 
 
+# The class of every character of the Basic Multilingual Plane, as one string
+# indexed by code point: ``str.translate`` then finds every character in the
+# table (a missing one costs a raised and caught lookup error). Above U+2C00
+# the CJK letters the patterns know read "o" and the other characters a
+# space: to the patterns a letter of no class and no letter, as the
+# characters themselves are.
+_TEXT_CLASSES = ""
+
+
+def _text_classes() -> str:
+    global _TEXT_CLASSES
+    if not _TEXT_CLASSES:
+        table = _fault_patterns()[0]
+        parts = ["".join(table[code] for code in range(0x2C00))]
+        done = 0x2C00
+        for first, last in ((0x3040, 0x30FF), (0x4E00, 0x9FFF), (0xAC00, 0xD7AF)):
+            parts += [" " * (first - done), "o" * (last - first + 1)]
+            done = last + 1
+        parts.append(" " * (0x10000 - done))
+        _TEXT_CLASSES = "".join(parts)
+    return _TEXT_CLASSES
+
+
 def context_faults(
     text: str, non_ascii: int, classes: str | None = None, kinds: frozenset[str] | None = None
 ) -> tuple[float, ...]:
@@ -392,11 +455,11 @@ def context_faults(
     standing as a word. ``classes``: the text's class string when the
     caller has it (see ``ByteViews``), ``kinds`` the set of its letters.
     """
-    table, patterns = _fault_patterns()
+    patterns = _fault_patterns()[1]
     if not non_ascii:
         return (0.0,) * len(patterns)
     if classes is None:
-        classes = text.translate(table)
+        classes = text.translate(_text_classes())
     # Most texts hold letters of one or two classes: a pattern whose first
     # class letter is absent cannot match. The patterns to run are kept per
     # set of classes present.
@@ -404,13 +467,18 @@ def context_faults(
     plan = _FAULT_PLANS.get(present)
     if plan is None:
         plan = _FAULT_PLANS[present] = tuple(
-            tuple(pattern.findall for lead, pattern in kind if lead in present) for kind in patterns
+            (index, tuple(pattern.findall for lead, pattern in kind if lead in present))
+            for index, kind in enumerate(patterns)
+            if any(lead in present for lead, _ in kind)
         )
-    return tuple(sum([len(findall(classes)) for findall in kind]) / non_ascii for kind in plan)
+    faults = [0.0] * len(patterns)
+    for index, kind in plan:
+        faults[index] = sum([len(findall(classes)) for findall in kind]) / non_ascii
+    return tuple(faults)
 
 
-# Set of class letters present -> per kind of fault, the patterns that can match.
-_FAULT_PLANS: dict[frozenset[str], tuple[tuple[Callable[[str], list[str]], ...], ...]] = {}
+# Set of class letters present -> the kinds of fault (index, patterns) with a pattern that can match.
+_FAULT_PLANS: dict[frozenset[str], tuple[tuple[int, tuple[Callable[[str], list[str]], ...]], ...]] = {}
 
 
 _WORD = re.compile(r"[^\W\d_]+")
@@ -425,8 +493,18 @@ _WORD_PACKED = {word: PACKED_BY_MASK[mask] for word, mask in _WORD_MASKS.items()
 
 
 def words_of(text: str) -> list[str]:
-    """The words of a text, in small letters."""
-    return _WORD.findall(text.lower())
+    """The words of a text, in small letters.
+
+    A run between spaces made of letters alone is a word as it is (checked
+    at C speed); the pattern runs only on the others.
+    """
+    words: list[str] = []
+    for run in text.lower().split():
+        if run.isalpha():
+            words.append(run)
+        else:
+            words += _WORD.findall(run)
+    return words
 
 
 @dataclass(frozen=True, slots=True)
@@ -442,6 +520,8 @@ class ByteViews:
     classes: bytes  # byte -> its character's class letter (a space for characters of no class)
     lower: bytes  # byte -> the byte of its character in small letters, a space for no letter
     plain: bytes  # the bytes ``lower`` handles; any other byte present: use ``words_of``
+    ascii_in_place: bool  # ``lower`` handles every ASCII byte as ``_ASCII_LOWER`` does
+    high_apart: bool  # the bytes above ASCII read as the characters above ASCII, and only they
 
     def class_string(self, data: bytes) -> str:
         return data.translate(self.classes).decode("ascii")
@@ -455,6 +535,50 @@ class ByteViews:
         if data.translate(None, self.plain):
             return None
         return charmap_decode(data.translate(self.lower), "strict", self.table)[0].split()
+
+    def shared_words(self, shared: SharedWords) -> tuple[list[str], int] | None:
+        """``words`` of the bytes ``shared`` was made from, and their ``word_hits``; None as ``words`` gives.
+
+        Only for a page with ``ascii_in_place``: its words of ASCII letters
+        alone are those of every such page, found once per payload.
+        """
+        high = shared.high
+        if high.translate(None, self.plain):
+            return None
+        found = charmap_decode(high.translate(self.lower), "strict", self.table)[0].split()
+        return shared.ascii_words + found, shared.ascii_hits + word_hits(found)
+
+
+# ASCII bytes as a code page with the ASCII letters in place lowers them
+# (``ByteViews.lower``), high bytes kept as they are.
+_ASCII_LOWER = bytes(
+    byte if byte >= 0x80 else ord(chr(byte).lower()) if chr(byte).isalpha() else 0x20 for byte in range(256)
+)
+
+
+@dataclass(frozen=True, slots=True)
+class SharedWords:
+    """What the words of a single-byte payload are in every page with ``ascii_in_place``."""
+
+    ascii_words: list[str]  # the words of ASCII letters alone (the same in every such page)
+    ascii_hits: int  # their ``word_hits``
+    high: bytes  # the runs of letters and high bytes holding a high byte, joined by spaces (ASCII lowered)
+
+
+def shared_words(data: bytes) -> SharedWords:
+    """``SharedWords`` of a payload's bytes; ``ByteViews.shared_words`` ends the job per page.
+
+    A word of the page's text is a run of letters; ASCII non-letters read
+    alike in every page with ``ascii_in_place``, so a run of ASCII letters
+    between them is a word in each of those pages, and only the runs
+    holding a high byte differ. The order of the words is not kept.
+    """
+    runs = data.translate(_ASCII_LOWER).split()
+    high = [run for run in runs if not run.isascii()]
+    if high:
+        runs = [run for run in runs if run.isascii()]
+    ascii_words = b" ".join(runs).decode("ascii").split()
+    return SharedWords(ascii_words, word_hits(ascii_words), b" ".join(high))
 
 
 @cache
@@ -488,7 +612,9 @@ def byte_views(table: str) -> ByteViews | None:
         else:
             lower.append(0x20)
         plain.append(byte)
-    return ByteViews(table, bytes(classes), bytes(lower), bytes(plain))
+    in_place = lower[:0x80] == _ASCII_LOWER[:0x80] and bytes(plain).startswith(bytes(range(0x80)))
+    apart = all((byte >= 0x80) == (ord(character) >= 0x80) for byte, character in enumerate(table))
+    return ByteViews(table, bytes(classes), bytes(lower), bytes(plain), in_place, apart)
 
 
 def word_hits(words: list[str]) -> int:
@@ -521,11 +647,6 @@ _LETTER_PACKED = _LetterPacked()
 _LATIN_PACKED = PACKED_BY_MASK[_LATIN_MASK]
 # Up to this many non-ASCII letters, their packed counts are summed one by one.
 _DIRECT_SUM_LIMIT = 48
-# Beyond that, letters are counted one distinct letter at a time when each
-# occurs this many times on average (a scan per letter), else in one pass.
-_COUNT_EACH_RATIO = 8
-
-
 # Weight of the short-word share against the coherence ratio: the words
 # decide between languages whose letters fit equally (coherence ties them).
 WORD_WEIGHT = 20.0
@@ -570,13 +691,7 @@ def rank_languages(
         # Few letters: summing each costs less than counting them first.
         packed += sum(map(_LETTER_PACKED.__getitem__, non_ascii))
     else:
-        distinct = set(non_ascii)
-        if len(distinct) * _COUNT_EACH_RATIO <= len(non_ascii):
-            # A small alphabet: each letter counted at C speed.
-            packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, distinct), map(non_ascii.count, distinct)))
-        else:
-            letters = Counter(non_ascii)
-            packed += sum(map(operator.mul, map(_LETTER_PACKED.__getitem__, letters), letters.values()))
+        packed += _packed_sum(non_ascii, _LETTER_PACKED)
     fitting = unpack(packed)
     listed = unpack(word_hits(words) if hits is None else hits)
     candidates = set(coherence)

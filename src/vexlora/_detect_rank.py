@@ -10,6 +10,7 @@ by coherence and, last, by how common the code page is.
 from __future__ import annotations
 
 import bisect
+import codecs
 import functools
 import math
 import operator
@@ -26,15 +27,17 @@ from vexlora._detect_language import (
     _FIELD_TYPE,
     _LATIN_MASK,
     LANGUAGE_TEXT_LIMIT,
+    SharedWords,
     ascii_letter_count,
     byte_masks,
     byte_views,
-    codec_fit,
     context_faults,
-    non_ascii_counts,
+    non_ascii,
     rank_languages,
     served_mask,
     served_word_share,
+    shared_words,
+    text_fit,
     word_hits,
     words_of,
 )
@@ -137,6 +140,15 @@ class Reading:
         return self._named_by[1]
 
 
+_ALL_BYTES = bytes(range(256))
+
+
+def _distinct(data: bytes) -> bytes:
+    """The distinct bytes of ``data``, ascending: two ``bytes.translate`` calls at C speed, where a set
+    makes a step in the interpreter per byte."""
+    return _ALL_BYTES.translate(None, _ALL_BYTES.translate(None, data))
+
+
 def binary_bytes(sample: bytes) -> tuple[int, int]:
     """(NUL count, other control byte count) of a sample."""
     return sample.count(0), len(sample) - len(sample.translate(None, _CONTROLS))
@@ -174,7 +186,7 @@ def _utf16_32_readings(sample: bytes, last_resort: bool = False) -> list[Reading
     if size % 2 == 0 and size >= 2:
         even, odd = sample[0::2], sample[1::2]
         even_nul, odd_nul = even.count(0), odd.count(0)
-        distinct_even, distinct_odd = len(set(even)), len(set(odd))
+        distinct_even, distinct_odd = len(_distinct(even)), len(_distinct(odd))
         for encoding, high, high_nul, low_nul, distinct_high, distinct_low in (
             ("utf_16_le", odd, odd_nul, even_nul, distinct_odd, distinct_even),
             ("utf_16_be", even, even_nul, odd_nul, distinct_even, distinct_odd),
@@ -235,11 +247,12 @@ def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = N
             if reading.mess < UTF8_MESS_LIMIT:
                 return "text", [reading]
     readings = _single_byte_readings(sample, high, allowed)
+    single = len(readings)
     readings += [reading for reading in _cjk_readings(sample, allow)]
     readings += [reading for reading in _utf16_32_readings(sample, not readings) if allow(reading.codec)]
     if not readings:
         return "undecodable", []
-    readings = _finish(_merge(readings), top)
+    readings = _finish(_merge(readings, single), top)
     if readings[0].mess >= UNDECODABLE_MESS:
         # Every codec turns the bytes into a mess: they are no text we know.
         return "undecodable", []
@@ -331,7 +344,8 @@ def _group_pages(present: bytes, allowed: Callable[[Codec], bool] | None) -> _Gr
         if changer:
             changers.append((index, codec))
             continue
-        key = _read(present, table)
+        # ``_read``, inline: this runs for every page.
+        key = charmap_decode(present, "strict", table)[0]
         group = groups.get(key)
         if group is None:
             groups[key] = [index]
@@ -374,7 +388,7 @@ _COUNT_BY_PRESENT = 16
 
 def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec], bool] | None) -> list[Reading]:
     # Few distinct high bytes, each counted at C speed.
-    present = bytes(sorted(set(high)))
+    present = _distinct(high)
     counts = list(map(high.count, present))
     ascii_letters = len(sample.translate(None, _NOT_ASCII_LETTER_BYTES))
     if allowed is None:
@@ -384,16 +398,18 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     groups = fixed
     # A codec that reads ASCII bytes otherwise gives a text of its own; it
     # shares a reading only with codecs that decode the whole sample alike.
-    changed: dict[str, tuple[int, list[Codec]]] = {}
-    for first, codec in changers:
+    changed: dict[str, list[int]] = {}
+    for index, codec in changers:
         key = _read(sample, _table(codec.encoding))
         found = changed.get(key)
         if found is None:
-            changed[key] = (first, [codec])
+            changed[key] = [index]
         else:
-            found[1].append(codec)
+            found.append(index)
+    texts = {}
     if changed:
-        groups = sorted([*fixed, *(_group(first, codecs) for first, codecs in changed.values())])
+        groups = sorted([*fixed, *(_group_of_pages(tuple(indices)) for indices in changed.values())])
+        texts = {indices[0]: text for text, indices in changed.items()}
     # The letter fit needs only the bytes: it picks the readings worth
     # decoding. A cheap upper bound (a byte fits when it fits any served
     # language, counted by two translate calls) orders the groups; the exact
@@ -444,7 +460,10 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     for *_, fit, high_fit, group in exact[:FULL_SCORE_LIMIT]:
         codecs = group[1]
         encoding = group[7]
-        reading = Reading(list(codecs), _read(sample, _table(encoding)), fit=fit, high_fit=high_fit, raw=sample)
+        text = texts.get(group[0]) if texts else None
+        if text is None:
+            text = _read(sample, _table(encoding))
+        reading = Reading(list(codecs), text, fit=fit, high_fit=high_fit, raw=sample)
         if encoding not in _ASCII_CHANGERS:
             # The bytes gave every character of the text: the fit is exact.
             reading.fit_codecs = len(codecs)
@@ -471,7 +490,10 @@ def _fit_deletions(encoding: str, served: int) -> tuple[bytes, bytes]:
 # one unit in the field of every served language its character fits (fields
 # for the served languages only, so the sums stay short: the Latin-script
 # ones first, then the others), the number of Latin-script fields, the number
-# of fields and the packed size in bytes.
+# of fields and the packed size in bytes. The fit takes the best count among
+# the Latin-script languages and among the others, so a language whose
+# fitting high bytes are all fitting bytes of another language of its kind
+# never has the best count alone: it gets no field.
 _Served = tuple[tuple[int, ...], int, int, int]
 _SERVED: dict[tuple[str, int], _Served] = {}
 
@@ -479,15 +501,33 @@ _SERVED: dict[tuple[str, int], _Served] = {}
 def _served(encoding: str, served: int) -> _Served:
     found = _SERVED.get((encoding, served))
     if found is None:
+        masks = byte_masks(_table(encoding))
         indices = [index for index in range(served.bit_length()) if served >> index & 1]
-        latin = [index for index in indices if _LATIN_MASK >> index & 1]
-        languages = latin + [index for index in indices if not _LATIN_MASK >> index & 1]
+        latin = _undominated([index for index in indices if _LATIN_MASK >> index & 1], masks)
+        languages = latin + _undominated([index for index in indices if not _LATIN_MASK >> index & 1], masks)
         table = tuple(
             sum(1 << (_FIELD * field) for field, index in enumerate(languages) if mask >> index & 1) if mask > 0 else 0
-            for mask in byte_masks(_table(encoding))
+            for mask in masks
         )
         found = _SERVED[(encoding, served)] = (table, len(latin), len(languages), _FIELD // 8 * len(languages))
     return found
+
+
+def _undominated(indices: list[int], masks: tuple[int, ...]) -> list[int]:
+    """The languages (indices) whose set of fitting high bytes is no subset of another's (one of equal sets)."""
+    fitting = {
+        index: frozenset(byte for byte in range(0x80, 0x100) if masks[byte] > 0 and masks[byte] >> index & 1)
+        for index in indices
+    }
+    return [
+        index
+        for index in indices
+        if not any(
+            fitting[index] < fitting[other] or (fitting[index] == fitting[other] and other < index)
+            for other in indices
+            if other != index
+        )
+    ]
 
 
 # In the multi-byte CJK codecs without shift states, a byte below 0x30 is
@@ -510,9 +550,27 @@ def _alone(encoding: str) -> bytes:
     return bytes(byte for byte in range(0x80, 0x100) if _decode(bytes((byte,)), encoding) is not None)
 
 
+# The stateless decoders of the CJK codecs: a decode fails on incomplete
+# input as ``bytes.decode`` does, without the codec registry lookup per call.
+_CJK_DECODERS: dict[str, Callable[[bytes], tuple[str, int]]] = {}
+
+
+def _cjk_decode(sample: bytes, encoding: str) -> str | None:
+    decoder = _CJK_DECODERS.get(encoding)
+    if decoder is None:
+        decoder = _CJK_DECODERS[encoding] = codecs.lookup(encoding).decode
+    try:
+        return decoder(sample)[0]
+    except UnicodeDecodeError:
+        return None
+
+
 def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading]:
     readings = []
-    lone = b"".join(_LONE_HIGH.findall(sample))
+    # The first lone high byte rules out most codecs alone; all of them are
+    # gathered only for a codec that reads that one alone.
+    first = _LONE_HIGH.search(sample)
+    lone = None
     for codec in _CJK:
         if codec.encoding in _NEEDS_ESC:
             if b"\x1b" not in sample:
@@ -520,18 +578,41 @@ def _cjk_readings(sample: bytes, allow: Callable[[Codec], bool]) -> list[Reading
         elif codec.encoding == "hz":
             if b"~{" not in sample:
                 continue
-        elif lone and lone.translate(None, _alone(codec.encoding)):
-            continue
+        elif first is not None:
+            alone = _alone(codec.encoding)
+            if first.group()[0] not in alone:
+                continue
+            if lone is None:
+                lone = b"".join(_LONE_HIGH.findall(sample))
+            if lone.translate(None, alone):
+                continue
         if not allow(codec):
             continue
-        text = _decode(sample, codec.encoding)
+        text = _cjk_decode(sample, codec.encoding)
         if text is not None:
             readings.append(Reading([codec], text))
     return readings
 
 
-def _merge(readings: list[Reading]) -> list[Reading]:
-    """Readings that give the same text count once."""
+def _merge(readings: list[Reading], single: int = 0) -> list[Reading]:
+    """Readings that give the same text count once.
+
+    ``single``: how many readings, first, are single-byte ones. Groups that
+    read ASCII bytes as ASCII give distinct texts (they read the high bytes
+    otherwise), and a text of as many characters as bytes comes only from a
+    single-byte code page or from a multi-byte codec reading every byte
+    alone: when no other reading has that length and no single-byte one
+    reading ASCII bytes otherwise gives a text of the others, no text needs
+    hashing.
+    """
+    if single:
+        first = readings[:single]
+        size = len(first[0].text)
+        if all(len(reading.text) != size for reading in readings[single:]):
+            changers = [reading for reading in first if reading.codecs[0].encoding in _ASCII_CHANGERS]
+            fixed = [reading for reading in first if reading.codecs[0].encoding not in _ASCII_CHANGERS]
+            if not any(changer.text == other.text for changer in changers for other in fixed):
+                return first + _merge(readings[single:])
     merged: dict[str, Reading] = {}
     for reading in readings:
         kept = merged.get(reading.text)
@@ -556,8 +637,8 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
     for reading in readings:
         if reading.fit_codecs != len(reading.codecs):
             head = _feature_text(reading.text)
-            reading.fit, reading.high_fit = codec_fit(
-                non_ascii_counts(head), [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
+            reading.fit, reading.high_fit = text_fit(
+                non_ascii(head), [codec.encoding for codec in reading.codecs], ascii_letter_count(head)
             )
         fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading))
     fitted.sort(key=_FIRST)
@@ -596,7 +677,7 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
     for position, reading in enumerate(contenders):
         if position < FEATURE_LIMIT and reading.score - PRIOR_WEIGHT <= best:
             head = _feature_text(reading.text)
-            _features(reading, head, len(head) - len(head.encode("ascii", "ignore")))
+            _features(reading, head)
             # Without the coherence yet: its term adds 0..COHERENCE_WEIGHT.
             reading.score = _score(reading, 1.0)
             best = min(best, reading.score + COHERENCE_WEIGHT)
@@ -647,43 +728,71 @@ def _feature_text(text: str, limit: int | None = None) -> str:
     return text[start:end]
 
 
-def _features(reading: Reading, head: str, non_ascii: int) -> None:
+def _features(reading: Reading, head: str) -> None:
     words = None
     classes = None
     kinds = None
+    hits = None
+    non_ascii = None
     if reading.raw:
         views = byte_views(_table(reading.codecs[0].encoding))
         if views is not None:
-            raw = reading.raw
-            if head is not reading.text:
-                start, end = _feature_span(reading.text, FEATURE_TEXT_LIMIT)
-                raw = raw[start:end]
-            classes = views.class_string(raw)
-            kinds = views.class_set(_distinct_bytes(raw))
-            words = views.words(raw)
+            if head is reading.text:
+                window = _window(reading.raw, 0, len(reading.raw))
+            else:
+                window = _window(reading.raw, *_feature_span(reading.text, FEATURE_TEXT_LIMIT))
+            classes = views.class_string(window.data)
+            kinds = views.class_set(window.distinct)
+            if views.high_apart:
+                non_ascii = window.high
+            if views.ascii_in_place:
+                if window.words is None:
+                    window.words = shared_words(window.data)
+                found = views.shared_words(window.words)
+                if found is not None:
+                    words, hits = found
+            else:
+                words = views.words(window.data)
+    if non_ascii is None:
+        non_ascii = len(head) - len(head.encode("ascii", "ignore"))
     reading.faults = context_faults(head, non_ascii, classes, kinds)
     if words is None:
         words = words_of(head)
-    hits = word_hits(words)
+    if hits is None:
+        hits = word_hits(words)
     if head is reading.text and len(head) <= LANGUAGE_TEXT_LIMIT:
         reading.language_input = None, words
         reading.word_hits = hits
     reading.words = served_word_share(words, [codec.encoding for codec in reading.codecs], hits)
 
 
-# The distinct bytes of the last payload asked for: the readings of one
-# payload share its bytes.
-_LAST_DISTINCT: tuple[bytes, bytes] = (b"", b"")
+class _Window:
+    """The bytes of a single-byte payload that the text-level signals judge, and what every page's reading of
+    them shares: their distinct bytes, and ``SharedWords`` once asked for."""
+
+    __slots__ = ("payload", "start", "end", "data", "distinct", "high", "words")
+
+    def __init__(self, payload: bytes, start: int, end: int) -> None:
+        self.payload = payload
+        self.start = start
+        self.end = end
+        self.data = payload[start:end] if start or end < len(payload) else payload
+        self.distinct = _distinct(self.data)
+        self.high = len(self.data) - len(self.data.translate(None, _HIGH))  # its bytes above ASCII
+        self.words: SharedWords | None = None
 
 
-def _distinct_bytes(data: bytes) -> bytes:
-    global _LAST_DISTINCT
-    last = _LAST_DISTINCT
-    if last[0] is data:
-        return last[1]
-    distinct = bytes(set(data))
-    _LAST_DISTINCT = (data, distinct)
-    return distinct
+# The window last asked for: the readings of one payload share it.
+_LAST_WINDOW = _Window(b"", 0, 0)
+
+
+def _window(payload: bytes, start: int, end: int) -> _Window:
+    global _LAST_WINDOW
+    last = _LAST_WINDOW
+    if last.payload is payload and last.start == start and last.end == end:
+        return last
+    window = _LAST_WINDOW = _Window(payload, start, end)
+    return window
 
 
 def _coherence(reading: Reading, head: str) -> None:
