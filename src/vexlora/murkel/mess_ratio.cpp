@@ -343,29 +343,42 @@ constexpr ScriptLanes kScriptLanes;
 // rewritten the record it came from, and the span's end finds it in place);
 // -1 with an exception on failure. Kept out of line so that the spans' loops
 // stay as small as before.
-[[gnu::noinline, gnu::cold]] int judge_in_span(Judge& judge, SuspiciousRangeTraits::Object* range, PyObject* prev,
-                                               PyObject* cur) noexcept {
+[[gnu::noinline]] int judge_in_span(Judge& judge, SuspiciousRangeTraits::Object* range, PyObject* prev,
+                                    PyObject* cur) noexcept {
     if (same_text(prev, cur)) {
         return 1;  // the same block under another object: nothing to judge
     }
-    const Ref held_prev = Ref::borrow(prev);
-    const Ref held_cur = Ref::borrow(cur);
+    // Both held through the call, which may rewrite the records they come
+    // from.
+    Py_INCREF(prev);
+    Py_INCREF(cur);
     const uint64_t quiet_calls = judge.quiet_calls();
     const uint64_t entries = judge_entries;
     const int suspicious = judge(prev, cur);
-    if (suspicious < 0) {
+    int status;
+    if (suspicious < 0) [[unlikely]] {
         VX_TRACEBACK("vexlora.murkel.SuspiciousRange._feed");
-        return -1;
+        Py_DECREF(cur);
+        status = -1;
+    } else {
+        if (suspicious > 0) {
+            bump(range->_suspicious_successive_range_count);
+        }
+        if (judge.quiet_calls() != quiet_calls && judge_entries == entries) {
+            Py_DECREF(cur);
+            status = 1;
+        } else {
+            // The plugin takes over the reference held on `cur`; what it
+            // held before (a str or None) is dropped once it is in place.
+            range->_has_last_printable = 1;
+            PyObject* const old = range->_last_printable_range;
+            range->_last_printable_range = cur;
+            Py_XDECREF(old);
+            status = 0;
+        }
     }
-    if (suspicious > 0) {
-        bump(range->_suspicious_successive_range_count);
-    }
-    if (judge.quiet_calls() != quiet_calls && judge_entries == entries) {
-        return 1;
-    }
-    range->_has_last_printable = 1;
-    replace_field(range->_last_printable_range, cur);  // drops a str or None
-    return 0;
+    Py_DECREF(prev);
+    return status;
 }
 
 struct Walk {

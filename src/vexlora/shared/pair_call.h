@@ -12,7 +12,16 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstring>
+
 #include "shared/pyref.h"
+
+#if PY_VERSION_HEX >= 0x030D0000
+// Exported by the interpreter, declared in a header that is internal from
+// 3.13 on (3.12 declares it in cpython/abstract.h).
+extern "C" PyAPI_FUNC(PyObject*) _Py_CheckFunctionResult(PyThreadState* tstate, PyObject* callable,
+                                                          PyObject* result, const char* where);
+#endif
 
 namespace vx {
 
@@ -24,9 +33,18 @@ public:
 
     // func(first, second): a new reference, or nullptr with an exception.
     PyObject* operator()(PyObject* func, PyObject* first, PyObject* second) noexcept {
-        if (PyVectorcall_Function(func) != nullptr) {
+        if (const vectorcallfunc call = vectorcall_of(func); call != nullptr) {
+            // What PyObject_Vectorcall does, with the thread state fetched
+            // once instead of at every call.
             PyObject* args[] = {first, second};
-            return PyObject_Vectorcall(func, args, 2, nullptr);
+            PyObject* result = call(func, args, 2, nullptr);
+            PyThreadState* tstate = thread_state();
+            if ((result == nullptr) != (tstate->current_exception == nullptr)) [[likely]] {
+                return result;
+            }
+            // A result with an exception set, or neither: the interpreter's
+            // own check turns it into SystemError.
+            return _Py_CheckFunctionResult(tstate, func, result, nullptr);
         }
         PyObject* args = arguments(first, second);
         return args != nullptr ? PyObject_Call(func, args, nullptr) : nullptr;
@@ -35,7 +53,7 @@ public:
     // Will the next call of `func` go without allocating (and so without a
     // chance for the collector to run)?
     bool reuses_arguments(PyObject* func) const noexcept {
-        return PyVectorcall_Function(func) != nullptr || (args_ && Py_REFCNT(args_.get()) == 1);
+        return vectorcall_of(func) != nullptr || (args_ && Py_REFCNT(args_.get()) == 1);
     }
 
     // The argument tuple of the last call through the tuple path (borrowed),
@@ -43,6 +61,27 @@ public:
     PyObject* last_arguments() const noexcept { return args_.get(); }
 
 private:
+    // What PyVectorcall_Function(func) returns, read in place: the
+    // interpreter's own function is not inlined into callers outside it.
+    static vectorcallfunc vectorcall_of(PyObject* func) noexcept {
+        const PyTypeObject* type = Py_TYPE(func);
+        if ((type->tp_flags & Py_TPFLAGS_HAVE_VECTORCALL) == 0) {
+            return nullptr;
+        }
+        vectorcallfunc call;
+        std::memcpy(&call, reinterpret_cast<const char*>(func) + type->tp_vectorcall_offset, sizeof call);
+        return call;
+    }
+
+    // The calling thread's state. Callers keep a PairCaller within one call
+    // on one thread, whose state stays the same whatever the callee does.
+    PyThreadState* thread_state() noexcept {
+        if (tstate_ == nullptr) [[unlikely]] {
+            tstate_ = PyThreadState_Get();
+        }
+        return tstate_;
+    }
+
     // The tuple (first, second), borrowed from args_.
     PyObject* arguments(PyObject* first, PyObject* second) noexcept {
         PyObject* args = args_.get();
@@ -67,6 +106,7 @@ private:
     }
 
     Ref args_;
+    PyThreadState* tstate_ = nullptr;
 };
 
 }  // namespace vx
