@@ -238,7 +238,7 @@ struct WordSum {
 
 // The word plugin after the letters of `sum` (plain letters: no ligature)
 // have been fed to it one by one.
-inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
+[[gnu::always_inline]] inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
     if (state._buffer_last_char_ligature) {
         state._buffer_has_internal_ligature = 1;
     }
@@ -265,7 +265,7 @@ inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum
 // of the word before): what folding them in and ending the word would do,
 // without the round trip through the word's fields, which the end of a word
 // clears anyway. Such a word is never marked invalid, nor bad before its end.
-inline void end_fresh_word(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
+[[gnu::always_inline]] inline void end_fresh_word(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
     const int32_t n = sum.letters();
     const int32_t uppers = sum.uppers();
     bump(state._word_count);
@@ -751,17 +751,38 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
         CharInfoObject* last_latin = nullptr;
         int32_t latins = 0;
-        uint32_t case_run = (case_state._last_alpha_seen_lower ? 1u : 0u) |
-                            (case_state._last_alpha_seen_upper ? 2u : 0u) | (case_state._buf ? 4u : 0u) |
-                            (case_state._character_count_since_last_sep > 0 ? 8u : 0u);
+        // The case plugin's state as kCaseFlips reads it.
+        auto case_run_of = [&]() noexcept {
+            return (case_state._last_alpha_seen_lower ? 1u : 0u) | (case_state._last_alpha_seen_upper ? 2u : 0u) |
+                   (case_state._buf ? 4u : 0u) | (case_state._character_count_since_last_sep > 0 ? 8u : 0u);
+        };
+        uint32_t case_run = case_run_of();
         int32_t flip_pairs = 0;
+        int32_t counted_symbols = 0;  // symbols the punctuation plugin counts
+        int32_t counted_puncts = 0;   // punctuation marks it counts
+        // Blanks taken right after a letter: plain ones and, where the walk
+        // feeds every plugin, punctuation that acts as one.
+        constexpr uint32_t blanks = kAsciiOnly ? bits::kBlank : bits::kBlank | bits::kCountedBlank;
+        // What else the span takes, by the word and case plugins' full
+        // rules: any blank, and a symbol that only marks the word it stands
+        // in (no digit, not a sentence opener, superscript or separator).
+        auto separates = [](uint32_t word) noexcept {
+            constexpr uint32_t symbol_test = bits::kPrintable | bits::kUnprintable | bits::kEscape |
+                                             bits::kCountedPunct | bits::kCountedSymbol | bits::kAlpha |
+                                             bits::kOpensSentence | bits::kSuperscript | bits::kEndsWord |
+                                             bits::kSymbolInWord | bits::kCaseSeparator | bits::kDigit |
+                                             bits::kChainBreak;
+            return (word & (bits::kBlank | bits::kCountedBlank)) != 0 ||
+                   (word & symbol_test) ==
+                       (bits::kPrintable | bits::kCountedSymbol | bits::kSymbolInWord | bits::kCaseSeparator);
+        };
         WordSum sum;
         bool fresh = false;  // the word and case plugins were clear when the letters of `sum` began
         int32_t all_letters = 0;
         int32_t all_accents = 0;
         Py_UCS4 last_cp = 0;
         // The letters since the last blank go to the word and case plugins.
-        auto fold_word = [&]() noexcept {
+        auto fold_word = [&]() noexcept __attribute__((always_inline)) {
             fold_letters(word_state, sum);
             all_letters += sum.letters();
             all_accents += sum.accents();
@@ -786,10 +807,14 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             if (kAsciiOnly || cp < kAsciiRecords) {
                 word = ascii_words[cp];  // 0 without a table
                 if ((word & bits::kRunLetter) == 0) {
-                    if ((word & bits::kBlank) == 0 || sum.letters() == 0) {
+                    if ((word & blanks) != 0 && sum.letters() != 0) {
+                        goto blank;
+                    }
+                    if (kAsciiOnly || !separates(word)) {
                         break;
                     }
-                    goto blank;
+                    info = ascii_records[cp];
+                    goto separator;
                 }
                 info = ascii_records[cp];
             } else {
@@ -798,10 +823,13 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     break;
                 }
                 if ((word & bits::kRunLetter) == 0) {
-                    if ((word & bits::kBlank) == 0 || sum.letters() == 0) {
+                    if ((word & blanks) != 0 && sum.letters() != 0) {
+                        goto blank;
+                    }
+                    if (!separates(word)) {
                         break;
                     }
-                    goto blank;
+                    goto separator;
                 }
             }
             if constexpr (!kAsciiOnly) {
@@ -843,9 +871,81 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             sum.add(word);
             last_cp = cp;
             continue;
+        separator:
+            if constexpr (!kAsciiOnly) {
+                // A symbol, or a blank that does not follow a letter: the
+                // block chain goes on (a symbol) or breaks (a blank), and the
+                // word and case plugins take it by their full rules, after
+                // the letters before it.
+                if ((word & bits::kChainBreak) == 0) {
+                    PyObject* const cur = info->range;
+                    if (cur != block) {
+                        if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                            if (block == nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                                break;
+                            }
+                            if (const int quiet = judge_in_span(judge, range, block, cur); quiet <= 0) {
+                                if (quiet < 0) {
+                                    return -1;
+                                }
+                                code_ran();
+                                check_records();
+                                slots = records.hot(pages);
+                            }
+                        }
+                        block = cur;
+                    }
+                } else {
+                    block = nullptr;
+                }
+                if (sum.letters() > 0) {
+                    fold_word();
+                }
+                if (word_state._buffer_length > 0) {
+                    if (word & bits::kEndsWord) {
+                        WeirdTraits::end_word(&word_state);
+                    } else {  // a symbol inside the word marks it
+                        word_state._is_current_word_bad = 1;
+                        bump(word_state._buffer_length);
+                        word_state._buffer_last_char_upper = 0;
+                        word_state._buffer_last_char_accentuated = 0;
+                    }
+                }
+                // It closes the open case run, or opens one of its own.
+                if (const int32_t run = case_state._character_count_since_last_sep; run > 0) {
+                    if (run <= ArchaicTraits::kLongestRun && (word & bits::kDigit) == 0 &&
+                        !case_state._current_ascii_only) {
+                        bump(case_state._successive_upper_lower_count_final, case_state._successive_upper_lower_count);
+                    }
+                    case_state._successive_upper_lower_count = 0;
+                    case_state._buf = 0;
+                    case_state._character_count_since_last_sep = 0;
+                    case_state._current_ascii_only = 1;
+                } else {
+                    if (word & bits::kNonAscii) {
+                        case_state._current_ascii_only = 0;
+                    }
+                    case_state._character_count_since_last_sep = 1;
+                    case_state._last_alpha_seen_upper = bits::bit(word, bits::kUpper);
+                    case_state._last_alpha_seen_lower = bits::bit(word, bits::kLower);
+                }
+                case_run = case_run_of();
+                fresh = false;
+                if (cp != (j > i ? chars[j - 1] : symbol.state._last_printable_char)) {
+                    counted_symbols += bits::bit(word, bits::kCountedSymbol);
+                    counted_puncts += bits::bit(word, bits::kCountedPunct);
+                }
+                last_cp = cp;
+            }
+            continue;
         blank:
             // A blank after a letter: the word ends, and so do the case run
             // and the block chain.
+            if constexpr (!kAsciiOnly) {
+                if ((word & bits::kCountedBlank) && cp != chars[j - 1]) {
+                    ++counted_puncts;
+                }
+            }
             if (fresh) {
                 // The case run is the word itself, opened by its first letter.
                 end_fresh_word(word_state, sum);
@@ -890,7 +990,9 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         bump(symbol.state._character_count, n);
         symbol.state._last_printable_char = last_cp;
         if constexpr (!kAsciiOnly) {
-            bump(case_state._character_count, n);  // letters and blanks
+            bump(symbol.state._symbol_count, 2 * counted_symbols);
+            bump(symbol.state._punctuation_count, counted_puncts);
+            bump(case_state._character_count, n);  // every character
             case_state._last_alpha_seen_lower = case_run & 1;
             case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
             bump(accent.state._character_count, all_letters);
