@@ -236,6 +236,20 @@ struct WordSum {
     int32_t glyphs() const noexcept { return static_cast<int32_t>(counts >> 48); }
 };
 
+// Counts a span adds up and hands to the plugins at its end, in lanes of 12
+// bits of one word (one register instead of five in the span's loop). A span
+// is at most 128 characters long, so no lane passes 256.
+struct Tallies {
+    enum Lane : int { kLetters = 0, kAccents = 12, kSymbols = 24, kPuncts = 36, kDuplicate = 48 };
+    uint64_t lanes = 0;
+
+    void add(Lane lane, int32_t by) noexcept { lanes += static_cast<uint64_t>(by) << lane; }
+    void add_letters(const WordSum& sum) noexcept {
+        lanes += static_cast<uint64_t>(sum.letters()) << kLetters | static_cast<uint64_t>(sum.accents()) << kAccents;
+    }
+    int32_t get(Lane lane) const noexcept { return static_cast<int32_t>((lanes >> lane) & 0xFFF); }
+};
+
 // The word plugin after the letters of `sum` (plain letters: no ligature)
 // have been fed to it one by one.
 [[gnu::always_inline]] inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
@@ -751,6 +765,17 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
         CharInfoObject* last_latin = nullptr;
         int32_t latins = 0;
+        // An accentuated Latin letter after another leaves the span unless
+        // the previous one is the span's own and the two accent-free forms
+        // compare without running code.
+        auto foreign_pair = [&](const CharInfoObject* info) noexcept {
+            if (last_latin == nullptr) {
+                return true;
+            }
+            PyObject* const mine = field_or_none(info->unaccented);
+            PyObject* const theirs = field_or_none(last_latin->unaccented);
+            return mine != theirs && !(PyUnicode_CheckExact(mine) && PyUnicode_CheckExact(theirs));
+        };
         // The case plugin's state as kCaseFlips reads it.
         auto case_run_of = [&]() noexcept {
             return (case_state._last_alpha_seen_lower ? 1u : 0u) | (case_state._last_alpha_seen_upper ? 2u : 0u) |
@@ -758,8 +783,12 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         };
         uint32_t case_run = case_run_of();
         int32_t flip_pairs = 0;
-        int32_t counted_symbols = 0;  // symbols the punctuation plugin counts
-        int32_t counted_puncts = 0;   // punctuation marks it counts
+        // Counts the span adds to the plugins at its end, in lanes of one
+        // word (a span is at most 128 characters long): letters and
+        // accentuated letters (the accent plugin), symbols and punctuation
+        // marks (the punctuation plugin), and the weight of pairs of
+        // accentuated letters (the duplicate-accent plugin).
+        Tallies tallies;
         // Blanks taken right after a letter: plain ones and, where the walk
         // feeds every plugin, punctuation that acts as one.
         constexpr uint32_t blanks = kAsciiOnly ? bits::kBlank : bits::kBlank | bits::kCountedBlank;
@@ -778,14 +807,11 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         };
         WordSum sum;
         bool fresh = false;  // the word and case plugins were clear when the letters of `sum` began
-        int32_t all_letters = 0;
-        int32_t all_accents = 0;
         Py_UCS4 last_cp = 0;
         // The letters since the last blank go to the word and case plugins.
         auto fold_word = [&]() noexcept __attribute__((always_inline)) {
             fold_letters(word_state, sum);
-            all_letters += sum.letters();
-            all_accents += sum.accents();
+            tallies.add_letters(sum);
             if constexpr (!kAsciiOnly) {
                 if (sum.seen & bits::kNonAscii) {
                     case_state._current_ascii_only = 0;
@@ -839,7 +865,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                         // Another block after a known one: judged here, unless
                         // the character leaves the span anyway.
                         if (block == nullptr || cur == nullptr || !PyUnicode_CheckExact(cur) ||
-                            ((word & bits::kLatin) && (word & bits::kAccentuated) && accent_chain)) {
+                            ((word & bits::kLatin) && (word & bits::kAccentuated) && accent_chain &&
+                             foreign_pair(info))) {
                             break;
                         }
                         if (const int quiet = judge_in_span(judge, range, block, cur); quiet <= 0) {
@@ -858,7 +885,15 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 if (word & bits::kLatin) {
                     const bool accentuated = (word & bits::kAccentuated) != 0;
                     if (accentuated && accent_chain) {
-                        break;
+                        if (foreign_pair(info)) {
+                            break;
+                        }
+                        // Weighed as the plugin does: both upper case, and
+                        // the same letter under its accents.
+                        PyObject* const mine = field_or_none(info->unaccented);
+                        PyObject* const theirs = field_or_none(last_latin->unaccented);
+                        tallies.add(Tallies::kDuplicate, (info->upper && last_latin->upper ? 1 : 0) +
+                                                             (mine == theirs || same_text(mine, theirs) ? 1 : 0));
                     }
                     accent_chain = accentuated;
                     last_latin = info;
@@ -932,8 +967,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 case_run = case_run_of();
                 fresh = false;
                 if (cp != (j > i ? chars[j - 1] : symbol.state._last_printable_char)) {
-                    counted_symbols += bits::bit(word, bits::kCountedSymbol);
-                    counted_puncts += bits::bit(word, bits::kCountedPunct);
+                    tallies.add(Tallies::kSymbols, bits::bit(word, bits::kCountedSymbol));
+                    tallies.add(Tallies::kPuncts, bits::bit(word, bits::kCountedPunct));
                 }
                 last_cp = cp;
             }
@@ -943,14 +978,13 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             // and the block chain.
             if constexpr (!kAsciiOnly) {
                 if ((word & bits::kCountedBlank) && cp != chars[j - 1]) {
-                    ++counted_puncts;
+                    tallies.add(Tallies::kPuncts, 1);
                 }
             }
             if (fresh) {
                 // The case run is the word itself, opened by its first letter.
                 end_fresh_word(word_state, sum);
-                all_letters += sum.letters();
-                all_accents += sum.accents();
+                tallies.add_letters(sum);
                 if constexpr (!kAsciiOnly) {
                     if (sum.letters() <= ArchaicTraits::kLongestRun && (sum.seen & bits::kNonAscii)) {
                         bump(case_state._successive_upper_lower_count_final, 2 * flip_pairs);
@@ -990,13 +1024,14 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         bump(symbol.state._character_count, n);
         symbol.state._last_printable_char = last_cp;
         if constexpr (!kAsciiOnly) {
-            bump(symbol.state._symbol_count, 2 * counted_symbols);
-            bump(symbol.state._punctuation_count, counted_puncts);
+            bump(symbol.state._symbol_count, 2 * tallies.get(Tallies::kSymbols));
+            bump(symbol.state._punctuation_count, tallies.get(Tallies::kPuncts));
             bump(case_state._character_count, n);  // every character
+            bump(duplicate->_successive_count, tallies.get(Tallies::kDuplicate));
             case_state._last_alpha_seen_lower = case_run & 1;
             case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
-            bump(accent.state._character_count, all_letters);
-            bump(accent.state._accentuated_count, all_accents);
+            bump(accent.state._character_count, tallies.get(Tallies::kLetters));
+            bump(accent.state._accentuated_count, tallies.get(Tallies::kAccents));
             settle_chain(n, block, latins, last_latin, accent_chain);
         }
         return j;
