@@ -16,13 +16,6 @@
 
 #include "shared/pyref.h"
 
-#if PY_VERSION_HEX >= 0x030D0000
-// Exported by the interpreter, declared in a header that is internal from
-// 3.13 on (3.12 declares it in cpython/abstract.h).
-extern "C" PyAPI_FUNC(PyObject*) _Py_CheckFunctionResult(PyThreadState* tstate, PyObject* callable,
-                                                          PyObject* result, const char* where);
-#endif
-
 namespace vx {
 
 class PairCaller {
@@ -34,17 +27,15 @@ public:
     // func(first, second): a new reference, or nullptr with an exception.
     PyObject* operator()(PyObject* func, PyObject* first, PyObject* second) noexcept {
         if (const vectorcallfunc call = vectorcall_of(func); call != nullptr) {
-            // What PyObject_Vectorcall does, with the thread state fetched
-            // once instead of at every call.
+            // As PyObject_Vectorcall calls it, without its per-call
+            // overhead: through the vectorcall entry, with the result checked
+            // as the interpreter checks it.
             PyObject* args[] = {first, second};
             PyObject* result = call(func, args, 2, nullptr);
-            PyThreadState* tstate = thread_state();
-            if ((result == nullptr) != (tstate->current_exception == nullptr)) [[likely]] {
+            if ((result == nullptr) == (PyErr_Occurred() != nullptr)) [[likely]] {
                 return result;
             }
-            // A result with an exception set, or neither: the interpreter's
-            // own check turns it into SystemError.
-            return _Py_CheckFunctionResult(tstate, func, result, nullptr);
+            return misbehaved(func, result);
         }
         PyObject* args = arguments(first, second);
         return args != nullptr ? PyObject_Call(func, args, nullptr) : nullptr;
@@ -73,13 +64,22 @@ private:
         return call;
     }
 
-    // The calling thread's state. Callers keep a PairCaller within one call
-    // on one thread, whose state stays the same whatever the callee does.
-    PyThreadState* thread_state() noexcept {
-        if (tstate_ == nullptr) [[unlikely]] {
-            tstate_ = PyThreadState_Get();
+    // What the interpreter makes of a callable that returned a result with
+    // an exception set, or no result without one: a SystemError (chained to
+    // the pending exception in the first case).
+    [[gnu::cold, gnu::noinline]] static PyObject* misbehaved(PyObject* func, PyObject* result) noexcept {
+        if (result == nullptr) {
+            PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", func);
+            return nullptr;
         }
-        return tstate_;
+        Py_DECREF(result);
+        PyObject* cause = PyErr_GetRaisedException();
+        PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", func);
+        PyObject* raised = PyErr_GetRaisedException();
+        PyException_SetCause(raised, Py_NewRef(cause));
+        PyException_SetContext(raised, cause);
+        PyErr_SetRaisedException(raised);
+        return nullptr;
     }
 
     // The tuple (first, second), borrowed from args_.
@@ -106,7 +106,6 @@ private:
     }
 
     Ref args_;
-    PyThreadState* tstate_ = nullptr;
 };
 
 }  // namespace vx
