@@ -796,11 +796,10 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         // rules: any blank, and a symbol that only marks the word it stands
         // in (no digit, not a sentence opener, superscript or separator).
         auto separates = [](uint32_t word) noexcept {
-            constexpr uint32_t symbol_test = bits::kPrintable | bits::kUnprintable | bits::kEscape |
-                                             bits::kCountedPunct | bits::kCountedSymbol | bits::kAlpha |
-                                             bits::kOpensSentence | bits::kSuperscript | bits::kEndsWord |
-                                             bits::kSymbolInWord | bits::kCaseSeparator | bits::kDigit |
-                                             bits::kChainBreak;
+            constexpr uint32_t symbol_test =
+                bits::kPrintable | bits::kUnprintable | bits::kEscape | bits::kCountedPunct | bits::kCountedSymbol |
+                bits::kAlpha | bits::kOpensSentence | bits::kSuperscript | bits::kEndsWord | bits::kSymbolInWord |
+                bits::kCaseSeparator | bits::kDigit | bits::kChainBreak;
             return (word & (bits::kBlank | bits::kCountedBlank)) != 0 ||
                    (word & symbol_test) ==
                        (bits::kPrintable | bits::kCountedSymbol | bits::kSymbolInWord | bits::kCaseSeparator);
