@@ -3,6 +3,7 @@
 import ctypes
 import logging
 import math
+import operator
 import sys
 
 import pytest
@@ -71,6 +72,31 @@ def test_matches_plain_python_driver_on_runs_of_one_block(data):
     text = data.draw(st.text(alphabet=letters + " 1.ſ。、「", max_size=700))
     threshold = data.draw(st.sampled_from([0.05, 0.2, math.inf]))
     assert mess_ratio(text, threshold) == mess_ratio_restated(text, threshold)
+
+
+# Mojibake-like text: letters with symbols inside words, punctuation, blanks
+# after symbols and pairs of accentuated letters, which the walk takes in one
+# go where it can. A judge that finds every change of block suspicious makes
+# the block-pair plugin's count show in the result.
+MOJIBAKE_PIECES = ["Ð", "Ñ", "Ã", "Â", "Ž", "µ", "º", "¾", "°", "½", "©", "€", "´", "»", "«", "‚", "…", "�", "²", "¿"]
+MOJIBAKE_PIECES += ["ÉÉ", "éè", "Ññ", "ÀÁ", " ", "  ", ", ", ". ", "a", "B", "ж", "-", "$", "\u24b6", "\xa0", "1"]
+
+
+@settings(max_examples=300, deadline=None)
+@given(
+    pieces=st.lists(st.sampled_from(MOJIBAKE_PIECES), max_size=300),
+    threshold=st.sampled_from([0.2, 1.0, math.inf]),
+    judge=st.sampled_from([None, operator.is_not]),
+)
+def test_matches_plain_python_driver_on_mojibake_like_text(pieces, threshold, judge):
+    text = "".join(pieces)
+    saved = murkel.is_suspiciously_successive_range
+    if judge is not None:
+        murkel.is_suspiciously_successive_range = judge
+    try:
+        assert mess_ratio(text, threshold) == mess_ratio_restated(text, threshold)
+    finally:
+        murkel.is_suspiciously_successive_range = saved
 
 
 @pytest.mark.parametrize("repeat", [1, 40, 300])

@@ -236,9 +236,23 @@ struct WordSum {
     int32_t glyphs() const noexcept { return static_cast<int32_t>(counts >> 48); }
 };
 
+// Counts a span adds up and hands to the plugins at its end, in lanes of 12
+// bits of one word (one register instead of five in the span's loop). A span
+// is at most 128 characters long, so no lane passes 256.
+struct Tallies {
+    enum Lane : int { kLetters = 0, kAccents = 12, kSymbols = 24, kPuncts = 36, kDuplicate = 48 };
+    uint64_t lanes = 0;
+
+    void add(Lane lane, int32_t by) noexcept { lanes += static_cast<uint64_t>(by) << lane; }
+    void add_letters(const WordSum& sum) noexcept {
+        lanes += static_cast<uint64_t>(sum.letters()) << kLetters | static_cast<uint64_t>(sum.accents()) << kAccents;
+    }
+    int32_t get(Lane lane) const noexcept { return static_cast<int32_t>((lanes >> lane) & 0xFFF); }
+};
+
 // The word plugin after the letters of `sum` (plain letters: no ligature)
 // have been fed to it one by one.
-inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
+[[gnu::always_inline]] inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
     if (state._buffer_last_char_ligature) {
         state._buffer_has_internal_ligature = 1;
     }
@@ -265,7 +279,7 @@ inline void fold_letters(SuperWeirdWordTraits::Object& state, const WordSum& sum
 // of the word before): what folding them in and ending the word would do,
 // without the round trip through the word's fields, which the end of a word
 // clears anyway. Such a word is never marked invalid, nor bad before its end.
-inline void end_fresh_word(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
+[[gnu::always_inline]] inline void end_fresh_word(SuperWeirdWordTraits::Object& state, const WordSum& sum) noexcept {
     const int32_t n = sum.letters();
     const int32_t uppers = sum.uppers();
     bump(state._word_count);
@@ -343,29 +357,42 @@ constexpr ScriptLanes kScriptLanes;
 // rewritten the record it came from, and the span's end finds it in place);
 // -1 with an exception on failure. Kept out of line so that the spans' loops
 // stay as small as before.
-[[gnu::noinline, gnu::cold]] int judge_in_span(Judge& judge, SuspiciousRangeTraits::Object* range, PyObject* prev,
-                                               PyObject* cur) noexcept {
+[[gnu::noinline]] int judge_in_span(Judge& judge, SuspiciousRangeTraits::Object* range, PyObject* prev,
+                                    PyObject* cur) noexcept {
     if (same_text(prev, cur)) {
         return 1;  // the same block under another object: nothing to judge
     }
-    const Ref held_prev = Ref::borrow(prev);
-    const Ref held_cur = Ref::borrow(cur);
+    // Both held through the call, which may rewrite the records they come
+    // from.
+    Py_INCREF(prev);
+    Py_INCREF(cur);
     const uint64_t quiet_calls = judge.quiet_calls();
     const uint64_t entries = judge_entries;
     const int suspicious = judge(prev, cur);
-    if (suspicious < 0) {
+    int status;
+    if (suspicious < 0) [[unlikely]] {
         VX_TRACEBACK("vexlora.murkel.SuspiciousRange._feed");
-        return -1;
+        Py_DECREF(cur);
+        status = -1;
+    } else {
+        if (suspicious > 0) {
+            bump(range->_suspicious_successive_range_count);
+        }
+        if (judge.quiet_calls() != quiet_calls && judge_entries == entries) {
+            Py_DECREF(cur);
+            status = 1;
+        } else {
+            // The plugin takes over the reference held on `cur`; what it
+            // held before (a str or None) is dropped once it is in place.
+            range->_has_last_printable = 1;
+            PyObject* const old = range->_last_printable_range;
+            range->_last_printable_range = cur;
+            Py_XDECREF(old);
+            status = 0;
+        }
     }
-    if (suspicious > 0) {
-        bump(range->_suspicious_successive_range_count);
-    }
-    if (judge.quiet_calls() != quiet_calls && judge_entries == entries) {
-        return 1;
-    }
-    range->_has_last_printable = 1;
-    replace_field(range->_last_printable_range, cur);  // drops a str or None
-    return 0;
+    Py_DECREF(prev);
+    return status;
 }
 
 struct Walk {
@@ -738,20 +765,52 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         bool accent_chain = held != nullptr && held != Py_None && duplicate->_last_was_accentuated != 0;
         CharInfoObject* last_latin = nullptr;
         int32_t latins = 0;
-        uint32_t case_run = (case_state._last_alpha_seen_lower ? 1u : 0u) |
-                            (case_state._last_alpha_seen_upper ? 2u : 0u) | (case_state._buf ? 4u : 0u) |
-                            (case_state._character_count_since_last_sep > 0 ? 8u : 0u);
+        // An accentuated Latin letter after another leaves the span unless
+        // the previous one is the span's own and the two accent-free forms
+        // compare without running code.
+        auto foreign_pair = [&](const CharInfoObject* info) noexcept {
+            if (last_latin == nullptr) {
+                return true;
+            }
+            PyObject* const mine = field_or_none(info->unaccented);
+            PyObject* const theirs = field_or_none(last_latin->unaccented);
+            return mine != theirs && !(PyUnicode_CheckExact(mine) && PyUnicode_CheckExact(theirs));
+        };
+        // The case plugin's state as kCaseFlips reads it.
+        auto case_run_of = [&]() noexcept {
+            return (case_state._last_alpha_seen_lower ? 1u : 0u) | (case_state._last_alpha_seen_upper ? 2u : 0u) |
+                   (case_state._buf ? 4u : 0u) | (case_state._character_count_since_last_sep > 0 ? 8u : 0u);
+        };
+        uint32_t case_run = case_run_of();
         int32_t flip_pairs = 0;
+        // Counts the span adds to the plugins at its end, in lanes of one
+        // word (a span is at most 128 characters long): letters and
+        // accentuated letters (the accent plugin), symbols and punctuation
+        // marks (the punctuation plugin), and the weight of pairs of
+        // accentuated letters (the duplicate-accent plugin).
+        Tallies tallies;
+        // Blanks taken right after a letter: plain ones and, where the walk
+        // feeds every plugin, punctuation that acts as one.
+        constexpr uint32_t blanks = kAsciiOnly ? bits::kBlank : bits::kBlank | bits::kCountedBlank;
+        // What else the span takes, by the word and case plugins' full
+        // rules: any blank, and a symbol that only marks the word it stands
+        // in (no digit, not a sentence opener, superscript or separator).
+        auto separates = [](uint32_t word) noexcept {
+            constexpr uint32_t symbol_test =
+                bits::kPrintable | bits::kUnprintable | bits::kEscape | bits::kCountedPunct | bits::kCountedSymbol |
+                bits::kAlpha | bits::kOpensSentence | bits::kSuperscript | bits::kEndsWord | bits::kSymbolInWord |
+                bits::kCaseSeparator | bits::kDigit | bits::kChainBreak;
+            return (word & (bits::kBlank | bits::kCountedBlank)) != 0 ||
+                   (word & symbol_test) ==
+                       (bits::kPrintable | bits::kCountedSymbol | bits::kSymbolInWord | bits::kCaseSeparator);
+        };
         WordSum sum;
         bool fresh = false;  // the word and case plugins were clear when the letters of `sum` began
-        int32_t all_letters = 0;
-        int32_t all_accents = 0;
         Py_UCS4 last_cp = 0;
         // The letters since the last blank go to the word and case plugins.
-        auto fold_word = [&]() noexcept {
+        auto fold_word = [&]() noexcept __attribute__((always_inline)) {
             fold_letters(word_state, sum);
-            all_letters += sum.letters();
-            all_accents += sum.accents();
+            tallies.add_letters(sum);
             if constexpr (!kAsciiOnly) {
                 if (sum.seen & bits::kNonAscii) {
                     case_state._current_ascii_only = 0;
@@ -773,10 +832,14 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             if (kAsciiOnly || cp < kAsciiRecords) {
                 word = ascii_words[cp];  // 0 without a table
                 if ((word & bits::kRunLetter) == 0) {
-                    if ((word & bits::kBlank) == 0 || sum.letters() == 0) {
+                    if ((word & blanks) != 0 && sum.letters() != 0) {
+                        goto blank;
+                    }
+                    if (kAsciiOnly || !separates(word)) {
                         break;
                     }
-                    goto blank;
+                    info = ascii_records[cp];
+                    goto separator;
                 }
                 info = ascii_records[cp];
             } else {
@@ -785,10 +848,13 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     break;
                 }
                 if ((word & bits::kRunLetter) == 0) {
-                    if ((word & bits::kBlank) == 0 || sum.letters() == 0) {
+                    if ((word & blanks) != 0 && sum.letters() != 0) {
+                        goto blank;
+                    }
+                    if (!separates(word)) {
                         break;
                     }
-                    goto blank;
+                    goto separator;
                 }
             }
             if constexpr (!kAsciiOnly) {
@@ -798,7 +864,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                         // Another block after a known one: judged here, unless
                         // the character leaves the span anyway.
                         if (block == nullptr || cur == nullptr || !PyUnicode_CheckExact(cur) ||
-                            ((word & bits::kLatin) && (word & bits::kAccentuated) && accent_chain)) {
+                            ((word & bits::kLatin) && (word & bits::kAccentuated) && accent_chain &&
+                             foreign_pair(info))) {
                             break;
                         }
                         if (const int quiet = judge_in_span(judge, range, block, cur); quiet <= 0) {
@@ -817,7 +884,15 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 if (word & bits::kLatin) {
                     const bool accentuated = (word & bits::kAccentuated) != 0;
                     if (accentuated && accent_chain) {
-                        break;
+                        if (foreign_pair(info)) {
+                            break;
+                        }
+                        // Weighed as the plugin does: both upper case, and
+                        // the same letter under its accents.
+                        PyObject* const mine = field_or_none(info->unaccented);
+                        PyObject* const theirs = field_or_none(last_latin->unaccented);
+                        tallies.add(Tallies::kDuplicate, (info->upper && last_latin->upper ? 1 : 0) +
+                                                             (mine == theirs || same_text(mine, theirs) ? 1 : 0));
                     }
                     accent_chain = accentuated;
                     last_latin = info;
@@ -830,14 +905,85 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             sum.add(word);
             last_cp = cp;
             continue;
+        separator:
+            if constexpr (!kAsciiOnly) {
+                // A symbol, or a blank that does not follow a letter: the
+                // block chain goes on (a symbol) or breaks (a blank), and the
+                // word and case plugins take it by their full rules, after
+                // the letters before it.
+                if ((word & bits::kChainBreak) == 0) {
+                    PyObject* const cur = info->range;
+                    if (cur != block) {
+                        if (block != nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                            if (block == nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
+                                break;
+                            }
+                            if (const int quiet = judge_in_span(judge, range, block, cur); quiet <= 0) {
+                                if (quiet < 0) {
+                                    return -1;
+                                }
+                                code_ran();
+                                check_records();
+                                slots = records.hot(pages);
+                            }
+                        }
+                        block = cur;
+                    }
+                } else {
+                    block = nullptr;
+                }
+                if (sum.letters() > 0) {
+                    fold_word();
+                }
+                if (word_state._buffer_length > 0) {
+                    if (word & bits::kEndsWord) {
+                        WeirdTraits::end_word(&word_state);
+                    } else {  // a symbol inside the word marks it
+                        word_state._is_current_word_bad = 1;
+                        bump(word_state._buffer_length);
+                        word_state._buffer_last_char_upper = 0;
+                        word_state._buffer_last_char_accentuated = 0;
+                    }
+                }
+                // It closes the open case run, or opens one of its own.
+                if (const int32_t run = case_state._character_count_since_last_sep; run > 0) {
+                    if (run <= ArchaicTraits::kLongestRun && (word & bits::kDigit) == 0 &&
+                        !case_state._current_ascii_only) {
+                        bump(case_state._successive_upper_lower_count_final, case_state._successive_upper_lower_count);
+                    }
+                    case_state._successive_upper_lower_count = 0;
+                    case_state._buf = 0;
+                    case_state._character_count_since_last_sep = 0;
+                    case_state._current_ascii_only = 1;
+                } else {
+                    if (word & bits::kNonAscii) {
+                        case_state._current_ascii_only = 0;
+                    }
+                    case_state._character_count_since_last_sep = 1;
+                    case_state._last_alpha_seen_upper = bits::bit(word, bits::kUpper);
+                    case_state._last_alpha_seen_lower = bits::bit(word, bits::kLower);
+                }
+                case_run = case_run_of();
+                fresh = false;
+                if (cp != (j > i ? chars[j - 1] : symbol.state._last_printable_char)) {
+                    tallies.add(Tallies::kSymbols, bits::bit(word, bits::kCountedSymbol));
+                    tallies.add(Tallies::kPuncts, bits::bit(word, bits::kCountedPunct));
+                }
+                last_cp = cp;
+            }
+            continue;
         blank:
             // A blank after a letter: the word ends, and so do the case run
             // and the block chain.
+            if constexpr (!kAsciiOnly) {
+                if ((word & bits::kCountedBlank) && cp != chars[j - 1]) {
+                    tallies.add(Tallies::kPuncts, 1);
+                }
+            }
             if (fresh) {
                 // The case run is the word itself, opened by its first letter.
                 end_fresh_word(word_state, sum);
-                all_letters += sum.letters();
-                all_accents += sum.accents();
+                tallies.add_letters(sum);
                 if constexpr (!kAsciiOnly) {
                     if (sum.letters() <= ArchaicTraits::kLongestRun && (sum.seen & bits::kNonAscii)) {
                         bump(case_state._successive_upper_lower_count_final, 2 * flip_pairs);
@@ -877,11 +1023,14 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         bump(symbol.state._character_count, n);
         symbol.state._last_printable_char = last_cp;
         if constexpr (!kAsciiOnly) {
-            bump(case_state._character_count, n);  // letters and blanks
+            bump(symbol.state._symbol_count, 2 * tallies.get(Tallies::kSymbols));
+            bump(symbol.state._punctuation_count, tallies.get(Tallies::kPuncts));
+            bump(case_state._character_count, n);  // every character
+            bump(duplicate->_successive_count, tallies.get(Tallies::kDuplicate));
             case_state._last_alpha_seen_lower = case_run & 1;
             case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
-            bump(accent.state._character_count, all_letters);
-            bump(accent.state._accentuated_count, all_accents);
+            bump(accent.state._character_count, tallies.get(Tallies::kLetters));
+            bump(accent.state._accentuated_count, tallies.get(Tallies::kAccents));
             settle_chain(n, block, latins, last_latin, accent_chain);
         }
         return j;

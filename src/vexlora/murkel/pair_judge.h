@@ -84,36 +84,34 @@ public:
     Judge(const Judge&) = delete;
     Judge& operator=(const Judge&) = delete;
 
-    int operator()(PyObject* prev, PyObject* cur) noexcept {
+    // The judge's answer for (prev, cur): 1 or 0, or -1 with an exception.
+    // The caller holds both arguments for the length of the call.
+    [[gnu::always_inline]] int operator()(PyObject* prev, PyObject* cur) noexcept {
         bool looked_up = false;
+        // Borrowed: func_ or fallback_ holds it, and only resolve() replaces
+        // them, so it stays alive however the call rebinds the global.
         PyObject* func = resolve(&looked_up);
-        if (func == nullptr) {
+        if (func == nullptr) [[unlikely]] {
             return -1;
         }
-        const bool memo = func == installed_judge && installed_judge != nullptr && plain(prev) && plain(cur);
-        const Ref key = Ref::borrow(memo ? memo_keys.find(prev, cur) : nullptr);
-        const bool quiet = !looked_up && memo && !judge_saw_other_arguments && (key || call_.reuses_arguments(func));
-        Ref held = Ref::borrow(func);  // the call may rebind the global
-        Ref result = Ref::steal(key ? PyObject_Call(func, key.get(), nullptr) : call_(func, prev, cur));
-        quiet_calls_ += quiet ? 1 : 0;
-        if (!result) {
-            return -1;
+        PyObject* result;
+        if (func == installed_judge && installed_judge != nullptr && plain(prev) && plain(cur)) {
+            result = call_memo(func, prev, cur, looked_up);
+        } else {
+            result = call_(func, prev, cur);
         }
-        if (memo && !key) {
-            // A miss keeps the argument tuple as the memo's key.
-            PyObject* args = call_.last_arguments();
-            if (args != nullptr && Py_REFCNT(args) > 1 && PyTuple_GET_ITEM(args, 0) == prev &&
-                PyTuple_GET_ITEM(args, 1) == cur) {
-                memo_keys.learn(args, prev, cur);
-            }
+        if (result == Py_True) {
+            return 1;  // immortal: nothing to drop
         }
-        if (result.get() == Py_True) {
-            return 1;
-        }
-        if (result.get() == Py_False) {
+        if (result == Py_False) {
             return 0;
         }
-        return PyObject_IsTrue(result.get());
+        if (result == nullptr) {
+            return -1;
+        }
+        const int truth = PyObject_IsTrue(result);
+        Py_DECREF(result);
+        return truth;
     }
 
     // How many calls ran no Python code apart from, perhaps, murkel's own
@@ -122,6 +120,24 @@ public:
 
 private:
     static bool plain(PyObject* op) noexcept { return op == Py_None || PyUnicode_CheckExact(op); }
+
+    // The installed memoizing wrapper with arguments it hashes and compares
+    // without running code. A new reference, or nullptr with an exception.
+    PyObject* call_memo(PyObject* func, PyObject* prev, PyObject* cur, bool looked_up) noexcept {
+        PyObject* key = memo_keys.find(prev, cur);  // held by memo_keys for good
+        const bool quiet = !looked_up && !judge_saw_other_arguments && (key || call_.reuses_arguments(func));
+        PyObject* result = key != nullptr ? PyObject_Call(func, key, nullptr) : call_(func, prev, cur);
+        quiet_calls_ += quiet ? 1 : 0;
+        if (result != nullptr && key == nullptr) {
+            // A miss keeps the argument tuple as the memo's key.
+            PyObject* args = call_.last_arguments();
+            if (args != nullptr && Py_REFCNT(args) > 1 && PyTuple_GET_ITEM(args, 0) == prev &&
+                PyTuple_GET_ITEM(args, 1) == cur) {
+                memo_keys.learn(args, prev, cur);
+            }
+        }
+        return result;
+    }
 
     // Borrowed; kept alive by func_. *looked_up: the namespace was searched
     // (which may run code).

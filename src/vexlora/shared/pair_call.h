@@ -12,6 +12,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstring>
+
 #include "shared/pyref.h"
 
 namespace vx {
@@ -24,9 +26,16 @@ public:
 
     // func(first, second): a new reference, or nullptr with an exception.
     PyObject* operator()(PyObject* func, PyObject* first, PyObject* second) noexcept {
-        if (PyVectorcall_Function(func) != nullptr) {
+        if (const vectorcallfunc call = vectorcall_of(func); call != nullptr) {
+            // As PyObject_Vectorcall calls it, without its per-call
+            // overhead: through the vectorcall entry, with the result checked
+            // as the interpreter checks it.
             PyObject* args[] = {first, second};
-            return PyObject_Vectorcall(func, args, 2, nullptr);
+            PyObject* result = call(func, args, 2, nullptr);
+            if ((result == nullptr) == (PyErr_Occurred() != nullptr)) [[likely]] {
+                return result;
+            }
+            return misbehaved(func, result);
         }
         PyObject* args = arguments(first, second);
         return args != nullptr ? PyObject_Call(func, args, nullptr) : nullptr;
@@ -35,7 +44,7 @@ public:
     // Will the next call of `func` go without allocating (and so without a
     // chance for the collector to run)?
     bool reuses_arguments(PyObject* func) const noexcept {
-        return PyVectorcall_Function(func) != nullptr || (args_ && Py_REFCNT(args_.get()) == 1);
+        return vectorcall_of(func) != nullptr || (args_ && Py_REFCNT(args_.get()) == 1);
     }
 
     // The argument tuple of the last call through the tuple path (borrowed),
@@ -43,6 +52,36 @@ public:
     PyObject* last_arguments() const noexcept { return args_.get(); }
 
 private:
+    // What PyVectorcall_Function(func) returns, read in place: the
+    // interpreter's own function is not inlined into callers outside it.
+    static vectorcallfunc vectorcall_of(PyObject* func) noexcept {
+        const PyTypeObject* type = Py_TYPE(func);
+        if ((type->tp_flags & Py_TPFLAGS_HAVE_VECTORCALL) == 0) {
+            return nullptr;
+        }
+        vectorcallfunc call;
+        std::memcpy(&call, reinterpret_cast<const char*>(func) + type->tp_vectorcall_offset, sizeof call);
+        return call;
+    }
+
+    // What the interpreter makes of a callable that returned a result with
+    // an exception set, or no result without one: a SystemError (chained to
+    // the pending exception in the first case).
+    [[gnu::cold, gnu::noinline]] static PyObject* misbehaved(PyObject* func, PyObject* result) noexcept {
+        if (result == nullptr) {
+            PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", func);
+            return nullptr;
+        }
+        Py_DECREF(result);
+        PyObject* cause = PyErr_GetRaisedException();
+        PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", func);
+        PyObject* raised = PyErr_GetRaisedException();
+        PyException_SetCause(raised, Py_NewRef(cause));
+        PyException_SetContext(raised, cause);
+        PyErr_SetRaisedException(raised);
+        return nullptr;
+    }
+
     // The tuple (first, second), borrowed from args_.
     PyObject* arguments(PyObject* first, PyObject* second) noexcept {
         PyObject* args = args_.get();
