@@ -313,7 +313,14 @@ def _read(data: bytes, table: str) -> str:
 # negated prior of the codec naming it, its first codec's ``_Served`` table
 # and name.
 _Group = tuple[int, tuple[Codec, ...], int, bytes, bytes, float, "_Served", str]
-_Grouping = tuple[tuple[_Group, ...], tuple[tuple[int, Codec], ...]]
+# What a group's bounds and exact fit need from the present bytes: which of
+# its deletion pairs (``_Group`` entries 3 and 4) it uses, and its ``_Served``
+# table's entries for the present bytes. Groups that count the same present
+# bytes share a pair, so its counts are taken once per payload.
+_GroupView = tuple[int, tuple[int, ...]]
+_Grouping = tuple[
+    tuple[_Group, ...], tuple[tuple[int, Codec], ...], tuple[_GroupView, ...], tuple[tuple[bytes, bytes], ...]
+]
 
 
 # For each byte: bit i set when the i-th single-byte page defines it.
@@ -351,7 +358,25 @@ def _group_pages(present: bytes, allowed: Callable[[Codec], bool] | None) -> _Gr
             groups[key] = [index]
         else:
             group.append(index)
-    return tuple(_group_of_pages(tuple(indices)) for indices in groups.values()), tuple(changers)
+    fixed = tuple(_group_of_pages(tuple(indices)) for indices in groups.values())
+    pairs: dict[tuple[bytes, bytes], int] = {}
+    deletions: list[tuple[bytes, bytes]] = []
+    views = tuple(_group_view(present, group, pairs, deletions) for group in fixed)
+    return fixed, tuple(changers), views, tuple(deletions)
+
+
+def _group_view(
+    present: bytes, group: _Group, pairs: dict[tuple[bytes, bytes], int], deletions: list[tuple[bytes, bytes]]
+) -> _GroupView:
+    """``_GroupView`` of a group for the present bytes; ``pairs`` and ``deletions`` collect the distinct pairs."""
+    neutral, unfit = group[3], group[4]
+    # The present bytes each deletion keeps: groups keeping the same ones count alike.
+    key = (present.translate(None, neutral), present.translate(None, unfit))
+    pair = pairs.get(key)
+    if pair is None:
+        pair = pairs[key] = len(deletions)
+        deletions.append((neutral, unfit))
+    return pair, tuple(map(group[6][0].__getitem__, present))
 
 
 @functools.cache
@@ -392,9 +417,9 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     counts = list(map(high.count, present))
     ascii_letters = len(sample.translate(None, _NOT_ASCII_LETTER_BYTES))
     if allowed is None:
-        fixed, changers = _page_groups(present)
+        fixed, changers, views, deletions = _page_groups(present)
     else:
-        fixed, changers = _group_pages(present, allowed)
+        fixed, changers, views, deletions = _group_pages(present, allowed)
     groups = fixed
     # A codec that reads ASCII bytes otherwise gives a text of its own; it
     # shares a reading only with codecs that decode the whole sample alike.
@@ -408,20 +433,25 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
             found.append(index)
     texts = {}
     if changed:
-        groups = sorted([*fixed, *(_group_of_pages(tuple(indices)) for indices in changed.values())])
+        more = [_group_of_pages(tuple(indices)) for indices in changed.values()]
+        extended = list(deletions)
+        more_views = [_group_view(present, group, {}, extended) for group in more]
+        ordered = sorted(zip([*fixed, *more], [*views, *more_views]), key=lambda paired: paired[0][0])
+        groups = tuple(group for group, _ in ordered)
+        views = tuple(view for _, view in ordered)
+        deletions = tuple(extended)
         texts = {indices[0]: text for text, indices in changed.items()}
     # The letter fit needs only the bytes: it picks the readings worth
     # decoding. A cheap upper bound (a byte fits when it fits any served
     # language, counted by two translate calls) orders the groups; the exact
     # fit (one language for all bytes) is computed until no bound can reach
-    # the best kept.
-    bounded = []
-    # The two translate calls pass over all high bytes, once per group; for a
+    # the best kept. Groups counting the same present bytes share the bound.
+    figures = []
+    # The two translate calls pass over all high bytes, once per pair; for a
     # long payload, summing the counts of the distinct bytes left is cheaper
     # (the same figures).
     count_of = dict(zip(present, counts)) if len(high) > _COUNT_BY_PRESENT * len(present) else None
-    for order, group in enumerate(groups):
-        _, _, _, neutral, unfit, negative_prior, _, _ = group
+    for neutral, unfit in deletions:
         if count_of is not None:
             high_count = sum(map(count_of.__getitem__, present.translate(None, neutral)))
             fitting = sum(map(count_of.__getitem__, present.translate(None, unfit)))
@@ -432,14 +462,18 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         bound = FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0) + HIGH_FIT_WEIGHT * (
             fitting / high_count if high_count else 1.0
         )
-        bounded.append((-bound, negative_prior, order, high_count, group))
+        figures.append((-bound, high_count))
+    bounded = []
+    for order, (group, (pair, values)) in enumerate(zip(groups, views)):
+        negative_bound, high_count = figures[pair]
+        bounded.append((negative_bound, group[5], order, high_count, values, group))
     bounded.sort()
     exact: list[tuple[float, float, int, float, float, _Group]] = []
-    for negative_bound, negative_prior, order, high_count, group in bounded:
+    for negative_bound, negative_prior, order, high_count, values, group in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
-        table, latin_fields, fields, size = group[6]
-        packed = sum(map(operator.mul, map(table.__getitem__, present), counts))
+        _, latin_fields, fields, size = group[6]
+        packed = sum(map(operator.mul, values, counts))
         counted = array(_FIELD_TYPE, packed.to_bytes(size, _BYTE_ORDER))
         # The figures of ``fit_figures``, inline: this runs for every group kept.
         best_other = max(counted[latin_fields:]) if fields > latin_fields else 0
