@@ -311,15 +311,20 @@ def _read(data: bytes, table: str) -> str:
 # A group of code pages reading the present bytes alike: the page index of
 # its first codec, its codecs, the languages served, ``_fit_deletions``, the
 # negated prior of the codec naming it, its first codec's ``_Served`` table
-# and name.
-_Group = tuple[int, tuple[Codec, ...], int, bytes, bytes, float, "_Served", str]
-# What a group's bounds and exact fit need from the present bytes: which of
-# its deletion pairs (``_Group`` entries 3 and 4) it uses, and its ``_Served``
-# table's entries for the present bytes. Groups that count the same present
-# bytes share a pair, so its counts are taken once per payload.
-_GroupView = tuple[int, tuple[int, ...]]
+# and name, and a translate table telling for each byte which of the two
+# deletions removes it (0: both, 1: the second alone, 2: none).
+_Group = tuple[int, tuple[Codec, ...], int, bytes, bytes, float, "_Served", str, bytes]
+# With the groups: for each, which deletion pair (``_Group`` entries 3 and 4)
+# its bounds use; the distinct pairs; and, filled as the exact fits ask for
+# them, each group's ``_Served`` entries for the present bytes. Groups whose
+# deletions keep the same present bytes share a pair, so its counts are
+# taken once per payload.
 _Grouping = tuple[
-    tuple[_Group, ...], tuple[tuple[int, Codec], ...], tuple[_GroupView, ...], tuple[tuple[bytes, bytes], ...]
+    tuple[_Group, ...],
+    tuple[tuple[int, Codec], ...],
+    tuple[int, ...],
+    tuple[tuple[bytes, bytes], ...],
+    list[tuple[int, ...] | None],
 ]
 
 
@@ -359,24 +364,21 @@ def _group_pages(present: bytes, allowed: Callable[[Codec], bool] | None) -> _Gr
         else:
             group.append(index)
     fixed = tuple(_group_of_pages(tuple(indices)) for indices in groups.values())
-    pairs: dict[tuple[bytes, bytes], int] = {}
+    pairs: dict[bytes, int] = {}
     deletions: list[tuple[bytes, bytes]] = []
-    views = tuple(_group_view(present, group, pairs, deletions) for group in fixed)
-    return fixed, tuple(changers), views, tuple(deletions)
+    views = tuple(_pair_of(present, group, pairs, deletions) for group in fixed)
+    return fixed, tuple(changers), views, tuple(deletions), [None] * len(fixed)
 
 
-def _group_view(
-    present: bytes, group: _Group, pairs: dict[tuple[bytes, bytes], int], deletions: list[tuple[bytes, bytes]]
-) -> _GroupView:
-    """``_GroupView`` of a group for the present bytes; ``pairs`` and ``deletions`` collect the distinct pairs."""
-    neutral, unfit = group[3], group[4]
-    # The present bytes each deletion keeps: groups keeping the same ones count alike.
-    key = (present.translate(None, neutral), present.translate(None, unfit))
+def _pair_of(present: bytes, group: _Group, pairs: dict[bytes, int], deletions: list[tuple[bytes, bytes]]) -> int:
+    """The deletion pair a group's bounds use; ``pairs`` and ``deletions`` collect the distinct pairs."""
+    # What each deletion does to each present byte: groups alike there count alike.
+    key = present.translate(group[8])
     pair = pairs.get(key)
     if pair is None:
         pair = pairs[key] = len(deletions)
-        deletions.append((neutral, unfit))
-    return pair, tuple(map(group[6][0].__getitem__, present))
+        deletions.append((group[3], group[4]))
+    return pair
 
 
 @functools.cache
@@ -389,15 +391,10 @@ def _group(first: int, codecs: list[Codec]) -> _Group:
     encoding = codecs[0].encoding
     served = served_mask(tuple(codec.encoding for codec in codecs))
     prior = max(codec.prior for codec in codecs)
-    return (
-        first,
-        tuple(codecs),
-        served,
-        *_fit_deletions(encoding, served),
-        -prior,
-        _served(encoding, served),
-        encoding,
-    )
+    neutral, unfit = _fit_deletions(encoding, served)
+    # Byte -> 0 when ``neutral`` deletes it, 1 when ``unfit`` does, else 2.
+    kinds = bytes(0 if byte in neutral else 1 if byte in unfit else 2 for byte in range(256))
+    return (first, tuple(codecs), served, neutral, unfit, -prior, _served(encoding, served), encoding, kinds)
 
 
 @functools.lru_cache(maxsize=2048)
@@ -417,9 +414,10 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     counts = list(map(high.count, present))
     ascii_letters = len(sample.translate(None, _NOT_ASCII_LETTER_BYTES))
     if allowed is None:
-        fixed, changers, views, deletions = _page_groups(present)
+        fixed, changers, views, deletions, known = _page_groups(present)
     else:
-        fixed, changers, views, deletions = _group_pages(present, allowed)
+        fixed, changers, views, deletions, known = _group_pages(present, allowed)
+    slots = range(len(fixed))
     groups = fixed
     # A codec that reads ASCII bytes otherwise gives a text of its own; it
     # shares a reading only with codecs that decode the whole sample alike.
@@ -435,10 +433,14 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     if changed:
         more = [_group_of_pages(tuple(indices)) for indices in changed.values()]
         extended = list(deletions)
-        more_views = [_group_view(present, group, {}, extended) for group in more]
-        ordered = sorted(zip([*fixed, *more], [*views, *more_views]), key=lambda paired: paired[0][0])
-        groups = tuple(group for group, _ in ordered)
-        views = tuple(view for _, view in ordered)
+        more_views = [_pair_of(present, group, {}, extended) for group in more]
+        ordered = sorted(
+            zip([*fixed, *more], [*views, *more_views], [*slots, *([None] * len(more))]),
+            key=lambda paired: paired[0][0],
+        )
+        groups = tuple(group for group, _, _ in ordered)
+        views = tuple(view for _, view, _ in ordered)
+        slots = [slot for _, _, slot in ordered]
         deletions = tuple(extended)
         texts = {indices[0]: text for text, indices in changed.items()}
     # The letter fit needs only the bytes: it picks the readings worth
@@ -464,15 +466,20 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         )
         figures.append((-bound, high_count))
     bounded = []
-    for order, (group, (pair, values)) in enumerate(zip(groups, views)):
+    for order, (group, pair, slot) in enumerate(zip(groups, views, slots)):
         negative_bound, high_count = figures[pair]
-        bounded.append((negative_bound, group[5], order, high_count, values, group))
+        bounded.append((negative_bound, group[5], order, high_count, slot, group))
     bounded.sort()
     exact: list[tuple[float, float, int, float, float, _Group]] = []
-    for negative_bound, negative_prior, order, high_count, values, group in bounded:
+    for negative_bound, negative_prior, order, high_count, slot, group in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
-        _, latin_fields, fields, size = group[6]
+        table, latin_fields, fields, size = group[6]
+        values = known[slot] if slot is not None else None
+        if values is None:
+            values = tuple(map(table.__getitem__, present))
+            if slot is not None:
+                known[slot] = values
         packed = sum(map(operator.mul, values, counts))
         counted = array(_FIELD_TYPE, packed.to_bytes(size, _BYTE_ORDER))
         # The figures of ``fit_figures``, inline: this runs for every group kept.
