@@ -488,7 +488,7 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         if not total:
             fit = high_fit = 1.0
         elif latin_fields:
-            latin = max(counted[:latin_fields])
+            latin = max(counted) if latin_fields == fields else max(counted[:latin_fields])
             fit = (latin + ascii_letters if latin + ascii_letters >= best_other else best_other) / total
             high_fit = (latin if latin > best_other else best_other) / high_count if high_count else 1.0
         else:
@@ -498,12 +498,14 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
             exact, (-(FIT_WEIGHT * fit + HIGH_FIT_WEIGHT * high_fit), negative_prior, order, fit, high_fit, group)
         )
     kept = []
+    pages = _single_byte_pages()
     for *_, fit, high_fit, group in exact[:FULL_SCORE_LIMIT]:
         codecs = group[1]
         encoding = group[7]
         text = texts.get(group[0]) if texts else None
         if text is None:
-            text = _read(sample, _table(encoding))
+            # ``_read`` with the table of the group's first page, inline: this runs for every reading kept.
+            text = charmap_decode(sample, "strict", pages[group[0]][4])[0]
         reading = Reading(list(codecs), text, fit=fit, high_fit=high_fit, raw=sample)
         if encoding not in _ASCII_CHANGERS:
             # The bytes gave every character of the text: the fit is exact.
