@@ -52,6 +52,7 @@ BOMS: tuple[tuple[bytes, str], ...] = (
     (b"\xfe\xff", "utf_16"),
 )
 
+_BOM_MARKS = tuple(mark for mark, _ in BOMS)
 _ASCII = bytes(range(128))
 # Every byte but the ASCII letters: deleting them counts the letters.
 _NOT_ASCII_LETTER_BYTES = bytes(byte for byte in range(256) if not (byte < 128 and chr(byte).isalpha()))
@@ -215,7 +216,8 @@ def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = N
     if not sample:
         return "empty", []
     allow = allowed or (lambda codec: True)
-    for mark, encoding in BOMS:
+    # One test for all marks first: most payloads carry none.
+    for mark, encoding in BOMS if sample.startswith(_BOM_MARKS) else ():
         if sample.startswith(mark) and allow(BY_NAME[encoding]):
             text = _decode(sample, encoding)
             if text is not None:
