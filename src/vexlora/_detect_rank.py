@@ -687,6 +687,8 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             )
         fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading))
     fitted.sort(key=_FIRST)
+    from vexlora.murkel import mess_ratio
+
     best_cheap = math.inf
     judged = []
     for fit_term, reading in fitted:
@@ -697,8 +699,11 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             break
         # A long text's mess is judged on a window of it (where its
         # non-ASCII characters start): the readings differ only there, and
-        # the cost stays flat for long samples.
-        mess = reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
+        # the cost stays flat for long samples. (``_mess``, inline.)
+        text = reading.text
+        if len(text) > MESS_TEXT_LIMIT:
+            text = _feature_text(text, MESS_TEXT_LIMIT)
+        mess = reading.mess = mess_ratio(text, 1.0)
         if mess + fit_term < best_cheap:
             best_cheap = mess + fit_term
         judged.append((fit_term, reading))
