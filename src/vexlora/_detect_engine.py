@@ -295,7 +295,8 @@ def judge_bytes(data: bytes | bytearray | memoryview, top: int) -> Detection:
         view = memoryview(view.tobytes())
     size = view.nbytes
     if size <= WHOLE_LIMIT:
-        kind, readings = rank(view.tobytes(), top)
+        # Bytes are ranked as they are; other buffers are copied once.
+        kind, readings = rank(data if type(data) is bytes else view.tobytes(), top)
         return _detection(kind, readings, top, size)
     view = view.cast("B")
     head = view[:SLICE].tobytes()

@@ -52,6 +52,7 @@ BOMS: tuple[tuple[bytes, str], ...] = (
     (b"\xfe\xff", "utf_16"),
 )
 
+_BOM_MARKS = tuple(mark for mark, _ in BOMS)
 _ASCII = bytes(range(128))
 # Every byte but the ASCII letters: deleting them counts the letters.
 _NOT_ASCII_LETTER_BYTES = bytes(byte for byte in range(256) if not (byte < 128 and chr(byte).isalpha()))
@@ -215,7 +216,8 @@ def rank(sample: bytes, top: int, *, allowed: Callable[[Codec], bool] | None = N
     if not sample:
         return "empty", []
     allow = allowed or (lambda codec: True)
-    for mark, encoding in BOMS:
+    # One test for all marks first: most payloads carry none.
+    for mark, encoding in BOMS if sample.startswith(_BOM_MARKS) else ():
         if sample.startswith(mark) and allow(BY_NAME[encoding]):
             text = _decode(sample, encoding)
             if text is not None:
@@ -311,9 +313,21 @@ def _read(data: bytes, table: str) -> str:
 # A group of code pages reading the present bytes alike: the page index of
 # its first codec, its codecs, the languages served, ``_fit_deletions``, the
 # negated prior of the codec naming it, its first codec's ``_Served`` table
-# and name.
-_Group = tuple[int, tuple[Codec, ...], int, bytes, bytes, float, "_Served", str]
-_Grouping = tuple[tuple[_Group, ...], tuple[tuple[int, Codec], ...]]
+# and name, and a translate table telling for each byte which of the two
+# deletions removes it (0: both, 1: the second alone, 2: none).
+_Group = tuple[int, tuple[Codec, ...], int, bytes, bytes, float, "_Served", str, bytes]
+# With the groups: for each, which deletion pair (``_Group`` entries 3 and 4)
+# its bounds use; the distinct pairs; and, filled as the exact fits ask for
+# them, each group's ``_Served`` entries for the present bytes. Groups whose
+# deletions keep the same present bytes share a pair, so its counts are
+# taken once per payload.
+_Grouping = tuple[
+    tuple[_Group, ...],
+    tuple[tuple[int, Codec], ...],
+    tuple[int, ...],
+    tuple[tuple[bytes, bytes], ...],
+    list[tuple[int, ...] | None],
+]
 
 
 # For each byte: bit i set when the i-th single-byte page defines it.
@@ -351,7 +365,22 @@ def _group_pages(present: bytes, allowed: Callable[[Codec], bool] | None) -> _Gr
             groups[key] = [index]
         else:
             group.append(index)
-    return tuple(_group_of_pages(tuple(indices)) for indices in groups.values()), tuple(changers)
+    fixed = tuple(_group_of_pages(tuple(indices)) for indices in groups.values())
+    pairs: dict[bytes, int] = {}
+    deletions: list[tuple[bytes, bytes]] = []
+    views = tuple(_pair_of(present, group, pairs, deletions) for group in fixed)
+    return fixed, tuple(changers), views, tuple(deletions), [None] * len(fixed)
+
+
+def _pair_of(present: bytes, group: _Group, pairs: dict[bytes, int], deletions: list[tuple[bytes, bytes]]) -> int:
+    """The deletion pair a group's bounds use; ``pairs`` and ``deletions`` collect the distinct pairs."""
+    # What each deletion does to each present byte: groups alike there count alike.
+    key = present.translate(group[8])
+    pair = pairs.get(key)
+    if pair is None:
+        pair = pairs[key] = len(deletions)
+        deletions.append((group[3], group[4]))
+    return pair
 
 
 @functools.cache
@@ -364,15 +393,10 @@ def _group(first: int, codecs: list[Codec]) -> _Group:
     encoding = codecs[0].encoding
     served = served_mask(tuple(codec.encoding for codec in codecs))
     prior = max(codec.prior for codec in codecs)
-    return (
-        first,
-        tuple(codecs),
-        served,
-        *_fit_deletions(encoding, served),
-        -prior,
-        _served(encoding, served),
-        encoding,
-    )
+    neutral, unfit = _fit_deletions(encoding, served)
+    # Byte -> 0 when ``neutral`` deletes it, 1 when ``unfit`` does, else 2.
+    kinds = bytes(0 if byte in neutral else 1 if byte in unfit else 2 for byte in range(256))
+    return (first, tuple(codecs), served, neutral, unfit, -prior, _served(encoding, served), encoding, kinds)
 
 
 @functools.lru_cache(maxsize=2048)
@@ -392,9 +416,10 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     counts = list(map(high.count, present))
     ascii_letters = len(sample.translate(None, _NOT_ASCII_LETTER_BYTES))
     if allowed is None:
-        fixed, changers = _page_groups(present)
+        fixed, changers, views, deletions, known = _page_groups(present)
     else:
-        fixed, changers = _group_pages(present, allowed)
+        fixed, changers, views, deletions, known = _group_pages(present, allowed)
+    slots = range(len(fixed))
     groups = fixed
     # A codec that reads ASCII bytes otherwise gives a text of its own; it
     # shares a reading only with codecs that decode the whole sample alike.
@@ -408,20 +433,29 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
             found.append(index)
     texts = {}
     if changed:
-        groups = sorted([*fixed, *(_group_of_pages(tuple(indices)) for indices in changed.values())])
+        more = [_group_of_pages(tuple(indices)) for indices in changed.values()]
+        extended = list(deletions)
+        more_views = [_pair_of(present, group, {}, extended) for group in more]
+        ordered = sorted(
+            zip([*fixed, *more], [*views, *more_views], [*slots, *([None] * len(more))]),
+            key=lambda paired: paired[0][0],
+        )
+        groups = tuple(group for group, _, _ in ordered)
+        views = tuple(view for _, view, _ in ordered)
+        slots = [slot for _, _, slot in ordered]
+        deletions = tuple(extended)
         texts = {indices[0]: text for text, indices in changed.items()}
     # The letter fit needs only the bytes: it picks the readings worth
     # decoding. A cheap upper bound (a byte fits when it fits any served
     # language, counted by two translate calls) orders the groups; the exact
     # fit (one language for all bytes) is computed until no bound can reach
-    # the best kept.
-    bounded = []
-    # The two translate calls pass over all high bytes, once per group; for a
+    # the best kept. Groups counting the same present bytes share the bound.
+    figures = []
+    # The two translate calls pass over all high bytes, once per pair; for a
     # long payload, summing the counts of the distinct bytes left is cheaper
     # (the same figures).
     count_of = dict(zip(present, counts)) if len(high) > _COUNT_BY_PRESENT * len(present) else None
-    for order, group in enumerate(groups):
-        _, _, _, neutral, unfit, negative_prior, _, _ = group
+    for neutral, unfit in deletions:
         if count_of is not None:
             high_count = sum(map(count_of.__getitem__, present.translate(None, neutral)))
             fitting = sum(map(count_of.__getitem__, present.translate(None, unfit)))
@@ -432,14 +466,23 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         bound = FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0) + HIGH_FIT_WEIGHT * (
             fitting / high_count if high_count else 1.0
         )
-        bounded.append((-bound, negative_prior, order, high_count, group))
+        figures.append((-bound, high_count))
+    bounded = []
+    for order, (group, pair, slot) in enumerate(zip(groups, views, slots)):
+        negative_bound, high_count = figures[pair]
+        bounded.append((negative_bound, group[5], order, high_count, slot, group))
     bounded.sort()
     exact: list[tuple[float, float, int, float, float, _Group]] = []
-    for negative_bound, negative_prior, order, high_count, group in bounded:
+    for negative_bound, negative_prior, order, high_count, slot, group in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
         table, latin_fields, fields, size = group[6]
-        packed = sum(map(operator.mul, map(table.__getitem__, present), counts))
+        values = known[slot] if slot is not None else None
+        if values is None:
+            values = tuple(map(table.__getitem__, present))
+            if slot is not None:
+                known[slot] = values
+        packed = sum(map(operator.mul, values, counts))
         counted = array(_FIELD_TYPE, packed.to_bytes(size, _BYTE_ORDER))
         # The figures of ``fit_figures``, inline: this runs for every group kept.
         best_other = max(counted[latin_fields:]) if fields > latin_fields else 0
@@ -447,7 +490,7 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         if not total:
             fit = high_fit = 1.0
         elif latin_fields:
-            latin = max(counted[:latin_fields])
+            latin = max(counted) if latin_fields == fields else max(counted[:latin_fields])
             fit = (latin + ascii_letters if latin + ascii_letters >= best_other else best_other) / total
             high_fit = (latin if latin > best_other else best_other) / high_count if high_count else 1.0
         else:
@@ -457,12 +500,14 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
             exact, (-(FIT_WEIGHT * fit + HIGH_FIT_WEIGHT * high_fit), negative_prior, order, fit, high_fit, group)
         )
     kept = []
+    pages = _single_byte_pages()
     for *_, fit, high_fit, group in exact[:FULL_SCORE_LIMIT]:
         codecs = group[1]
         encoding = group[7]
         text = texts.get(group[0]) if texts else None
         if text is None:
-            text = _read(sample, _table(encoding))
+            # ``_read`` with the table of the group's first page, inline: this runs for every reading kept.
+            text = charmap_decode(sample, "strict", pages[group[0]][4])[0]
         reading = Reading(list(codecs), text, fit=fit, high_fit=high_fit, raw=sample)
         if encoding not in _ASCII_CHANGERS:
             # The bytes gave every character of the text: the fit is exact.
@@ -642,6 +687,8 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             )
         fitted.append((FIT_WEIGHT * (1.0 - reading.fit) + HIGH_FIT_WEIGHT * (1.0 - reading.high_fit), reading))
     fitted.sort(key=_FIRST)
+    from vexlora.murkel import mess_ratio
+
     best_cheap = math.inf
     judged = []
     for fit_term, reading in fitted:
@@ -652,8 +699,11 @@ def _finish(readings: list[Reading], top: int) -> list[Reading]:
             break
         # A long text's mess is judged on a window of it (where its
         # non-ASCII characters start): the readings differ only there, and
-        # the cost stays flat for long samples.
-        mess = reading.mess = _mess(_feature_text(reading.text, MESS_TEXT_LIMIT))
+        # the cost stays flat for long samples. (``_mess``, inline.)
+        text = reading.text
+        if len(text) > MESS_TEXT_LIMIT:
+            text = _feature_text(text, MESS_TEXT_LIMIT)
+        mess = reading.mess = mess_ratio(text, 1.0)
         if mess + fit_term < best_cheap:
             best_cheap = mess + fit_term
         judged.append((fit_term, reading))
