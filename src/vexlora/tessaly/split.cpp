@@ -239,6 +239,26 @@ int block_is_caseless(Py_UCS4 block) noexcept {
 // Whether the characters are all their own lowercase (1 or 0), or -1.
 template <class T>
 int all_caseless(const T* chars, size_t count) noexcept {
+    if constexpr (sizeof(T) <= 2) {
+        // Every block below U+10000 has an entry. While each block the
+        // characters fall in is already known to be caseless, they are
+        // checked a few dozen at a time without a branch per character; the
+        // first group that meets a cased block, or one not asked about yet,
+        // goes to the loop below.
+        constexpr size_t group = 32;
+        size_t k = 0;
+        for (; k + group <= count; k += group) {
+            uint8_t known_caseless = 1;
+            for (size_t j = k; j < k + group; ++j) {
+                known_caseless &= caseless_blocks[static_cast<Py_UCS4>(chars[j]) >> 8];
+            }
+            if (known_caseless != 1) {
+                break;
+            }
+        }
+        chars += k;
+        count -= k;
+    }
     for (size_t k = 0; k < count; ++k) {
         const Py_UCS4 block = static_cast<Py_UCS4>(chars[k]) >> 8;
         if (sizeof(T) == sizeof(Py_UCS4) && block > (0x10FFFF >> 8)) {
