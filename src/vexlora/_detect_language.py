@@ -17,7 +17,7 @@ from collections import Counter
 from collections.abc import Callable, Iterable
 from dataclasses import dataclass
 from functools import cache
-from itertools import compress
+from itertools import compress, filterfalse
 
 from vexlora._language_words import LETTERS, WORDS
 from vexlora.constant import COMMON_CJK_CHARACTERS, FREQUENCIES
@@ -574,9 +574,10 @@ def shared_words(data: bytes) -> SharedWords:
     holding a high byte differ. The order of the words is not kept.
     """
     runs = data.translate(_ASCII_LOWER).split()
-    high = [run for run in runs if not run.isascii()]
+    # ``filter`` over the ``bytes.isascii`` descriptor: no Python step per run.
+    high = list(filterfalse(bytes.isascii, runs))
     if high:
-        runs = [run for run in runs if run.isascii()]
+        runs = list(filter(bytes.isascii, runs))
     ascii_words = b" ".join(runs).decode("ascii").split()
     return SharedWords(ascii_words, word_hits(ascii_words), b" ".join(high))
 

@@ -406,6 +406,9 @@ def _page_groups(present: bytes) -> _Grouping:
     return _group_pages(present, None)
 
 
+# A group's negated prior (``_Group`` entry 5).
+_PRIOR_TERM = operator.itemgetter(5)
+
 # High bytes per distinct high byte above which the bounds sum per-byte counts.
 _COUNT_BY_PRESENT = 16
 
@@ -450,7 +453,8 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     # language, counted by two translate calls) orders the groups; the exact
     # fit (one language for all bytes) is computed until no bound can reach
     # the best kept. Groups counting the same present bytes share the bound.
-    figures = []
+    negative_bounds = []
+    high_counts = []
     # The two translate calls pass over all high bytes, once per pair; for a
     # long payload, summing the counts of the distinct bytes left is cheaper
     # (the same figures).
@@ -466,16 +470,17 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         bound = FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0) + HIGH_FIT_WEIGHT * (
             fitting / high_count if high_count else 1.0
         )
-        figures.append((-bound, high_count))
-    bounded = []
-    for order, (group, pair, slot) in enumerate(zip(groups, views, slots)):
-        negative_bound, high_count = figures[pair]
-        bounded.append((negative_bound, group[5], order, high_count, slot, group))
-    bounded.sort()
+        negative_bounds.append(-bound)
+        high_counts.append(high_count)
+    # By bound, then prior, then page order (unique: nothing after it is compared).
+    bounded = sorted(
+        zip(map(negative_bounds.__getitem__, views), map(_PRIOR_TERM, groups), range(len(groups)), views, slots, groups)
+    )
     exact: list[tuple[float, float, int, float, float, _Group]] = []
-    for negative_bound, negative_prior, order, high_count, slot, group in bounded:
+    for negative_bound, negative_prior, order, pair, slot, group in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
+        high_count = high_counts[pair]
         table, latin_fields, fields, size = group[6]
         values = known[slot] if slot is not None else None
         if values is None:
