@@ -18,6 +18,24 @@
 
 namespace vx {
 
+// What the interpreter makes of a callable that returned a result with an
+// exception set, or no result without one: a SystemError (chained to the
+// pending exception in the first case). Always nullptr.
+[[gnu::cold, gnu::noinline]] inline PyObject* misbehaved_call(PyObject* func, PyObject* result) noexcept {
+    if (result == nullptr) {
+        PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", func);
+        return nullptr;
+    }
+    Py_DECREF(result);
+    PyObject* cause = PyErr_GetRaisedException();
+    PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", func);
+    PyObject* raised = PyErr_GetRaisedException();
+    PyException_SetCause(raised, Py_NewRef(cause));
+    PyException_SetContext(raised, cause);
+    PyErr_SetRaisedException(raised);
+    return nullptr;
+}
+
 class PairCaller {
 public:
     PairCaller() = default;
@@ -35,7 +53,7 @@ public:
             if ((result == nullptr) == (PyErr_Occurred() != nullptr)) [[likely]] {
                 return result;
             }
-            return misbehaved(func, result);
+            return misbehaved_call(func, result);
         }
         PyObject* args = arguments(first, second);
         return args != nullptr ? PyObject_Call(func, args, nullptr) : nullptr;
@@ -62,24 +80,6 @@ private:
         vectorcallfunc call;
         std::memcpy(&call, reinterpret_cast<const char*>(func) + type->tp_vectorcall_offset, sizeof call);
         return call;
-    }
-
-    // What the interpreter makes of a callable that returned a result with
-    // an exception set, or no result without one: a SystemError (chained to
-    // the pending exception in the first case).
-    [[gnu::cold, gnu::noinline]] static PyObject* misbehaved(PyObject* func, PyObject* result) noexcept {
-        if (result == nullptr) {
-            PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", func);
-            return nullptr;
-        }
-        Py_DECREF(result);
-        PyObject* cause = PyErr_GetRaisedException();
-        PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", func);
-        PyObject* raised = PyErr_GetRaisedException();
-        PyException_SetCause(raised, Py_NewRef(cause));
-        PyException_SetContext(raised, cause);
-        PyErr_SetRaisedException(raised);
-        return nullptr;
     }
 
     // The tuple (first, second), borrowed from args_.

@@ -897,24 +897,7 @@ private:
         if ((result == nullptr) == (PyErr_Occurred() != nullptr)) [[likely]] {
             return result;
         }
-        return misbehaved(judge, result);
-    }
-
-    // What the interpreter makes of a callable that returned a result with an
-    // exception set, or no result without one.
-    [[gnu::cold]] [[gnu::noinline]] static PyObject* misbehaved(PyObject* judge, PyObject* result) noexcept {
-        if (result == nullptr) {
-            PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", judge);
-            return nullptr;
-        }
-        Py_DECREF(result);
-        PyObject* cause = PyErr_GetRaisedException();
-        PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", judge);
-        PyObject* raised = PyErr_GetRaisedException();
-        PyException_SetCause(raised, Py_NewRef(cause));
-        PyException_SetContext(raised, cause);
-        PyErr_SetRaisedException(raised);
-        return nullptr;
+        return vx::misbehaved_call(judge, result);
     }
 
     // Index of the layer whose key equals `key`, -1 when none, -2 on error.
