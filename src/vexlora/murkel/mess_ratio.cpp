@@ -458,6 +458,24 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         }
     };
 
+    // A change of block inside a span, from `prev` to `cur` (both exact str):
+    // judged in place. When the judge may have run Python code, what the span
+    // trusts is checked again and its hot slots are refreshed. False on
+    // failure, with the exception set.
+    auto judge_change = [&](PyObject* prev, PyObject* cur, RecordCache::Hot& slots) noexcept
+        __attribute__((always_inline)) -> bool {
+        const int quiet = judge_in_span(judge, range, prev, cur);
+        if (quiet <= 0) {
+            if (quiet < 0) {
+                return false;
+            }
+            code_ran();
+            check_records();
+            slots = records.hot(pages);
+        }
+        return true;
+    };
+
     // Summed left to right, with the archaic ratio before the Katakana one.
     auto checkpoint = [&]() noexcept {
         double sum = SymbolTraits::ratio(&symbol.state);
@@ -644,15 +662,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                              (word & bits::kAccentuated) && accent_chain)) {
                             break;
                         }
-                        if (const int quiet = judge_in_span(judge, range, block, cur); quiet <= 0) {
-                            if (quiet < 0) {
-                                return -1;
-                            }
-                            // Python code may have run: check again what the
-                            // span trusts.
-                            code_ran();
-                            check_records();
-                            slots = records.hot(pages);
+                        if (!judge_change(block, cur, slots)) {
+                            return -1;
                         }
                     }
                     block = cur;
@@ -868,15 +879,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                              foreign_pair(info))) {
                             break;
                         }
-                        if (const int quiet = judge_in_span(judge, range, block, cur); quiet <= 0) {
-                            if (quiet < 0) {
-                                return -1;
-                            }
-                            // Python code may have run: check again what the
-                            // span trusts.
-                            code_ran();
-                            check_records();
-                            slots = records.hot(pages);
+                        if (!judge_change(block, cur, slots)) {
+                            return -1;
                         }
                     }
                     block = cur;
@@ -918,13 +922,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                             if (block == nullptr || cur == nullptr || !PyUnicode_CheckExact(cur)) {
                                 break;
                             }
-                            if (const int quiet = judge_in_span(judge, range, block, cur); quiet <= 0) {
-                                if (quiet < 0) {
-                                    return -1;
-                                }
-                                code_ran();
-                                check_records();
-                                slots = records.hot(pages);
+                            if (!judge_change(block, cur, slots)) {
+                                return -1;
                             }
                         }
                         block = cur;
@@ -946,15 +945,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     }
                 }
                 // It closes the open case run, or opens one of its own.
-                if (const int32_t run = case_state._character_count_since_last_sep; run > 0) {
-                    if (run <= ArchaicTraits::kLongestRun && (word & bits::kDigit) == 0 &&
-                        !case_state._current_ascii_only) {
-                        bump(case_state._successive_upper_lower_count_final, case_state._successive_upper_lower_count);
-                    }
-                    case_state._successive_upper_lower_count = 0;
-                    case_state._buf = 0;
-                    case_state._character_count_since_last_sep = 0;
-                    case_state._current_ascii_only = 1;
+                if (case_state._character_count_since_last_sep > 0) {
+                    ArchaicTraits::end_run(&case_state, word);
                 } else {
                     if (word & bits::kNonAscii) {
                         case_state._current_ascii_only = 0;
@@ -995,14 +987,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 fold_word();
                 WeirdTraits::end_word(&word_state);
                 if constexpr (!kAsciiOnly) {
-                    if (case_state._character_count_since_last_sep <= ArchaicTraits::kLongestRun &&
-                        !case_state._current_ascii_only) {
-                        bump(case_state._successive_upper_lower_count_final, case_state._successive_upper_lower_count);
-                    }
-                    case_state._successive_upper_lower_count = 0;
-                    case_state._buf = 0;
-                    case_state._character_count_since_last_sep = 0;
-                    case_state._current_ascii_only = 1;
+                    ArchaicTraits::end_run(&case_state, word);  // a blank: no digit
                 }
                 fresh = true;
             }

@@ -27,19 +27,26 @@ struct ArchaicUpperLowerTraits {
         self->_current_ascii_only = 1;
     }
 
+    // A separator (`word`) ends the open case run: a short run of non-ASCII
+    // text keeps its flips, unless a digit ends it.
+    static void end_run(Object* self, uint32_t word) noexcept {
+        if (self->_character_count_since_last_sep <= kLongestRun && (word & bits::kDigit) == 0 &&
+            !self->_current_ascii_only) {
+            bump(self->_successive_upper_lower_count_final, self->_successive_upper_lower_count);
+        }
+        self->_successive_upper_lower_count = 0;
+        self->_buf = 0;
+        self->_character_count_since_last_sep = 0;
+        self->_current_ascii_only = 1;
+    }
+
     // The rule, over the record bits; the flip bookkeeping inside a run is
     // plain selects.
     static void feed_bits(Object* self, uint32_t word) noexcept {
         const int32_t run = self->_character_count_since_last_sep;
         if ((word & bits::kCaseSeparator) != 0 && run > 0) {
-            if (run <= kLongestRun && (word & bits::kDigit) == 0 && !self->_current_ascii_only) {
-                bump(self->_successive_upper_lower_count_final, self->_successive_upper_lower_count);
-            }
-            self->_successive_upper_lower_count = 0;
-            self->_buf = 0;
-            self->_character_count_since_last_sep = 0;
+            end_run(self, word);
             bump(self->_character_count);
-            self->_current_ascii_only = 1;
             return;
         }
         const int32_t upper = bits::bit(word, bits::kUpper);
