@@ -261,3 +261,23 @@ def test_page_entry_replaced_by_host_code_behind_the_memo_is_read_afresh(
         murkel.is_suspiciously_successive_range.cache_clear()
     assert results[0] == results[1]
     assert (results[1] != clean) == changes_result
+
+
+@pytest.mark.parametrize("pair", ["éā", "āé", "ÉĀ", "ŕé"])
+def test_accent_chain_across_a_block_change_survives_records_replaced_by_the_judge(monkeypatch, page_slot, pair):
+    # Two accentuated letters of different blocks in a row: the judge runs
+    # between them and replaces both records by fresh copies (the old ones
+    # lose their last holder outside the walk); the pair is still weighed
+    # from live records.
+    text = ("x" + pair * 3 + "y " + pair.upper() + "z ") * 12
+    letters = {ch: page_slot(ch) for ch in dict.fromkeys(pair + pair.upper())}
+
+    def judge(a, b):
+        for ch, (page, index) in letters.items():
+            page[index] = murkel.CharInfo(ch)
+        return a != b
+
+    monkeypatch.setattr(murkel, "is_suspiciously_successive_range", judge)
+    expected = mess_ratio_restated(text, math.inf)
+    judge(None, None)
+    assert mess_ratio(text, math.inf) == expected
