@@ -804,16 +804,13 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         // feeds every plugin, punctuation that acts as one.
         constexpr uint32_t blanks = kAsciiOnly ? bits::kBlank : bits::kBlank | bits::kCountedBlank;
         // What else the span takes, by the word and case plugins' full
-        // rules: any blank, and a symbol that only marks the word it stands
-        // in (no digit, not a sentence opener, superscript or separator).
+        // rules: any printable character that is not a letter (a blank, a
+        // symbol, a digit, a sentence opener...), except ESC, which the
+        // unprintable plugin flags. Every plugin that counts such a
+        // character sees it either here or in the tallies the span's end
+        // hands over.
         auto separates = [](uint32_t word) noexcept {
-            constexpr uint32_t symbol_test =
-                bits::kPrintable | bits::kUnprintable | bits::kEscape | bits::kCountedPunct | bits::kCountedSymbol |
-                bits::kAlpha | bits::kOpensSentence | bits::kSuperscript | bits::kEndsWord | bits::kSymbolInWord |
-                bits::kCaseSeparator | bits::kDigit | bits::kChainBreak;
-            return (word & (bits::kBlank | bits::kCountedBlank)) != 0 ||
-                   (word & symbol_test) ==
-                       (bits::kPrintable | bits::kCountedSymbol | bits::kSymbolInWord | bits::kCaseSeparator);
+            return (word & (bits::kPrintable | bits::kAlpha | bits::kEscape)) == bits::kPrintable;
         };
         WordSum sum;
         bool fresh = false;  // the word and case plugins were clear when the letters of `sum` began
@@ -911,10 +908,11 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             continue;
         separator:
             if constexpr (!kAsciiOnly) {
-                // A symbol, or a blank that does not follow a letter: the
-                // block chain goes on (a symbol) or breaks (a blank), and the
-                // word and case plugins take it by their full rules, after
-                // the letters before it.
+                // A character that is not a letter (other than a blank
+                // right after one): the block chain goes on (a symbol, a
+                // digit) or breaks (a blank, punctuation), and the word and
+                // case plugins take it by their full rules, after the
+                // letters before it.
                 if ((word & bits::kChainBreak) == 0) {
                     PyObject* const cur = info->range;
                     if (cur != block) {
@@ -934,8 +932,15 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 if (sum.letters() > 0) {
                     fold_word();
                 }
-                if (word_state._buffer_length > 0) {
-                    if (word & bits::kEndsWord) {
+                // It ends or marks the open word, or leaves it be (a digit,
+                // a joiner). Sentence openers and superscripts, rarer, take
+                // the plugin's own step.
+                if (const uint32_t marks = word & (bits::kOpensSentence | bits::kSuperscript | bits::kEndsWord |
+                                                   bits::kSymbolInWord);
+                    marks != 0 && word_state._buffer_length > 0) {
+                    if (marks & (bits::kOpensSentence | bits::kSuperscript)) [[unlikely]] {
+                        WeirdTraits::feed_bits(&word_state, word);
+                    } else if (marks & bits::kEndsWord) {
                         WeirdTraits::end_word(&word_state);
                     } else {  // a symbol inside the word marks it
                         word_state._is_current_word_bad = 1;
