@@ -521,16 +521,17 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         return fit ? 0 : -1;
     };
 
-    // Which kind of run of plain letters starts with `cp` (its word known
-    // and trusted): bits::kRunLetter, bits::kRunGlyph, or 0.
-    auto run_kind = [&](Py_UCS4 cp) noexcept {
+    // The word of `cp` when it is known and trusted without asking Python,
+    // else 0: its bits::kRunLetter and bits::kRunGlyph say which kind of run
+    // of plain letters starts with it.
+    auto known_word = [&](Py_UCS4 cp) noexcept {
         uint32_t word = 0;
         if (kAsciiOnly || cp < kAsciiRecords) {
             word = ascii.known_word(cp);
         } else {
             records.trusted(cp, pages, &word);
         }
-        return word & (bits::kRunLetter | bits::kRunGlyph);
+        return word;
     };
 
     // Where a span's block chain starts: `block` is set to the block the
@@ -600,8 +601,9 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     // anything else, a record not known without asking Python, another block
     // than the remembered one, or an accentuated Latin letter after another
     // (its accent-free form is compared). Runs no Python code. Returns the
-    // index of the first character not taken.
-    auto glyph_span = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
+    // index of the first character not taken. `first_word` is the word of
+    // text[i], as known_word() gave it.
+    auto glyph_span = [&](Py_ssize_t i, Py_ssize_t stop, uint32_t first_word) noexcept -> Py_ssize_t {
         PyObject* block = nullptr;  // the block of the chain; nullptr: the chain is broken
         PyObject* const held = duplicate->_last_latin_character;
         if (!chain_start(block, held)) {
@@ -621,10 +623,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         int32_t all_accents = 0;
         uint64_t scripts = 0;  // kScriptLanes summed
         int32_t counted_blanks = 0;
-        uint32_t first_word = 0;
         uint32_t before_last = 0;
         uint32_t last_word = 0;
-        Py_UCS4 last_cp = 0;
         auto fold_word = [&]() noexcept {
             fold_letters(word_state, sum);
             all_letters += sum.letters();
@@ -682,10 +682,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 sum.add(word);
                 scripts += kScriptLanes.of[(word >> kScriptShift) & 63];
             }
-            first_word = j == i ? word : first_word;
             before_last = last_word;
             last_word = word;
-            last_cp = cp;
             continue;
         not_letter:
             if ((word & (bits::kBlank | bits::kCountedBlank)) == 0 || j == i) {
@@ -712,7 +710,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             block = nullptr;
             before_last = last_word;
             last_word = word;
-            last_cp = cp;
         }
         const int32_t n = static_cast<int32_t>(j - i);
         if (n == 0) {
@@ -724,7 +721,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         bump(unprintable.state._character_count, n);
         bump(symbol.state._character_count, n);
         bump(symbol.state._punctuation_count, counted_blanks);
-        symbol.state._last_printable_char = last_cp;
+        symbol.state._last_printable_char = chars[j - 1];
         if constexpr (!kAsciiOnly) {
             ArchaicTraits::Object& case_state = archaic.state;
             settle_case_run(case_state, n, first_word, before_last, last_word);
@@ -814,7 +811,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         };
         WordSum sum;
         bool fresh = false;  // the word and case plugins were clear when the letters of `sum` began
-        Py_UCS4 last_cp = 0;
         // The letters since the last blank go to the word and case plugins.
         auto fold_word = [&]() noexcept __attribute__((always_inline)) {
             fold_letters(word_state, sum);
@@ -904,7 +900,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 case_run = next & 15;
             }
             sum.add(word);
-            last_cp = cp;
             continue;
         separator:
             if constexpr (!kAsciiOnly) {
@@ -966,7 +961,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     tallies.add(Tallies::kSymbols, bits::bit(word, bits::kCountedSymbol));
                     tallies.add(Tallies::kPuncts, bits::bit(word, bits::kCountedPunct));
                 }
-                last_cp = cp;
             }
             continue;
         blank:
@@ -1000,7 +994,6 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 case_run &= 3;  // closed, nothing pending; the last case stays
                 block = nullptr;
             }
-            last_cp = cp;
         }
         const int32_t n = static_cast<int32_t>(j - i);
         if (n == 0) {
@@ -1011,7 +1004,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         }
         bump(unprintable.state._character_count, n);
         bump(symbol.state._character_count, n);
-        symbol.state._last_printable_char = last_cp;
+        symbol.state._last_printable_char = chars[j - 1];
         if constexpr (!kAsciiOnly) {
             bump(symbol.state._symbol_count, 2 * tallies.get(Tallies::kSymbols));
             bump(symbol.state._punctuation_count, tallies.get(Tallies::kPuncts));
@@ -1031,8 +1024,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         for (Py_ssize_t i = start; i < stop; ++i) {
             check_records();
             // Runs of plain letters run no Python code.
-            if (const uint32_t kind = run_kind(text[i]); kind != 0) {
-                i = kind & bits::kRunLetter ? cased_span(i, stop) : glyph_span(i, stop);
+            if (const uint32_t first = known_word(text[i]); (first & (bits::kRunLetter | bits::kRunGlyph)) != 0) {
+                i = first & bits::kRunLetter ? cased_span(i, stop) : glyph_span(i, stop, first);
                 if (i < 0) [[unlikely]] {
                     return -1;
                 }
