@@ -204,7 +204,8 @@ static_assert(bits::kLower == 1u << kCaseShift && bits::kUpper == 2u << kCaseShi
 
 // What a letter adds to the sums of its word: one letter, and one more
 // upper-case, accentuated or glyph letter when it is one, as four counts of
-// 16 bits in one word, indexed by those three bits of its record word.
+// 16 bits in one word, indexed by those three bits of its record word
+// (adjacent, so that one shift and one mask find the entry).
 struct LetterLanes {
     uint64_t of[8];
     constexpr LetterLanes() : of{} {
@@ -214,7 +215,9 @@ struct LetterLanes {
     }
 };
 constexpr LetterLanes kLetterLanes;
-static_assert(bits::kUpper == 1u << 9 && bits::kAccentuated == 1u << 11 && bits::kGlyph == 1u << 12);
+constexpr int kLetterShift = 9;
+static_assert(bits::kUpper == 1u << kLetterShift && bits::kAccentuated == 2u << kLetterShift &&
+              bits::kGlyph == 4u << kLetterShift);
 
 // The letters of one word met in a span, summed. A span is at most one
 // checkpoint interval long, so no count passes 16 bits.
@@ -226,7 +229,7 @@ struct WordSum {
 
     void add(uint32_t word) noexcept {
         first = counts == 0 ? word : first;
-        counts += kLetterLanes.of[((word >> 9) & 1) | ((word >> 10) & 6)];
+        counts += kLetterLanes.of[(word >> kLetterShift) & 7];
         seen |= word;
         last = word;
     }

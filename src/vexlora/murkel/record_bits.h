@@ -28,9 +28,9 @@ enum : uint32_t {
     kLigature = 1u << 7,
     kLower = 1u << 8,
     kUpper = 1u << 9,
-    kNonAscii = 1u << 10,  // is_ascii false
-    kAccentuated = 1u << 11,
-    kGlyph = 1u << 12,
+    kAccentuated = 1u << 10,
+    kGlyph = 1u << 11,
+    kNonAscii = 1u << 12,  // is_ascii false
     kForeignLetter = 1u << 13,  // not a glyph letter, and not latin or accentuated
     kOpensSentence = 1u << 14,
     kSuperscript = 1u << 15,
