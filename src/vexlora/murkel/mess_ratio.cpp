@@ -228,7 +228,9 @@ struct WordSum {
     uint32_t last = 0;    // word of the last letter
 
     void add(uint32_t word) noexcept {
-        first = counts == 0 ? word : first;
+        if (counts == 0) [[unlikely]] {  // words run for several letters
+            first = word;
+        }
         counts += kLetterLanes.of[(word >> kLetterShift) & 7];
         seen |= word;
         last = word;
@@ -850,8 +852,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 }
                 info = ascii_records[cp];
             } else {
-                info = slots.find_current(cp, &word);
-                if (info == nullptr && (info = records.trusted(cp, pages, &word)) == nullptr) {
+                info = slots.find(cp, &word);
+                if (info == nullptr) {
                     break;
                 }
                 if ((word & bits::kRunLetter) == 0) {

@@ -541,17 +541,6 @@ public:
         return slot.info;
     }
 
-    // A slot filled or confirmed in this epoch; nullptr otherwise, leaving
-    // the rest to RecordCache::trusted().
-    CharInfoObject* find_current(Py_UCS4 cp, uint32_t* word) const noexcept {
-        const Slot& slot = slots_[cp & mask_];
-        if (slot.cp != cp || slot.epoch != epoch_) {
-            return nullptr;
-        }
-        *word = slot.word;
-        return slot.info;
-    }
-
 private:
     friend class RecordCache;
     Hot(Slot* slots, size_t mask, uint64_t epoch, PyObject* table) noexcept
