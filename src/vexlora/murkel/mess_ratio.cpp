@@ -179,9 +179,11 @@ void settle_case_run(ArchaicTraits::Object& state, int32_t n, uint32_t first, ui
 // state is the last letter's case (bits::kLower and bits::kUpper shifted down
 // to bits 0 and 1), a pending flip (bit 2) and an open run (bit 3); an entry,
 // indexed by state * 4 + the next letter's case, holds the next state and,
-// in bit 4, whether the letter completes a pair of flips.
+// from bit 8 on, whether the letter completes a pair of flips. The walk keeps
+// the state and its count of completed pairs (from bit 8 on) in one word, so
+// that adding an entry to the word without its state moves both on.
 struct CaseFlips {
-    uint8_t next[64];
+    uint16_t next[64];
     constexpr CaseFlips() : next{} {
         for (uint32_t state = 0; state < 16; ++state) {
             for (uint32_t letter = 0; letter < 4; ++letter) {
@@ -193,7 +195,7 @@ struct CaseFlips {
                     pair = flip && pending ? 1 : 0;
                     pending = flip && !pending ? 1 : 0;
                 }
-                next[state * 4 + letter] = static_cast<uint8_t>(letter | (pending << 2) | 8u | (pair << 4));
+                next[state * 4 + letter] = static_cast<uint16_t>(letter | (pending << 2) | 8u | (pair << 8));
             }
         }
     }
@@ -789,13 +791,14 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             PyObject* const theirs = field_or_none(last_latin->unaccented);
             return mine != theirs && !(PyUnicode_CheckExact(mine) && PyUnicode_CheckExact(theirs));
         };
-        // The case plugin's state as kCaseFlips reads it.
+        // The case plugin's state as kCaseFlips reads it, with no pairs
+        // counted yet.
         auto case_run_of = [&]() noexcept {
             return (case_state._last_alpha_seen_lower ? 1u : 0u) | (case_state._last_alpha_seen_upper ? 2u : 0u) |
                    (case_state._buf ? 4u : 0u) | (case_state._character_count_since_last_sep > 0 ? 8u : 0u);
         };
-        uint32_t case_run = case_run_of();
-        int32_t flip_pairs = 0;
+        uint32_t case_run = case_run_of();  // and the pairs of flips the letters of `sum` completed
+        auto flip_pairs = [&]() noexcept { return static_cast<int32_t>(case_run >> 8); };
         // Counts the span adds to the plugins at its end, in lanes of one
         // word (a span is at most 128 characters long): letters and
         // accentuated letters (the accent plugin), symbols and punctuation
@@ -824,12 +827,12 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 if (sum.seen & bits::kNonAscii) {
                     case_state._current_ascii_only = 0;
                 }
-                bump(case_state._successive_upper_lower_count, 2 * flip_pairs);
+                bump(case_state._successive_upper_lower_count, 2 * flip_pairs());
                 case_state._buf = (case_run >> 2) & 1;
                 bump(case_state._character_count_since_last_sep, sum.letters());
                 case_state._last_alpha_seen_lower = case_run & 1;
                 case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
-                flip_pairs = 0;
+                case_run &= 15;
             }
             sum = WordSum{};
         };
@@ -900,9 +903,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     last_latin = info;
                     ++latins;
                 }
-                const uint32_t next = kCaseFlips.next[case_run * 4 + ((word >> kCaseShift) & 3)];
-                flip_pairs += static_cast<int32_t>(next >> 4);
-                case_run = next & 15;
+                case_run = (case_run & ~15u) + kCaseFlips.next[(case_run & 15) * 4 + ((word >> kCaseShift) & 3)];
             }
             sum.add(word);
             continue;
@@ -982,9 +983,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 tallies.add_letters(sum);
                 if constexpr (!kAsciiOnly) {
                     if (sum.letters() <= ArchaicTraits::kLongestRun && (sum.seen & bits::kNonAscii)) {
-                        bump(case_state._successive_upper_lower_count_final, 2 * flip_pairs);
+                        bump(case_state._successive_upper_lower_count_final, 2 * flip_pairs());
                     }
-                    flip_pairs = 0;
                 }
                 sum = WordSum{};
             } else {
