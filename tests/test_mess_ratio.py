@@ -76,10 +76,13 @@ def test_matches_plain_python_driver_on_runs_of_one_block(data):
 
 # Mojibake-like text: letters with symbols inside words, punctuation, blanks
 # after symbols and pairs of accentuated letters, which the walk takes in one
-# go where it can. A judge that finds every change of block suspicious makes
-# the block-pair plugin's count show in the result.
+# go where it can; digits, superscripts and sentence openers inside words too,
+# after a ligature or not (a superscript then spoils the word). A judge that
+# finds every change of block suspicious makes the block-pair plugin's count
+# show in the result.
 MOJIBAKE_PIECES = ["Ð", "Ñ", "Ã", "Â", "Ž", "µ", "º", "¾", "°", "½", "©", "€", "´", "»", "«", "‚", "…", "�", "²", "¿"]
 MOJIBAKE_PIECES += ["ÉÉ", "éè", "Ññ", "ÀÁ", " ", "  ", ", ", ". ", "a", "B", "ж", "-", "$", "\u24b6", "\xa0", "1"]
+MOJIBAKE_PIECES += ["ﬁ", "Œ", "¹", "\u2075", "¡", "\u02c6", "\xad", "|", "7"]
 
 
 @settings(max_examples=300, deadline=None)
