@@ -264,9 +264,7 @@ struct Tallies {
         state._buffer_has_internal_ligature = 1;
     }
     state._buffer_last_char_ligature = 0;
-    if (state._buffer_length == 0) {
-        state._buffer_first_lower = bits::bit(sum.first, bits::kLower);
-    }
+    state._buffer_first_lower = state._buffer_length == 0 ? bits::bit(sum.first, bits::kLower) : state._buffer_first_lower;
     bump(state._buffer_length, sum.letters());
     state._buffer_last_char_upper = bits::bit(sum.last, bits::kUpper);
     bump(state._buffer_upper_count, sum.uppers());

@@ -30,10 +30,10 @@ struct ArchaicUpperLowerTraits {
     // A separator (`word`) ends the open case run: a short run of non-ASCII
     // text keeps its flips, unless a digit ends it.
     static void end_run(Object* self, uint32_t word) noexcept {
-        if (self->_character_count_since_last_sep <= kLongestRun && (word & bits::kDigit) == 0 &&
-            !self->_current_ascii_only) {
-            bump(self->_successive_upper_lower_count_final, self->_successive_upper_lower_count);
-        }
+        // A select rather than a branch: which way it goes follows the text.
+        const bool kept = self->_character_count_since_last_sep <= kLongestRun && (word & bits::kDigit) == 0 &&
+                          !self->_current_ascii_only;
+        bump(self->_successive_upper_lower_count_final, kept ? self->_successive_upper_lower_count : 0);
         self->_successive_upper_lower_count = 0;
         self->_buf = 0;
         self->_character_count_since_last_sep = 0;
