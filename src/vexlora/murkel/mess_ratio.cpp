@@ -176,12 +176,12 @@ void settle_case_run(ArchaicTraits::Object& state, int32_t n, uint32_t first, ui
 }
 
 // The case-flip rule of the archaic plugin inside a run, as a table: the
-// state is the last letter's case (bits::kLower and bits::kUpper shifted down
-// to bits 0 and 1), a pending flip (bit 2) and an open run (bit 3); an entry,
-// indexed by state * 4 + the next letter's case, holds the next state and,
-// from bit 8 on, whether the letter completes a pair of flips. The walk keeps
-// the state and its count of completed pairs (from bit 8 on) in one word, so
-// that adding an entry to the word without its state moves both on.
+// state is the last letter's case (bits::kLower and bits::kUpper, at bits 2
+// and 3), a pending flip (bit 4) and an open run (bit 5); an entry, indexed by
+// the state or'ed with the next letter's case (bits 0 and 1), holds the next
+// state and, from bit 8 on, whether the letter completes a pair of flips. The
+// walk keeps the state and its count of completed pairs (from bit 8 on) in one
+// word, so that adding an entry to the word without its state moves both on.
 struct CaseFlips {
     uint16_t next[64];
     constexpr CaseFlips() : next{} {
@@ -195,14 +195,13 @@ struct CaseFlips {
                     pair = flip && pending ? 1 : 0;
                     pending = flip && !pending ? 1 : 0;
                 }
-                next[state * 4 + letter] = static_cast<uint16_t>(letter | (pending << 2) | 8u | (pair << 8));
+                next[state * 4 + letter] = static_cast<uint16_t>((letter | (pending << 2) | 8u) << 2 | (pair << 8));
             }
         }
     }
 };
 constexpr CaseFlips kCaseFlips;
-constexpr int kCaseShift = 8;
-static_assert(bits::kLower == 1u << kCaseShift && bits::kUpper == 2u << kCaseShift);
+static_assert(bits::kLower == 1u && bits::kUpper == 2u);
 
 // What a letter adds to the sums of its word: one letter, and one more
 // upper-case, accentuated or glyph letter when it is one, as four counts of
@@ -217,7 +216,7 @@ struct LetterLanes {
     }
 };
 constexpr LetterLanes kLetterLanes;
-constexpr int kLetterShift = 9;
+constexpr int kLetterShift = 1;
 static_assert(bits::kUpper == 1u << kLetterShift && bits::kAccentuated == 2u << kLetterShift &&
               bits::kGlyph == 4u << kLetterShift);
 
@@ -792,8 +791,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
         // The case plugin's state as kCaseFlips reads it, with no pairs
         // counted yet.
         auto case_run_of = [&]() noexcept {
-            return (case_state._last_alpha_seen_lower ? 1u : 0u) | (case_state._last_alpha_seen_upper ? 2u : 0u) |
-                   (case_state._buf ? 4u : 0u) | (case_state._character_count_since_last_sep > 0 ? 8u : 0u);
+            return (case_state._last_alpha_seen_lower ? 4u : 0u) | (case_state._last_alpha_seen_upper ? 8u : 0u) |
+                   (case_state._buf ? 16u : 0u) | (case_state._character_count_since_last_sep > 0 ? 32u : 0u);
         };
         uint32_t case_run = case_run_of();  // and the pairs of flips the letters of `sum` completed
         auto flip_pairs = [&]() noexcept { return static_cast<int32_t>(case_run >> 8); };
@@ -826,11 +825,11 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     case_state._current_ascii_only = 0;
                 }
                 bump(case_state._successive_upper_lower_count, 2 * flip_pairs());
-                case_state._buf = (case_run >> 2) & 1;
+                case_state._buf = (case_run >> 4) & 1;
                 bump(case_state._character_count_since_last_sep, sum.letters());
-                case_state._last_alpha_seen_lower = case_run & 1;
-                case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
-                case_run &= 15;
+                case_state._last_alpha_seen_lower = (case_run >> 2) & 1;
+                case_state._last_alpha_seen_upper = (case_run >> 3) & 1;
+                case_run &= 0x3F;
             }
             sum = WordSum{};
         };
@@ -901,7 +900,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                     last_latin = info;
                     ++latins;
                 }
-                case_run = (case_run & ~15u) + kCaseFlips.next[(case_run & 15) * 4 + ((word >> kCaseShift) & 3)];
+                case_run = (case_run & ~0x3Fu) + kCaseFlips.next[(case_run & 0x3C) | (word & 3)];
             }
             sum.add(word);
             continue;
@@ -994,7 +993,7 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 fresh = true;
             }
             if constexpr (!kAsciiOnly) {
-                case_run &= 3;  // closed, nothing pending; the last case stays
+                case_run &= 0xC;  // closed, nothing pending; the last case stays
                 block = nullptr;
             }
         }
@@ -1013,8 +1012,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
             bump(symbol.state._punctuation_count, tallies.get(Tallies::kPuncts));
             bump(case_state._character_count, n);  // every character
             bump(duplicate->_successive_count, tallies.get(Tallies::kDuplicate));
-            case_state._last_alpha_seen_lower = case_run & 1;
-            case_state._last_alpha_seen_upper = (case_run >> 1) & 1;
+            case_state._last_alpha_seen_lower = (case_run >> 2) & 1;
+            case_state._last_alpha_seen_upper = (case_run >> 3) & 1;
             bump(accent.state._character_count, tallies.get(Tallies::kLetters));
             bump(accent.state._accentuated_count, tallies.get(Tallies::kAccents));
             settle_chain(n, block, latins, last_latin, accent_chain);

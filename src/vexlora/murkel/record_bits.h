@@ -17,20 +17,22 @@
 namespace vx::murkel::bits {
 
 enum : uint32_t {
-    kKnown = 1u << 0,  // the word has been computed
-    kPrintable = 1u << 1,
-    kUnprintable = 1u << 2,    // neither printable nor space, and not SUB or BOM (harmless
-                               //   leftovers of conversions, never noise)
-    kEscape = 1u << 3,         // the code point is ESC
+    // The case and the letter kinds a span sums come first, side by side,
+    // so that the span finds them with few shifts and masks.
+    kLower = 1u << 0,
+    kUpper = 1u << 1,
+    kAccentuated = 1u << 2,
+    kGlyph = 1u << 3,
     kCountedPunct = 1u << 4,   // punct and not safe
     kCountedSymbol = 1u << 5,  // sym, not safe, punct, digit nor emoticon
     kAlpha = 1u << 6,
     kLigature = 1u << 7,
-    kLower = 1u << 8,
-    kUpper = 1u << 9,
-    kAccentuated = 1u << 10,
-    kGlyph = 1u << 11,
-    kNonAscii = 1u << 12,  // is_ascii false
+    kKnown = 1u << 8,  // the word has been computed
+    kPrintable = 1u << 9,
+    kUnprintable = 1u << 10,  // neither printable nor space, and not SUB or BOM (harmless
+                              //   leftovers of conversions, never noise)
+    kEscape = 1u << 11,       // the code point is ESC
+    kNonAscii = 1u << 12,     // is_ascii false
     kForeignLetter = 1u << 13,  // not a glyph letter, and not latin or accentuated
     kOpensSentence = 1u << 14,
     kSuperscript = 1u << 15,
