@@ -263,7 +263,8 @@ struct Tallies {
         state._buffer_has_internal_ligature = 1;
     }
     state._buffer_last_char_ligature = 0;
-    state._buffer_first_lower = state._buffer_length == 0 ? bits::bit(sum.first, bits::kLower) : state._buffer_first_lower;
+    state._buffer_first_lower =
+        state._buffer_length == 0 ? bits::bit(sum.first, bits::kLower) : state._buffer_first_lower;
     bump(state._buffer_length, sum.letters());
     state._buffer_last_char_upper = bits::bit(sum.last, bits::kUpper);
     bump(state._buffer_upper_count, sum.uppers());
@@ -933,8 +934,8 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
                 // It ends or marks the open word, or leaves it be (a digit,
                 // a joiner). Sentence openers and superscripts, rarer, take
                 // the plugin's own step.
-                if (const uint32_t marks = word & (bits::kOpensSentence | bits::kSuperscript | bits::kEndsWord |
-                                                   bits::kSymbolInWord);
+                if (const uint32_t marks =
+                        word & (bits::kOpensSentence | bits::kSuperscript | bits::kEndsWord | bits::kSymbolInWord);
                     marks != 0 && word_state._buffer_length > 0) {
                     if (marks & (bits::kOpensSentence | bits::kSuperscript)) [[unlikely]] {
                         WeirdTraits::feed_bits(&word_state, word);

@@ -29,10 +29,10 @@ enum : uint32_t {
     kLigature = 1u << 7,
     kKnown = 1u << 8,  // the word has been computed
     kPrintable = 1u << 9,
-    kUnprintable = 1u << 10,  // neither printable nor space, and not SUB or BOM (harmless
-                              //   leftovers of conversions, never noise)
-    kEscape = 1u << 11,       // the code point is ESC
-    kNonAscii = 1u << 12,     // is_ascii false
+    kUnprintable = 1u << 10,    // neither printable nor space, and not SUB or BOM (harmless
+                                //   leftovers of conversions, never noise)
+    kEscape = 1u << 11,         // the code point is ESC
+    kNonAscii = 1u << 12,       // is_ascii false
     kForeignLetter = 1u << 13,  // not a glyph letter, and not latin or accentuated
     kOpensSentence = 1u << 14,
     kSuperscript = 1u << 15,
