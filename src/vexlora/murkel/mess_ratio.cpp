@@ -752,13 +752,16 @@ int walk(Walk& w, const Char* text, Py_ssize_t length) noexcept {
     // words: each blank ends the word and the case run and breaks the block
     // chain, which is all it does. The letters of a word are summed in
     // registers and folded into the plugins at its end, so a line of plain
-    // words costs a few instructions per character. The span ends (before the
-    // character) wherever a character needs more: anything that is neither
-    // such a letter nor a blank right after a letter, a record not known
-    // without asking Python, another block than the remembered one, or an
-    // accentuated Latin letter after another (its accent-free form is
-    // compared). Runs no Python code. Returns the index of the first
-    // character not taken.
+    // words costs a few instructions per character. Where the walk feeds
+    // every plugin, the span also takes any other printable character that
+    // is not a letter (a symbol, a digit, punctuation...), by the word and
+    // case plugins' full rules. The span ends (before the character) wherever
+    // a character needs more: a letter of another kind, a character that is
+    // not printable, a record not known without asking Python, a block it
+    // cannot compare without running code, or an accentuated Latin letter
+    // after another whose accent-free forms only Python can compare. A change
+    // of block calls the judge in place (see judge_change). Returns the index
+    // of the first character not taken.
     auto cased_span = [&](Py_ssize_t i, Py_ssize_t stop) noexcept -> Py_ssize_t {
         PyObject* block = nullptr;  // the block of the chain; nullptr: the chain is broken
         PyObject* const held = duplicate->_last_latin_character;
