@@ -225,6 +225,7 @@ Py_ssize_t popular_ucs2(const Py_UCS2* text, size_t n, uint32_t* out) noexcept {
             return -1;
         }
         end = static_cast<size_t>(block_end(static_cast<Py_ssize_t>(from), static_cast<Py_ssize_t>(n)));
+#pragma GCC unroll 4
         for (size_t i = from; i < end; ++i) {
             const Py_UCS2 c = text[i];
             first_seen[d] = c;
