@@ -225,11 +225,14 @@ Py_ssize_t popular_ucs2(const Py_UCS2* text, size_t n, uint32_t* out) noexcept {
             return -1;
         }
         end = static_cast<size_t>(block_end(static_cast<Py_ssize_t>(from), static_cast<Py_ssize_t>(n)));
+        // New characters are rare after the first few hundred, so the
+        // branch costs less than writing first_seen at every character.
 #pragma GCC unroll 4
         for (size_t i = from; i < end; ++i) {
             const Py_UCS2 c = text[i];
-            first_seen[d] = c;
-            d += counts[c]++ == 0;
+            if (counts[c]++ == 0) [[unlikely]] {
+                first_seen[d++] = c;
+            }
         }
     }
     if (sort_by_count(first_seen.get(), d, counts.get()) < 0) {

@@ -57,6 +57,10 @@ constexpr size_t kPageCount = (0x10FFFF >> 8) + 1;
 // characters; shorter texts take the general walk.
 constexpr Py_ssize_t kAsciiShortcutMinLength = 32;
 
+// What an entry not filled yet describes: a record no list ever holds, so
+// that confirming an entry compares identities without testing for null.
+CharInfoObject no_record{};
+
 // What the walk needs from one record, and how it read it: the record and
 // the objects its fields held then. The entry is right only while the
 // record's fields are still those objects; comparing identities is safe, as
@@ -69,7 +73,7 @@ struct Entry {
     PyObject* fast = nullptr;   // `range` when the character is one code point of the text's width
     PyObject* range = nullptr;  // the record's range when it is a letter with one, else nullptr
     uintptr_t letter = 0;       // all bits set when `range` is set, else 0
-    CharInfoObject* record = nullptr;
+    CharInfoObject* record = &no_record;
     PyObject* character = nullptr;  // the record's fields as read
     PyObject* read_range = nullptr;
     int32_t alpha = 0;
@@ -78,7 +82,7 @@ struct Entry {
     bool unchanged() const noexcept {
         return record->character == character && record->range == read_range && record->alpha == alpha;
     }
-    bool describes(const CharInfoObject* r) const noexcept { return r != nullptr && r == record && unchanged(); }
+    bool describes(const CharInfoObject* r) const noexcept { return r == record && unchanged(); }
 };
 
 // The entries of one block of 256 code points, by the code point's low byte.
@@ -462,8 +466,9 @@ private:
         Char* out;        // free space of the previous letter's layer
         Char* end;
         const Page* const* pages;       // by block, kPageCount of them
-        PyObject* ascii;         // the _ASCII_CHAR_INFO list of the call, held by the caller
-        PyObject* murkel_pages;  // murkel's page table when readable (a list), else nullptr
+        PyObject* ascii;                // the _ASCII_CHAR_INFO list of the call, held by the caller
+        PyObject* const* murkel_pages;  // the pages of murkel's cache when readable
+        Py_ssize_t murkel_page_count;   // their number, 0 when unreadable
         Entry* stop;  // the confirmed entry of the letter the fast loop stopped at, or nullptr
     };
 
@@ -478,8 +483,10 @@ private:
                 scratch_ + 1,
                 page_view_.data(),
                 ascii_,
-                cached_page_table(),
+                nullptr,
+                0,
                 nullptr};
+        read_page_table(hot);
         if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
             Layer<Char>& layer = layers_[previous_layer_];
             hot.range = previous_range_;
@@ -511,7 +518,10 @@ private:
         uint32_t epoch = hot.epoch;
         PyObject* range = hot.range;
         const Page* const* const pages = hot.pages;  // not changed by placing a letter
-        for (; i < length && out != end; ++i) {
+        // Each character writes at most one to the layer, so the loop stops
+        // where the layer might be full instead of testing at each one.
+        Py_ssize_t limit = bound(i, length, out, end);
+        for (; i < limit; ++i) {
             const Py_UCS4 cp = text[i];
             Entry* e = find(pages, cp);
             if (e->epoch != epoch) [[unlikely]] {
@@ -543,6 +553,7 @@ private:
                 } else {
                     out = hot.out;
                     end = hot.end;
+                    limit = bound(i + 1, length, out, end);
                 }
                 // Python code may have run: the epoch and range are read again.
                 epoch = hot.epoch;
@@ -556,19 +567,25 @@ private:
         return i;
     }
 
+    // Where the fast loop, at `i` and writing to [out, end), stops at the
+    // latest: the end of the text, or where the layer might be full. The
+    // scratch character is never advanced past.
+    Py_ssize_t bound(Py_ssize_t i, Py_ssize_t length, const Char* out, const Char* end) const noexcept {
+        return out == scratch_ || end - out >= length - i ? length : i + (end - out);
+    }
+
     // Whether `e`, stale since Python code may have run, still describes the
     // record _ASCII_CHAR_INFO or murkel's cache holds for `cp`, with the
     // fields it read. Reading them runs no Python code.
     [[gnu::always_inline]] static bool confirmed(const Entry& e, Py_UCS4 cp, const Hot& hot) noexcept {
-        // The lists are read afresh, as Python code may have resized them.
+        // The ASCII list is read afresh, as Python code may have shrunk it.
         PyObject* current = nullptr;
         if (cp < 128) {
             if (PyList_GET_SIZE(hot.ascii) >= 128) {
                 current = PyList_GET_ITEM(hot.ascii, cp);
             }
-        } else if (PyObject* table = hot.murkel_pages;
-                   table != nullptr && static_cast<Py_ssize_t>(cp >> 8) < PyList_GET_SIZE(table)) {
-            PyObject* page = PyList_GET_ITEM(table, cp >> 8);
+        } else if (static_cast<Py_ssize_t>(cp >> 8) < hot.murkel_page_count) {
+            PyObject* page = hot.murkel_pages[cp >> 8];
             if (PyList_CheckExact(page) && PyList_GET_SIZE(page) == 256) {
                 current = PyList_GET_ITEM(page, cp & 0xFF);
             }
@@ -698,7 +715,13 @@ private:
     // (which may have been rebound), read again.
     void refresh(Hot& hot) noexcept {
         hot.epoch = epoch_;
-        hot.murkel_pages = cached_page_table();
+        read_page_table(hot);
+    }
+
+    static void read_page_table(Hot& hot) noexcept {
+        PyObject* table = cached_page_table();
+        hot.murkel_pages = table != nullptr ? reinterpret_cast<PyListObject*>(table)->ob_item : nullptr;
+        hot.murkel_page_count = table != nullptr ? PyList_GET_SIZE(table) : 0;
     }
 
     // Whether the global judge finds `key` followed by `range` suspicious:
@@ -829,7 +852,7 @@ private:
 
     Entry* other_entry(Py_UCS4 cp) {
         Entry& e = cp < kDirect ? direct_[cp] : slot_for(cp);
-        if (e.record != nullptr && e.epoch == epoch_) {
+        if (e.epoch == epoch_) {
             return &e;
         }
         if (CharInfoObject* cached = cached_record(cp)) {
