@@ -469,6 +469,11 @@ private:
         PyObject* ascii;                // the _ASCII_CHAR_INFO list of the call, held by the caller
         PyObject* const* murkel_pages;  // the pages of murkel's cache when readable
         Py_ssize_t murkel_page_count;   // their number, 0 when unreadable
+        // The last page of murkel's cache found readable since Python code
+        // last ran (neighbours are often in the same block): its block, or
+        // kNoCodepoint, and its records.
+        Py_UCS4 page_block;
+        PyObject* const* page_items;
         Entry* stop;  // the confirmed entry of the letter the fast loop stopped at, or nullptr
     };
 
@@ -485,6 +490,8 @@ private:
                 ascii_,
                 nullptr,
                 0,
+                kNoCodepoint,
+                nullptr,
                 nullptr};
         read_page_table(hot);
         if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
@@ -577,17 +584,21 @@ private:
     // Whether `e`, stale since Python code may have run, still describes the
     // record _ASCII_CHAR_INFO or murkel's cache holds for `cp`, with the
     // fields it read. Reading them runs no Python code.
-    [[gnu::always_inline]] static bool confirmed(const Entry& e, Py_UCS4 cp, const Hot& hot) noexcept {
+    [[gnu::always_inline]] static bool confirmed(const Entry& e, Py_UCS4 cp, Hot& hot) noexcept {
         // The ASCII list is read afresh, as Python code may have shrunk it.
         PyObject* current = nullptr;
         if (cp < 128) {
             if (PyList_GET_SIZE(hot.ascii) >= 128) {
                 current = PyList_GET_ITEM(hot.ascii, cp);
             }
+        } else if (cp >> 8 == hot.page_block) {
+            current = hot.page_items[cp & 0xFF];
         } else if (static_cast<Py_ssize_t>(cp >> 8) < hot.murkel_page_count) {
             PyObject* page = hot.murkel_pages[cp >> 8];
             if (PyList_CheckExact(page) && PyList_GET_SIZE(page) == 256) {
-                current = PyList_GET_ITEM(page, cp & 0xFF);
+                hot.page_block = cp >> 8;
+                hot.page_items = reinterpret_cast<PyListObject*>(page)->ob_item;
+                current = hot.page_items[cp & 0xFF];
             }
         }
         // Our record, if it is the one there, is a CharInfo.
@@ -606,7 +617,7 @@ private:
     // comparing ids and runs no Python code. That case is handled here, in a
     // function small enough to stay cheap around its one call of the judge;
     // every other goes to step_layers().
-    [[gnu::noinline]] int step(const Entry& e, Hot& hot, size_t room) noexcept {
+    [[gnu::always_inline]] int step(const Entry& e, Hot& hot, size_t room) noexcept {
         const uint32_t id = e.range_id;
         const uint32_t previous = single_id_;
         if (id == 0 || previous == 0) {
@@ -719,6 +730,7 @@ private:
     }
 
     static void read_page_table(Hot& hot) noexcept {
+        hot.page_block = kNoCodepoint;
         PyObject* table = cached_page_table();
         hot.murkel_pages = table != nullptr ? reinterpret_cast<PyListObject*>(table)->ob_item : nullptr;
         hot.murkel_page_count = table != nullptr ? PyList_GET_SIZE(table) : 0;
