@@ -527,9 +527,10 @@ private:
         const Page* const* const pages = hot.pages;  // not changed by placing a letter
         // Each character writes at most one to the layer, so the loop stops
         // where the layer might be full instead of testing at each one.
-        Py_ssize_t limit = bound(i, length, out, end);
-        for (; i < limit; ++i) {
-            const Py_UCS4 cp = text[i];
+        const Char* at = text + i;
+        const Char* limit = text + bound(i, length, out, end);
+        for (; at < limit; ++at) {
+            const Py_UCS4 cp = *at;
             Entry* e = find(pages, cp);
             if (e->epoch != epoch) [[unlikely]] {
                 if (!confirmed(*e, cp, hot)) {
@@ -550,7 +551,7 @@ private:
                     break;
                 }
                 hot.out = out;
-                const int placed = step(*e, hot, static_cast<size_t>(text_length_ - i));
+                const int placed = step(*e, hot, static_cast<size_t>(text_length_ - (at - text)));
                 if (placed < 0) {
                     return -1;
                 }
@@ -560,7 +561,7 @@ private:
                 } else {
                     out = hot.out;
                     end = hot.end;
-                    limit = bound(i + 1, length, out, end);
+                    limit = text + bound(at - text + 1, length, out, end);
                 }
                 // Python code may have run: the epoch and range are read again.
                 epoch = hot.epoch;
@@ -571,7 +572,7 @@ private:
             out += letter & 1;
         }
         hot.out = out;
-        return i;
+        return at - text;
     }
 
     // Where the fast loop, at `i` and writing to [out, end), stops at the
