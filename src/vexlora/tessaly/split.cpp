@@ -482,17 +482,19 @@ private:
     // scratch character without advancing, and leaves every letter to the
     // slow path, as no letter's `fast` equals the marker.
     Hot load_hot() noexcept {
-        Hot hot{epoch_,
-                marker(),
-                scratch_,
-                scratch_ + 1,
-                page_view_.data(),
-                ascii_,
-                nullptr,
-                0,
-                kNoCodepoint,
-                nullptr,
-                nullptr};
+        Hot hot{
+            .epoch = epoch_,
+            .range = marker(),
+            .out = scratch_,
+            .end = scratch_ + 1,
+            .pages = page_view_.data(),
+            .ascii = ascii_,
+            .murkel_pages = nullptr,
+            .murkel_page_count = 0,
+            .page_block = kNoCodepoint,
+            .page_items = nullptr,
+            .stop = nullptr,
+        };
         read_page_table(hot);
         if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
             Layer<Char>& layer = layers_[previous_layer_];
