@@ -553,7 +553,7 @@ private:
                     break;
                 }
                 hot.out = out;
-                const int placed = step(*e, hot, static_cast<size_t>(text_length_ - (at - text)));
+                const int placed = step(*e, hot, text, at);
                 if (placed < 0) {
                     return -1;
                 }
@@ -620,11 +620,11 @@ private:
     // comparing ids and runs no Python code. That case is handled here, in a
     // function small enough to stay cheap around its one call of the judge;
     // every other goes to step_layers().
-    [[gnu::always_inline]] int step(const Entry& e, Hot& hot, size_t room) noexcept {
+    [[gnu::always_inline]] int step(const Entry& e, Hot& hot, const Char* text, const Char* at) noexcept {
         const uint32_t id = e.range_id;
         const uint32_t previous = single_id_;
         if (id == 0 || previous == 0) {
-            return step_layers(e, hot, room);
+            return step_layers(e, hot, at - text);
         }
         if (id == previous) {
             return 0;  // another object for the same range: judged by no one
@@ -654,11 +654,12 @@ private:
     // each open layer's key is judged against the range, through the global
     // looked up afresh each time, in opening order, and the first not found
     // suspicious is the target; when every one is, the layer the range
-    // itself keys, or a new one. Anything else goes to shift().
-    [[gnu::noinline]] int step_layers(const Entry& e, Hot& hot, size_t room) noexcept {
+    // itself keys, or a new one. Anything else goes to shift(). `index`: the
+    // letter's position in the text.
+    [[gnu::noinline]] int step_layers(const Entry& e, Hot& hot, Py_ssize_t index) noexcept {
         const uint32_t id = e.range_id;
         if (id == 0 || previous_id_ == 0 || !keys_known_) {
-            return shift(e, hot, room) < 0 ? -1 : 1;
+            return shift(e, hot, static_cast<size_t>(text_length_ - index)) < 0 ? -1 : 1;
         }
         if (id == previous_id_) {
             return 0;
