@@ -821,8 +821,9 @@ private:
     // A number for the text of `range` (owned through owned_): two ranges
     // get the same id exactly when they are equal exact str, so that placing
     // a letter compares ids instead of texts. 0 for anything else (which is
-    // compared the general way), and for texts past the first few dozen a
-    // call meets; real text uses a handful of Unicode blocks.
+    // compared the general way), and for texts past the first few dozen
+    // met since the table was last dropped; real text uses a handful of
+    // Unicode blocks.
     uint32_t text_id(PyObject* range) {
         if (!PyUnicode_CheckExact(range)) {
             return 0;
