@@ -53,3 +53,16 @@ def test_many_distinct_letters_keep_first_appearance(letters):
 )
 def test_very_frequent_letters_keep_the_order(text):
     assert coherence_ratio(text, 0.0, LANGUAGES) == coherence_restated(text, 0.0, LANGUAGES)
+
+
+def test_long_two_byte_layers_counted_from_zero_at_every_call():
+    # Long two-byte layers share one table of counters between calls; whatever an earlier call
+    # counted, with other letters or the same ones, must not show in the next.
+    texts = [
+        "".join(CHINESE[(k * 7) % 50] for k in range(17000)),
+        "".join(CHINESE[20 + (k * k) % 50] for k in range(18000)),
+        "".join(CHINESE[(k * 7) % 50] for k in range(17000)) + CHINESE[60] * 900,
+    ]
+    expected = [coherence_restated(text, 0.0, LANGUAGES) for text in texts]
+    for _ in range(2):
+        assert [coherence_ratio(text, 0.0, LANGUAGES) for text in texts] == expected

@@ -7,7 +7,7 @@ import vexlora.murkel as murkel
 import vexlora.tessaly as tessaly
 from vexlora.tessaly import alpha_unicode_split
 
-from support import check_python
+from support import check_python, split_restated
 
 
 @pytest.fixture
@@ -221,3 +221,85 @@ def test_judge_looked_up_at_each_use(monkeypatch):
     calls.clear()
     alpha_unicode_split("\u0434a")
     assert calls == ["second"]
+
+
+# --- ranges that are equal text in other objects, and many distinct ranges ----------------------------------
+
+_RANGE_FIELD = 21  # position of `range` in a record's pickled state
+
+
+def _record_of(ch):
+    return murkel._ASCII_CHAR_INFO[ord(ch)] if ord(ch) < 128 else murkel._char_info(ch)
+
+
+@pytest.fixture
+def set_ranges():
+    """Give the records of some characters other range objects, restored afterwards."""
+    saved = []
+
+    def apply(ranges):
+        for ch, new_range in ranges.items():
+            record = _record_of(ch)
+            state = record.__reduce__()[2]
+            saved.append((record, state))
+            state = list(state)
+            state[_RANGE_FIELD] = new_range
+            record.__setstate__(tuple(state))
+
+    yield apply
+    for record, state in reversed(saved):
+        record.__setstate__(state)
+
+
+def _copy(text):
+    """An equal str that is another object than the one murkel holds."""
+    return "".join(list(text))
+
+
+_CYRILLIC = [chr(0x430 + k) for k in range(32)] + [chr(0x450 + k) for k in range(16)]
+_GREEK = [chr(0x3B1 + k) for k in range(17)] + [chr(0x3C3 + k) for k in range(7)] + [chr(0x3AC + k) for k in range(5)]
+# Far more distinct range texts than a call compares by number: each letter its own range.
+_MANY = {ch: f"Range {k}" for k, ch in enumerate(_CYRILLIC + _GREEK)}
+
+_JUDGES = {
+    "never": lambda a, b: False,
+    "always": lambda a, b: True,
+    "identity": lambda a, b: a is b,
+    "mixed": lambda a, b: (len(a) * 7 + len(b) + ord(a[-1])) % 3 == 0,
+}
+
+
+@pytest.mark.parametrize("judge_name", sorted(_JUDGES))
+@pytest.mark.parametrize(
+    "ranges, text",
+    [
+        # The same range text from another object: joins the previous letter's layer unjudged.
+        ({"\u3044": _copy("Hiragana")}, "\u3042\u3044\u3046 \u3044\u3044\u4e00\u3044"),
+        # A later letter whose range equals the first layer's key, from another object.
+        ({"b": _copy("Basic Latin")}, "a\u3042b\u3042 b a\u30a2b"),
+        # Both: copies for the key and for a letter of a later layer.
+        ({"a": _copy("Basic Latin"), "\u0434": _copy("Cyrillic")}, "ab\u0434\u0436a\u0434 \u03b1b\u0434\u0436"),
+        (_MANY, "".join(_CYRILLIC + _GREEK) + " ab " + "".join(reversed(_CYRILLIC)) + "\u0430b\u03b1" * 5),
+        (_MANY, ("\u0430\u0431a\u03b1 " * 40) + "".join(_GREEK) * 3),
+    ],
+    ids=["copy-of-previous", "copy-of-key", "copies", "many-ranges", "many-ranges-repeated"],
+)
+def test_split_and_judge_calls_follow_the_rule(monkeypatch, set_ranges, ranges, text, judge_name):
+    """Ranges equal in text but not identity, and more range texts than the walk numbers,
+    give the layers and the judge calls (the very objects, in order) the rule gives."""
+    set_ranges(ranges)
+    decide = _JUDGES[judge_name]
+    native_calls, restated_calls = [], []
+
+    def native_judge(a, b):
+        native_calls.append((a, b))
+        return decide(a, b)
+
+    def restated_judge(a, b):
+        restated_calls.append((a, b))
+        return decide(a, b)
+
+    monkeypatch.setattr(tessaly, "is_suspiciously_successive_range", native_judge)
+    expected = split_restated(text, restated_judge, _record_of)
+    assert alpha_unicode_split(text) == expected
+    assert [(id(a), id(b)) for a, b in native_calls] == [(id(a), id(b)) for a, b in restated_calls]

@@ -5,6 +5,7 @@
 // candidate is scored by comparing popularity orders.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "shared/args.h"
 #include "shared/errors.h"
@@ -210,28 +211,94 @@ Py_ssize_t popular_latin1(const Py_UCS1* text, size_t n, uint32_t* out) noexcept
     return static_cast<Py_ssize_t>(d);
 }
 
+// Counters by two-byte code point for popular_ucs2, kept between calls and
+// all zero between them: a call clears only the counters it used, which are
+// far fewer than the table's 65536. A call made while it is in use (from
+// Python code a signal check ran) counts in a table of its own.
+class CountTable {
+public:
+    // The zeroed table, or nullptr with MemoryError.
+    uint32_t* acquire() noexcept {
+        if (busy_) {
+            own_.reset(pymem_array<uint32_t>(kSize));
+            if (own_ != nullptr) {
+                std::memset(own_.get(), 0, kSize * sizeof(uint32_t));
+            }
+            return own_.get();
+        }
+        if (kept_ == nullptr) {
+            kept_ = static_cast<uint32_t*>(PyMem_RawCalloc(kSize, sizeof(uint32_t)));
+            if (kept_ == nullptr) {
+                PyErr_NoMemory();
+                return nullptr;
+            }
+        }
+        busy_ = true;
+        mine_ = true;
+        return kept_;
+    }
+
+    // Give the table back, its counters of `used[0..d)` cleared.
+    void release(const uint32_t* used, size_t d) noexcept {
+        if (!mine_) {
+            return;
+        }
+        for (size_t k = 0; k < d; ++k) {
+            kept_[used[k]] = 0;
+        }
+        busy_ = false;
+        mine_ = false;
+    }
+
+    static constexpr size_t kSize = 0x10000;
+
+private:
+    struct Free {
+        void operator()(uint32_t* p) const noexcept { PyMem_Free(p); }
+    };
+    static inline uint32_t* kept_ = nullptr;
+    static inline bool busy_ = false;
+    bool mine_ = false;  // this holder has the kept table
+    std::unique_ptr<uint32_t[], Free> own_;
+};
+
 // popular_codepoints for a long layer stored two bytes per character:
 // counters indexed by the character itself, smaller than a hash table of
 // twice the layer's length and without its probing.
 Py_ssize_t popular_ucs2(const Py_UCS2* text, size_t n, uint32_t* out) noexcept {
-    HeapArray<uint32_t> counts, first_seen;
-    if (!counts.allocate(0x10000) || !first_seen.allocate(0x10000 + 1)) {  // one spare: written ahead of the count
+    HeapArray<uint32_t> first_seen;
+    if (!first_seen.allocate(0x10000)) {
         return -1;
     }
-    std::memset(counts.get(), 0, 0x10000 * sizeof(uint32_t));
+    CountTable table;
+    uint32_t* const counts = table.acquire();
+    if (counts == nullptr) {
+        return -1;
+    }
     size_t d = 0;
+    // The counters used are always first_seen[0..d), so the table is given
+    // back clean whichever way this returns.
+    struct Release {
+        CountTable& table;
+        const uint32_t* used;
+        const size_t& d;
+        ~Release() { table.release(used, d); }
+    } release{table, first_seen.get(), d};
     for (size_t from = 0, end; from < n; from = end) {
         if (from != 0 && PyErr_CheckSignals() < 0) {
             return -1;
         }
         end = static_cast<size_t>(block_end(static_cast<Py_ssize_t>(from), static_cast<Py_ssize_t>(n)));
+        // New characters are rare after the first few hundred, so the
+        // branch costs less than writing first_seen at every character.
+#pragma GCC unroll 4
         for (size_t i = from; i < end; ++i) {
-            const Py_UCS2 c = text[i];
-            first_seen[d] = c;
-            d += counts[c]++ == 0;
+            if (counts[text[i]]++ == 0) [[unlikely]] {
+                first_seen[d++] = text[i];
+            }
         }
     }
-    if (sort_by_count(first_seen.get(), d, counts.get()) < 0) {
+    if (sort_by_count(first_seen.get(), d, counts) < 0) {
         return -1;
     }
     std::copy(first_seen.get(), first_seen.get() + d, out);

@@ -57,6 +57,10 @@ constexpr size_t kPageCount = (0x10FFFF >> 8) + 1;
 // characters; shorter texts take the general walk.
 constexpr Py_ssize_t kAsciiShortcutMinLength = 32;
 
+// What an entry not filled yet describes: a record no list ever holds, so
+// that confirming an entry compares identities without testing for null.
+CharInfoObject no_record{};
+
 // What the walk needs from one record, and how it read it: the record and
 // the objects its fields held then. The entry is right only while the
 // record's fields are still those objects; comparing identities is safe, as
@@ -69,15 +73,16 @@ struct Entry {
     PyObject* fast = nullptr;   // `range` when the character is one code point of the text's width
     PyObject* range = nullptr;  // the record's range when it is a letter with one, else nullptr
     uintptr_t letter = 0;       // all bits set when `range` is set, else 0
-    CharInfoObject* record = nullptr;
+    CharInfoObject* record = &no_record;
     PyObject* character = nullptr;  // the record's fields as read
     PyObject* read_range = nullptr;
     int32_t alpha = 0;
+    uint32_t range_id = 0;  // the text of `range` when it is an exact str with an id (see Splitter::text_id), else 0
 
     bool unchanged() const noexcept {
         return record->character == character && record->range == read_range && record->alpha == alpha;
     }
-    bool describes(const CharInfoObject* r) const noexcept { return r != nullptr && r == record && unchanged(); }
+    bool describes(const CharInfoObject* r) const noexcept { return r == record && unchanged(); }
 };
 
 // The entries of one block of 256 code points, by the code point's low byte.
@@ -102,7 +107,8 @@ const Page missing_page = page_of_missing();
 // `capacity` characters, not initialised; `used` of them are written.
 template <class Char>
 struct Layer {
-    PyObject* key;  // the range that opened it (kept alive by its record)
+    PyObject* key;        // the range that opened it (kept alive by its record)
+    uint32_t key_id = 0;  // the id of its text, or 0 (see Splitter::text_id)
     std::unique_ptr<Char[]> narrow;
     size_t used = 0;
     size_t capacity = 0;
@@ -110,7 +116,9 @@ struct Layer {
     bool widened = false;
 
     // A layer with room for `room` characters (at least a few dozen).
-    Layer(PyObject* opened_by, size_t room) : key(opened_by) { grow(room < kFirstRoom ? kFirstRoom : room); }
+    Layer(PyObject* opened_by, uint32_t id, size_t room) : key(opened_by), key_id(id) {
+        grow(room < kFirstRoom ? kFirstRoom : room);
+    }
 
     Char* data() const noexcept { return narrow.get(); }
 
@@ -249,6 +257,7 @@ int all_caseless(const T* chars, size_t count) noexcept {
         size_t k = 0;
         for (; k + group <= count; k += group) {
             uint8_t known_caseless = 1;
+#pragma GCC unroll 8
             for (size_t j = k; j < k + group; ++j) {
                 known_caseless &= caseless_blocks[static_cast<Py_UCS4>(chars[j]) >> 8];
             }
@@ -351,8 +360,8 @@ public:
     void begin(PyObject* ascii) noexcept {
         ascii_ = ascii;
         layers_.clear();
-        previous_range_ = nullptr;
-        previous_layer_ = 0;
+        keys_known_ = true;
+        note_previous(nullptr, 0, 0);
         python_ran();
     }
 
@@ -367,6 +376,7 @@ public:
             entries_.clear();
             pages_.clear();
             std::fill(page_view_.begin() + 1, page_view_.end(), &missing_page);
+            range_texts_.clear();
             std::vector<Ref> owned;
             owned.swap(owned_);
         }
@@ -456,9 +466,14 @@ private:
         Char* out;        // free space of the previous letter's layer
         Char* end;
         const Page* const* pages;       // by block, kPageCount of them
-        PyObject* const* ascii_items;   // the entries of _ASCII_CHAR_INFO, nullptr when short
-        PyObject* const* murkel_pages;  // the pages of murkel's cache when readable, else nullptr
-        Py_ssize_t murkel_page_count;
+        PyObject* ascii;                // the _ASCII_CHAR_INFO list of the call, held by the caller
+        PyObject* const* murkel_pages;  // the pages of murkel's cache when readable
+        Py_ssize_t murkel_page_count;   // their number, 0 when unreadable
+        // The last page of murkel's cache found readable since Python code
+        // last ran (neighbours are often in the same block): its block, or
+        // kNoCodepoint, and its records.
+        Py_UCS4 page_block;
+        PyObject* const* page_items;
         Entry* stop;  // the confirmed entry of the letter the fast loop stopped at, or nullptr
     };
 
@@ -467,19 +482,20 @@ private:
     // scratch character without advancing, and leaves every letter to the
     // slow path, as no letter's `fast` equals the marker.
     Hot load_hot() noexcept {
-        Hot hot{epoch_,
-                marker(),
-                scratch_,
-                scratch_ + 1,
-                page_view_.data(),
-                PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr,
-                nullptr,
-                0,
-                nullptr};
-        if (PyObject* table = cached_page_table()) {
-            hot.murkel_pages = reinterpret_cast<PyListObject*>(table)->ob_item;
-            hot.murkel_page_count = PyList_GET_SIZE(table);
-        }
+        Hot hot{
+            .epoch = epoch_,
+            .range = marker(),
+            .out = scratch_,
+            .end = scratch_ + 1,
+            .pages = page_view_.data(),
+            .ascii = ascii_,
+            .murkel_pages = nullptr,
+            .murkel_page_count = 0,
+            .page_block = kNoCodepoint,
+            .page_items = nullptr,
+            .stop = nullptr,
+        };
+        read_page_table(hot);
         if (previous_range_ != nullptr && !layers_[previous_layer_].widened) {
             Layer<Char>& layer = layers_[previous_layer_];
             hot.range = previous_range_;
@@ -500,9 +516,9 @@ private:
     // letter of one code point of the text's width, with a record confirmed
     // in the current epoch. A letter in the previous letter's range goes
     // straight to its layer; one in another range (a change of Unicode block,
-    // every few characters in Japanese) is placed by shift() without leaving
-    // the loop. Returns the index of the first character it leaves to the
-    // caller, or -1 with an exception. State lives in `hot`: stores into a
+    // every few characters in Japanese) is placed without leaving the loop.
+    // Returns the index of the first character it leaves to the caller, or
+    // -1 with an exception. State lives in `hot` and in locals: stores into a
     // narrow layer may alias anything, so members would be reloaded after
     // each one. Out of line, so that the loop has the registers to itself.
     [[gnu::noinline]] Py_ssize_t run(const Char* text, Py_ssize_t i, Py_ssize_t length, Hot& hot) noexcept {
@@ -510,28 +526,16 @@ private:
         Char* end = hot.end;
         uint32_t epoch = hot.epoch;
         PyObject* range = hot.range;
-        PyObject* const* ascii_items = hot.ascii_items;
-        PyObject* const* murkel_pages = hot.murkel_pages;
-        Py_ssize_t murkel_page_count = hot.murkel_page_count;
         const Page* const* const pages = hot.pages;  // not changed by placing a letter
-        for (; i < length && out != end; ++i) {
-            const Py_UCS4 cp = text[i];
+        // Each character writes at most one to the layer, so the loop stops
+        // where the layer might be full instead of testing at each one.
+        const Char* at = text + i;
+        const Char* limit = text + bound(i, length, out, end);
+        for (; at < limit; ++at) {
+            const Py_UCS4 cp = *at;
             Entry* e = find(pages, cp);
             if (e->epoch != epoch) [[unlikely]] {
-                // An entry whose record is still the one _ASCII_CHAR_INFO or
-                // murkel's cache holds for it, with the fields we read, is
-                // current; reading them runs no Python code.
-                PyObject* current = nullptr;
-                if (cp < 128) {
-                    current = ascii_items != nullptr ? ascii_items[cp] : nullptr;
-                } else if (static_cast<Py_ssize_t>(cp >> 8) < murkel_page_count) {
-                    PyObject* page = murkel_pages[cp >> 8];
-                    if (PyList_CheckExact(page) && PyList_GET_SIZE(page) == 256) {
-                        current = PyList_GET_ITEM(page, cp & 0xFF);
-                    }
-                }
-                // Our record, if it is the one there, is a CharInfo.
-                if (!e->describes(reinterpret_cast<CharInfoObject*>(current))) {
+                if (!confirmed(*e, cp, hot)) {
                     break;
                 }
                 e->epoch = epoch;
@@ -549,107 +553,162 @@ private:
                     break;
                 }
                 hot.out = out;
-                if (change(*e, hot, static_cast<size_t>(text_length_ - i)) < 0) {
+                const int placed = step(*e, hot, text, at);
+                if (placed < 0) {
                     return -1;
                 }
-                // Python code may have run: everything read before is read again.
-                out = hot.out;
-                end = hot.end;
+                if (placed == 0) {
+                    // The previous letter's layer, which the loop left room in.
+                    *out++ = static_cast<Char>(e->ch);
+                } else {
+                    out = hot.out;
+                    end = hot.end;
+                    limit = text + bound(at - text + 1, length, out, end);
+                }
+                // Python code may have run: the epoch and range are read again.
                 epoch = hot.epoch;
                 range = hot.range;
-                ascii_items = hot.ascii_items;
-                murkel_pages = hot.murkel_pages;
-                murkel_page_count = hot.murkel_page_count;
                 continue;
             }
             *out = static_cast<Char>(e->ch);
             out += letter & 1;
         }
         hot.out = out;
-        return i;
+        return at - text;
+    }
+
+    // Where the fast loop, at `i` and writing to [out, end), stops at the
+    // latest: the end of the text, or where the layer might be full. The
+    // scratch character is never advanced past.
+    Py_ssize_t bound(Py_ssize_t i, Py_ssize_t length, const Char* out, const Char* end) const noexcept {
+        return out == scratch_ || end - out >= length - i ? length : i + (end - out);
+    }
+
+    // Whether `e`, stale since Python code may have run, still describes the
+    // record _ASCII_CHAR_INFO or murkel's cache holds for `cp`, with the
+    // fields it read. Reading them runs no Python code.
+    [[gnu::always_inline]] static bool confirmed(const Entry& e, Py_UCS4 cp, Hot& hot) noexcept {
+        // The ASCII list is read afresh, as Python code may have shrunk it.
+        PyObject* current = nullptr;
+        if (cp < 128) {
+            if (PyList_GET_SIZE(hot.ascii) >= 128) {
+                current = PyList_GET_ITEM(hot.ascii, cp);
+            }
+        } else if (cp >> 8 == hot.page_block) {
+            current = hot.page_items[cp & 0xFF];
+        } else if (static_cast<Py_ssize_t>(cp >> 8) < hot.murkel_page_count) {
+            PyObject* page = hot.murkel_pages[cp >> 8];
+            if (PyList_CheckExact(page) && PyList_GET_SIZE(page) == 256) {
+                hot.page_block = cp >> 8;
+                hot.page_items = reinterpret_cast<PyListObject*>(page)->ob_item;
+                current = hot.page_items[cp & 0xFF];
+            }
+        }
+        // Our record, if it is the one there, is a CharInfo.
+        return e.describes(reinterpret_cast<CharInfoObject*>(current));
     }
 
     // Place a letter of another range object than the previous letter's, in
-    // the middle of the fast loop, as place() would. The common case (every
-    // range and layer key an exact str, so that comparing them runs no
-    // Python code) is handled here: each open layer's key is judged against
-    // the letter's range, through the global looked up afresh each time,
-    // until one is not suspicious. Anything else goes to shift(). `hot` is
-    // then read again from the members, as the judge may have run Python
-    // code. 0, or -1 with an exception (`hot` is then consistent too).
-    [[gnu::noinline]] int change(const Entry& e, Hot& hot, size_t room) noexcept {
-        PyObject* const range = e.range;
-        PyObject* const previous = previous_range_;
-        if (!PyUnicode_CheckExact(range) || !PyUnicode_CheckExact(previous)) {
-            return shift(e, hot, room);
+    // the middle of the fast loop. 0 when it joins the previous letter's
+    // layer, which the caller then writes it to (the loop left room there);
+    // 1 when it was placed elsewhere; -1 with an exception. `hot` is read
+    // again from the members either way, as the judge may have run Python
+    // code.
+    //
+    // Most block changes meet a single open layer whose key, like the range
+    // and the previous range, is an exact str with an id: comparing them is
+    // comparing ids and runs no Python code. That case is handled here, in a
+    // function small enough to stay cheap around its one call of the judge;
+    // every other goes to step_layers().
+    [[gnu::always_inline]] int step(const Entry& e, Hot& hot, const Char* text, const Char* at) noexcept {
+        const uint32_t id = e.range_id;
+        const uint32_t previous = single_id_;
+        if (id == 0 || previous == 0) {
+            return step_layers(e, hot, at - text);
         }
-        if (same_text(range, previous)) {
-            // Another object for the same range (a rebuilt record): the
-            // previous letter's layer, which the loop left room in.
-            *hot.out++ = static_cast<Char>(e.ch);
+        if (id == previous) {
+            return 0;  // another object for the same range: judged by no one
+        }
+        // The one layer, the previous letter's, takes the letter unless its
+        // key is found suspicious before the range and is another range.
+        const Layer<Char>& layer = layers_.front();
+        const int suspicious = judged(layer.key, e.range);
+        if (suspicious < 0) {
+            return -1;  // `hot` still describes the previous letter's layer
+        }
+        refresh(hot);
+        if (suspicious && layer.key_id != id) {
+            return move(e, hot, 1) < 0 ? -1 : 1;
+        }
+        // Still one layer, the previous letter's.
+        previous_range_ = e.range;
+        previous_id_ = id;
+        single_id_ = id;
+        hot.range = e.range;
+        return 0;
+    }
+
+    // step() for any number of open layers. When the range, the previous
+    // range and every layer key are exact str with ids, a range with the
+    // previous range's text joins its layer, judged by no one; otherwise
+    // each open layer's key is judged against the range, through the global
+    // looked up afresh each time, in opening order, and the first not found
+    // suspicious is the target; when every one is, the layer the range
+    // itself keys, or a new one. Anything else goes to shift(). `index`: the
+    // letter's position in the text.
+    [[gnu::noinline]] int step_layers(const Entry& e, Hot& hot, Py_ssize_t index) noexcept {
+        const uint32_t id = e.range_id;
+        if (id == 0 || previous_id_ == 0 || !keys_known_) {
+            return shift(e, hot, static_cast<size_t>(text_length_ - index)) < 0 ? -1 : 1;
+        }
+        if (id == previous_id_) {
             return 0;
         }
-        const size_t count = layers_.size();
-        if (count == 1) {
-            // One layer, the previous letter's: it takes the letter unless
-            // the judge finds its key suspicious before the range and the
-            // range is another.
-            PyObject* const key = layers_[0].key;
-            if (!PyUnicode_CheckExact(key)) {
-                return shift(e, hot, room);
-            }
-            const int suspicious = judged(key, range);
+        Layer<Char>* const first = layers_.data();
+        Layer<Char>* const last = std::to_address(layers_.end());
+        Layer<Char>* target = first;
+        for (; target != last; ++target) {
+            const int suspicious = judged(target->key, e.range);
             if (suspicious < 0) {
                 return -1;
             }
-            if (!suspicious || key == range || same_text(key, range)) {
-                *hot.out++ = static_cast<Char>(e.ch);
-                previous_range_ = range;
-                hot.range = range;
-                refresh(hot);
-                return 0;
-            }
-        }
-        for (size_t k = 0; k < count; ++k) {
-            if (!PyUnicode_CheckExact(layers_[k].key)) {
-                return shift(e, hot, room);
-            }
-        }
-        size_t target = count;
-        for (size_t k = count == 1 ? 1 : 0; k < count; ++k) {
-            const int suspicious = judged(layers_[k].key, range);
-            if (suspicious < 0) {
-                return -1;  // `hot` still describes the previous letter's layer, unchanged
-            }
             if (!suspicious) {
-                // Layer keys are exact str and no two are equal, so this
-                // layer is the first whose key equals the one chosen.
-                target = k;
+                // Layer keys have distinct texts, so this layer is the first
+                // whose key equals the one chosen.
                 break;
             }
         }
-        if (target == count) {
-            // Every layer was judged suspicious: the layer the range itself
-            // keys, if one is open.
-            for (size_t k = 0; k < count; ++k) {
-                if (layers_[k].key == range || same_text(layers_[k].key, range)) {
-                    target = k;
-                    break;
-                }
+        refresh(hot);
+        if (target == last) {
+            for (target = first; target != last && target->key_id != id; ++target) {
             }
         }
-        if (target == previous_layer_) {
-            // The loop left room in it.
-            *hot.out++ = static_cast<Char>(e.ch);
-            previous_range_ = range;
-            hot.range = range;
-            refresh(hot);
-            return 0;
+        if (target != first + previous_layer_) {
+            return move(e, hot, static_cast<size_t>(target - first)) < 0 ? -1 : 1;
         }
+        note_previous(e.range, id, previous_layer_);
+        hot.range = e.range;
+        return 0;
+    }
+
+    // The letter just placed (in layer `layer`) had range `range`, whose
+    // text has id `id` (or 0).
+    void note_previous(PyObject* range, uint32_t id, size_t layer) noexcept {
+        previous_range_ = range;
+        previous_id_ = id;
+        previous_layer_ = layer;
+        single_id_ = keys_known_ && layers_.size() == 1 ? id : 0;
+    }
+
+    // Put the letter into layer `target` (opening it when it is the next
+    // one), which is not the previous letter's, and make it the previous
+    // letter's; `hot` is then read again from the members. 0, or -1 with an
+    // exception (`hot` is then consistent too).
+    [[gnu::noinline]] int move(const Entry& e, Hot& hot, size_t target) noexcept {
         store_hot(hot);
         try {
-            if (target == count) {
-                layers_.push_back(Layer<Char>{range, 0});
+            if (target == layers_.size()) {
+                open_layer(e.range, e.range_id, 0);
             }
             layers_[target].push(e.ch);
         } catch (const std::bad_alloc&) {
@@ -657,17 +716,25 @@ private:
             hot = load_hot();
             return -1;
         }
-        previous_range_ = range;
-        previous_layer_ = target;
+        note_previous(e.range, e.range_id, target);
         hot = load_hot();
         return 0;
     }
 
-    // After Python code may have run: the epoch and the lists the fast loop
-    // reads records from, read again.
+    void open_layer(PyObject* key, uint32_t id, size_t room) {
+        layers_.push_back(Layer<Char>{key, id, room});
+        keys_known_ = keys_known_ && id != 0;
+    }
+
+    // After Python code may have run: the epoch and murkel's page table
+    // (which may have been rebound), read again.
     void refresh(Hot& hot) noexcept {
         hot.epoch = epoch_;
-        hot.ascii_items = PyList_GET_SIZE(ascii_) >= 128 ? reinterpret_cast<PyListObject*>(ascii_)->ob_item : nullptr;
+        read_page_table(hot);
+    }
+
+    static void read_page_table(Hot& hot) noexcept {
+        hot.page_block = kNoCodepoint;
         PyObject* table = cached_page_table();
         hot.murkel_pages = table != nullptr ? reinterpret_cast<PyListObject*>(table)->ob_item : nullptr;
         hot.murkel_page_count = table != nullptr ? PyList_GET_SIZE(table) : 0;
@@ -741,6 +808,7 @@ private:
         e.read_range = record->range;
         e.alpha = record->alpha;
         e.range = record->alpha && record->range != Py_None ? record->range : nullptr;
+        e.range_id = e.range != nullptr ? text_id(e.range) : 0;
         e.letter = e.range != nullptr ? ~uintptr_t{0} : 0;
         PyObject* character = record->character;
         const bool simple = PyUnicode_CheckExact(character) && PyUnicode_GET_LENGTH(character) == 1;
@@ -749,6 +817,28 @@ private:
         e.epoch = epoch;
     }
     void fill(Entry& e, CharInfoObject* record) { fill(e, record, epoch_); }
+
+    // A number for the text of `range` (owned through owned_): two ranges
+    // get the same id exactly when they are equal exact str, so that placing
+    // a letter compares ids instead of texts. 0 for anything else (which is
+    // compared the general way), and for texts past the first few dozen
+    // met since the table was last dropped; real text uses a handful of
+    // Unicode blocks.
+    uint32_t text_id(PyObject* range) {
+        if (!PyUnicode_CheckExact(range)) {
+            return 0;
+        }
+        for (size_t k = 0; k < range_texts_.size(); ++k) {
+            if (range_texts_[k] == range || same_text(range_texts_[k], range)) {
+                return static_cast<uint32_t>(k + 1);
+            }
+        }
+        if (range_texts_.size() >= kRangeTexts) {
+            return 0;
+        }
+        range_texts_.push_back(range);
+        return static_cast<uint32_t>(range_texts_.size());
+    }
 
     // Read the entry's record again after Python code rewrote it in place;
     // whether murkel would still give this record is left to the epoch.
@@ -779,7 +869,7 @@ private:
 
     Entry* other_entry(Py_UCS4 cp) {
         Entry& e = cp < kDirect ? direct_[cp] : slot_for(cp);
-        if (e.record != nullptr && e.epoch == epoch_) {
+        if (e.epoch == epoch_) {
             return &e;
         }
         if (CharInfoObject* cached = cached_record(cp)) {
@@ -953,19 +1043,20 @@ private:
             return -1;
         }
         if (target == -1) {
-            layers_.push_back(Layer<Char>{key, layers_.empty() ? room : 0});
+            // A new layer's key is always the range placed.
+            open_layer(key, e.range_id, layers_.empty() ? room : 0);
             target = static_cast<Py_ssize_t>(layers_.size()) - 1;
         }
         if (append(layers_[target], e) < 0) {
             return -1;
         }
-        previous_range_ = range;
-        previous_layer_ = static_cast<size_t>(target);
+        note_previous(range, e.range_id, static_cast<size_t>(target));
         return 0;
     }
 
     // Entries kept between calls, beyond which a kept table is dropped.
     static constexpr size_t kKeptEntries = 8192;
+    static constexpr size_t kRangeTexts = 64;  // texts with ids, at most
 
     PyObject* ascii_ = nullptr;  // the validated _ASCII_CHAR_INFO list, held by the caller
     PairCaller call_judge_;
@@ -980,7 +1071,13 @@ private:
     std::vector<Ref> owned_;  // every record used and the fields read from it, released when the call ends
     std::vector<Layer<Char>> layers_;
     PyObject* previous_range_ = nullptr;  // range of the previous letter that had one
+    uint32_t previous_id_ = 0;            // the id of its text, or 0
     size_t previous_layer_ = 0;
+    bool keys_known_ = true;  // every layer key has an id
+    uint32_t single_id_ = 0;  // previous_id_ while only one layer is open and keys_known_, else 0
+    // The texts that have ids: id k is the text of range_texts_[k - 1], an
+    // exact str owned through owned_.
+    std::vector<PyObject*> range_texts_;
 };
 
 // An ASCII text takes its every record from _ASCII_CHAR_INFO. When those
