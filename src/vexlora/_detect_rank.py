@@ -111,7 +111,8 @@ class Reading:
     """One distinct decoding of the payload and the codecs that give it."""
 
     codecs: list[Codec]
-    text: str = ""
+    # The decoding (``text``); None for a single-byte reading not decoded yet.
+    _text: str | None = ""
     mess: float = 1.0
     fit: float = 1.0
     high_fit: float = 1.0
@@ -128,9 +129,20 @@ class Reading:
     language_input: tuple[list[tuple[str, float]] | None, list[str]] | None = None
     # The ``word_hits`` of those words.
     word_hits: int | None = None
-    # The payload bytes, for a single-byte reading (one character per byte).
+    # The payload bytes, for a single-byte reading (one character per byte),
+    # and the 256 characters of its code page.
     raw: bytes = b""
+    table: str = ""
     _named_by: tuple[int, Codec] | None = None
+
+    @property
+    def text(self) -> str:
+        # A single-byte reading decodes its bytes when first asked: the
+        # ranking leaves some of them unjudged.
+        text = self._text
+        if text is None:
+            text = self._text = charmap_decode(self.raw, "strict", self.table)[0]
+        return text
 
     @property
     def codec(self) -> Codec:
@@ -509,11 +521,9 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     for *_, fit, high_fit, group in exact[:FULL_SCORE_LIMIT]:
         codecs = group[1]
         encoding = group[7]
+        # Decoded with the table of the group's first page when first asked.
         text = texts.get(group[0]) if texts else None
-        if text is None:
-            # ``_read`` with the table of the group's first page, inline: this runs for every reading kept.
-            text = charmap_decode(sample, "strict", pages[group[0]][4])[0]
-        reading = Reading(list(codecs), text, fit=fit, high_fit=high_fit, raw=sample)
+        reading = Reading(list(codecs), text, fit=fit, high_fit=high_fit, raw=sample, table=pages[group[0]][4])
         if encoding not in _ASCII_CHANGERS:
             # The bytes gave every character of the text: the fit is exact.
             reading.fit_codecs = len(codecs)
