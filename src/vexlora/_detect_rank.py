@@ -438,8 +438,11 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     groups = fixed
     # A codec that reads ASCII bytes otherwise gives a text of its own; it
     # shares a reading only with codecs that decode the whole sample alike.
-    changed: dict[str, list[int]] = {}
-    for index, codec in changers:
+    changed: dict[str | None, list[int]] = {}
+    if len(changers) == 1:
+        # Alone, it needs no text to be told apart (decoded if kept).
+        changed[None] = [changers[0][0]]
+    for index, codec in changers if len(changers) > 1 else ():
         key = _read(sample, _table(codec.encoding))
         found = changed.get(key)
         if found is None:
@@ -450,16 +453,15 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     if changed:
         more = [_group_of_pages(tuple(indices)) for indices in changed.values()]
         extended = list(deletions)
-        more_views = [_pair_of(present, group, {}, extended) for group in more]
-        ordered = sorted(
-            zip([*fixed, *more], [*views, *more_views], [*slots, *([None] * len(more))]),
-            key=lambda paired: paired[0][0],
-        )
-        groups = tuple(group for group, _, _ in ordered)
-        views = tuple(view for _, view, _ in ordered)
-        slots = [slot for _, _, slot in ordered]
+        # Each joins the groups in page order (a page is in one group only).
+        groups, views, slots = list(fixed), list(views), list(slots)
+        for group in more:
+            at = bisect.bisect([other[0] for other in groups], group[0])
+            groups.insert(at, group)
+            views.insert(at, _pair_of(present, group, {}, extended))
+            slots.insert(at, None)
         deletions = tuple(extended)
-        texts = {indices[0]: text for text, indices in changed.items()}
+        texts = {indices[0]: text for text, indices in changed.items() if text is not None}
     # The letter fit needs only the bytes: it picks the readings worth
     # decoding. A cheap upper bound (a byte fits when it fits any served
     # language, counted by two translate calls) orders the groups; the exact
@@ -489,6 +491,8 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         zip(map(negative_bounds.__getitem__, views), map(_PRIOR_TERM, groups), range(len(groups)), views, slots, groups)
     )
     exact: list[tuple[float, float, int, float, float, _Group]] = []
+    # The table entries of the present bytes, as a tuple, at C speed.
+    pick = operator.itemgetter(*present) if len(present) > 1 else None
     for negative_bound, negative_prior, order, pair, slot, group in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
@@ -496,7 +500,7 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         table, latin_fields, fields, size = group[6]
         values = known[slot] if slot is not None else None
         if values is None:
-            values = tuple(map(table.__getitem__, present))
+            values = pick(table) if pick is not None else (table[present[0]],)
             if slot is not None:
                 known[slot] = values
         packed = sum(map(operator.mul, values, counts))
