@@ -503,7 +503,7 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
             values = pick(table) if pick is not None else (table[present[0]],)
             if slot is not None:
                 known[slot] = values
-        packed = sum(map(operator.mul, values, counts))
+        packed = math.sumprod(values, counts)
         counted = array(_FIELD_TYPE, packed.to_bytes(size, _BYTE_ORDER))
         # The figures of ``fit_figures``, inline: this runs for every group kept.
         best_other = max(counted[latin_fields:]) if fields > latin_fields else 0
