@@ -8,7 +8,6 @@ detector is measured on.
 from __future__ import annotations
 
 import math
-import operator
 import re
 import sys
 import unicodedata
