@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 import random
 import re
 
@@ -23,7 +24,16 @@ from vexlora._detect_language import (
     word_hits,
     words_of,
 )
-from vexlora._detect_rank import _ASCII, _CJK, _cjk_readings, _distinct, _read, _single_byte_readings, _table
+from vexlora._detect_rank import (
+    _ASCII,
+    _CJK,
+    _cjk_readings,
+    _distinct,
+    _group_pages,
+    _read,
+    _single_byte_readings,
+    _table,
+)
 
 TEXTS = (
     "L'été dernier, nous sommes allés à la fête ; « Où est le cœur ? » dit-il à 7 h 30.",
@@ -173,6 +183,33 @@ def test_letter_fit_from_bytes_equals_the_fit_of_the_decoding(encoding):
                 non_ascii_counts(text), [codec.encoding for codec in reading.codecs], ascii_letter_count(text)
             )
             assert (reading.fit, reading.high_fit) == expected, reading.codecs[0].encoding
+
+
+@pytest.mark.parametrize("encoding", PAGES)
+def test_single_byte_readings_give_the_text_of_each_of_their_codecs(encoding):
+    # Their texts are decoded when first asked, with one page's table for all.
+    for data in payloads(encoding):
+        high = data.translate(None, _ASCII)
+        if high:
+            for reading in _single_byte_readings(data, high, None):
+                for codec in reading.codecs:
+                    assert reading.text == data.decode(codec.encoding), (codec.encoding, data)
+
+
+@pytest.mark.parametrize("encoding", PAGES)
+def test_fit_bounds_count_the_high_bytes_the_deletions_leave(encoding):
+    for data in payloads(encoding):
+        high = data.translate(None, _ASCII)
+        if not high:
+            continue
+        present = _distinct(high)
+        counts = [high.count(byte) for byte in present]
+        groups, _, views, selectors, _ = _group_pages(present, None)
+        for group, view in zip(groups, views):
+            counted, fits = selectors[view]
+            neutral, unfit = group[3], group[4]
+            assert math.sumprod(counted, counts) == len(high.translate(None, neutral)), group[1]
+            assert math.sumprod(fits, counts) == len(high.translate(None, unfit)), group[1]
 
 
 # The multi-byte codecs without shift states, whose failing decodes a lone high byte rules out.

@@ -7,7 +7,7 @@ detector is measured on.
 
 from __future__ import annotations
 
-import operator
+import math
 import re
 import sys
 import unicodedata
@@ -237,7 +237,7 @@ def _packed_sum(characters: str, table: dict[str, int]) -> int:
         rest = shorter
         if found == 1 and len(rest) > _PEEL_REST:
             counts = Counter(rest)
-            return packed + sum(map(operator.mul, map(table.__getitem__, counts), counts.values()))
+            return packed + math.sumprod(map(table.__getitem__, counts), counts.values())
     return packed
 
 
@@ -279,7 +279,7 @@ def codec_fit(characters: Counter[str], encodings: Iterable[str], ascii_letters:
     every language; typographic punctuation counts for none. Each figure is
     0..1, the best over the languages served.
     """
-    packed = sum(map(operator.mul, map(_CHARACTER_PACKED.__getitem__, characters), characters.values()))
+    packed = math.sumprod(map(_CHARACTER_PACKED.__getitem__, characters), characters.values())
     return _fit_of_characters(packed, encodings, ascii_letters)
 
 

@@ -111,7 +111,8 @@ class Reading:
     """One distinct decoding of the payload and the codecs that give it."""
 
     codecs: list[Codec]
-    text: str = ""
+    # The decoding (``text``); None for a single-byte reading not decoded yet.
+    _text: str | None = ""
     mess: float = 1.0
     fit: float = 1.0
     high_fit: float = 1.0
@@ -128,9 +129,20 @@ class Reading:
     language_input: tuple[list[tuple[str, float]] | None, list[str]] | None = None
     # The ``word_hits`` of those words.
     word_hits: int | None = None
-    # The payload bytes, for a single-byte reading (one character per byte).
+    # The payload bytes, for a single-byte reading (one character per byte),
+    # and the 256 characters of its code page.
     raw: bytes = b""
+    table: str = ""
     _named_by: tuple[int, Codec] | None = None
+
+    @property
+    def text(self) -> str:
+        # A single-byte reading decodes its bytes when first asked: the
+        # ranking leaves some of them unjudged.
+        text = self._text
+        if text is None:
+            text = self._text = charmap_decode(self.raw, "strict", self.table)[0]
+        return text
 
     @property
     def codec(self) -> Codec:
@@ -316,11 +328,13 @@ def _read(data: bytes, table: str) -> str:
 # and name, and a translate table telling for each byte which of the two
 # deletions removes it (0: both, 1: the second alone, 2: none).
 _Group = tuple[int, tuple[Codec, ...], int, bytes, bytes, float, "_Served", str, bytes]
-# With the groups: for each, which deletion pair (``_Group`` entries 3 and 4)
-# its bounds use; the distinct pairs; and, filled as the exact fits ask for
-# them, each group's ``_Served`` entries for the present bytes. Groups whose
-# deletions keep the same present bytes share a pair, so its counts are
-# taken once per payload.
+# With the groups: for each, which pair of selectors its bounds use; the
+# distinct pairs (for each present byte, in order, 1 when the group counts it
+# and 0 otherwise: the bytes that do not read as neutral characters, and those
+# that read as a letter of a served language); and, filled as the exact fits
+# ask for them, each group's ``_Served`` entries for the present bytes.
+# Groups whose deletions keep the same present bytes share a pair, so its
+# counts are taken once per payload.
 _Grouping = tuple[
     tuple[_Group, ...],
     tuple[tuple[int, Codec], ...],
@@ -367,20 +381,26 @@ def _group_pages(present: bytes, allowed: Callable[[Codec], bool] | None) -> _Gr
             group.append(index)
     fixed = tuple(_group_of_pages(tuple(indices)) for indices in groups.values())
     pairs: dict[bytes, int] = {}
-    deletions: list[tuple[bytes, bytes]] = []
-    views = tuple(_pair_of(present, group, pairs, deletions) for group in fixed)
-    return fixed, tuple(changers), views, tuple(deletions), [None] * len(fixed)
+    selectors: list[tuple[bytes, bytes]] = []
+    views = tuple(_pair_of(present, group, pairs, selectors) for group in fixed)
+    return fixed, tuple(changers), views, tuple(selectors), [None] * len(fixed)
 
 
-def _pair_of(present: bytes, group: _Group, pairs: dict[bytes, int], deletions: list[tuple[bytes, bytes]]) -> int:
-    """The deletion pair a group's bounds use; ``pairs`` and ``deletions`` collect the distinct pairs."""
+def _pair_of(present: bytes, group: _Group, pairs: dict[bytes, int], selectors: list[tuple[bytes, bytes]]) -> int:
+    """The selector pair a group's bounds use; ``pairs`` and ``selectors`` collect the distinct pairs."""
     # What each deletion does to each present byte: groups alike there count alike.
     key = present.translate(group[8])
     pair = pairs.get(key)
     if pair is None:
-        pair = pairs[key] = len(deletions)
-        deletions.append((group[3], group[4]))
+        pair = pairs[key] = len(selectors)
+        selectors.append((key.translate(_COUNTED_KIND), key.translate(_FITTING_KIND)))
     return pair
+
+
+# ``_pair_of``'s kinds (0: neutral, 1: no letter of a served language, 2: one)
+# to 1 for the bytes the high count counts, and for those that fit.
+_COUNTED_KIND = bytes((0, 1, 1)) + bytes(253)
+_FITTING_KIND = bytes((0, 0, 1)) + bytes(253)
 
 
 @functools.cache
@@ -409,9 +429,6 @@ def _page_groups(present: bytes) -> _Grouping:
 # A group's negated prior (``_Group`` entry 5).
 _PRIOR_TERM = operator.itemgetter(5)
 
-# High bytes per distinct high byte above which the bounds sum per-byte counts.
-_COUNT_BY_PRESENT = 16
-
 
 def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec], bool] | None) -> list[Reading]:
     # Few distinct high bytes, each counted at C speed.
@@ -419,15 +436,18 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     counts = list(map(high.count, present))
     ascii_letters = len(sample.translate(None, _NOT_ASCII_LETTER_BYTES))
     if allowed is None:
-        fixed, changers, views, deletions, known = _page_groups(present)
+        fixed, changers, views, selectors, known = _page_groups(present)
     else:
-        fixed, changers, views, deletions, known = _group_pages(present, allowed)
+        fixed, changers, views, selectors, known = _group_pages(present, allowed)
     slots = range(len(fixed))
     groups = fixed
     # A codec that reads ASCII bytes otherwise gives a text of its own; it
     # shares a reading only with codecs that decode the whole sample alike.
-    changed: dict[str, list[int]] = {}
-    for index, codec in changers:
+    changed: dict[str | None, list[int]] = {}
+    if len(changers) == 1:
+        # Alone, it needs no text to be told apart (decoded if kept).
+        changed[None] = [changers[0][0]]
+    for index, codec in changers if len(changers) > 1 else ():
         key = _read(sample, _table(codec.encoding))
         found = changed.get(key)
         if found is None:
@@ -437,35 +457,27 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     texts = {}
     if changed:
         more = [_group_of_pages(tuple(indices)) for indices in changed.values()]
-        extended = list(deletions)
-        more_views = [_pair_of(present, group, {}, extended) for group in more]
-        ordered = sorted(
-            zip([*fixed, *more], [*views, *more_views], [*slots, *([None] * len(more))]),
-            key=lambda paired: paired[0][0],
-        )
-        groups = tuple(group for group, _, _ in ordered)
-        views = tuple(view for _, view, _ in ordered)
-        slots = [slot for _, _, slot in ordered]
-        deletions = tuple(extended)
-        texts = {indices[0]: text for text, indices in changed.items()}
+        extended = list(selectors)
+        # Each joins the groups in page order (a page is in one group only).
+        groups, views, slots = list(fixed), list(views), list(slots)
+        for group in more:
+            at = bisect.bisect([other[0] for other in groups], group[0])
+            groups.insert(at, group)
+            views.insert(at, _pair_of(present, group, {}, extended))
+            slots.insert(at, None)
+        selectors = tuple(extended)
+        texts = {indices[0]: text for text, indices in changed.items() if text is not None}
     # The letter fit needs only the bytes: it picks the readings worth
     # decoding. A cheap upper bound (a byte fits when it fits any served
-    # language, counted by two translate calls) orders the groups; the exact
-    # fit (one language for all bytes) is computed until no bound can reach
-    # the best kept. Groups counting the same present bytes share the bound.
+    # language, counted by two sums over the counts of the present bytes)
+    # orders the groups; the exact fit (one language for all bytes) is
+    # computed until no bound can reach the best kept. Groups counting the
+    # same present bytes share the bound.
     negative_bounds = []
     high_counts = []
-    # The two translate calls pass over all high bytes, once per pair; for a
-    # long payload, summing the counts of the distinct bytes left is cheaper
-    # (the same figures).
-    count_of = dict(zip(present, counts)) if len(high) > _COUNT_BY_PRESENT * len(present) else None
-    for neutral, unfit in deletions:
-        if count_of is not None:
-            high_count = sum(map(count_of.__getitem__, present.translate(None, neutral)))
-            fitting = sum(map(count_of.__getitem__, present.translate(None, unfit)))
-        else:
-            high_count = len(high.translate(None, neutral))
-            fitting = len(high.translate(None, unfit))
+    for counted, fits in selectors:
+        high_count = math.sumprod(counted, counts)
+        fitting = math.sumprod(fits, counts)
         total = high_count + ascii_letters
         bound = FIT_WEIGHT * ((ascii_letters + fitting) / total if total else 1.0) + HIGH_FIT_WEIGHT * (
             fitting / high_count if high_count else 1.0
@@ -477,6 +489,8 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         zip(map(negative_bounds.__getitem__, views), map(_PRIOR_TERM, groups), range(len(groups)), views, slots, groups)
     )
     exact: list[tuple[float, float, int, float, float, _Group]] = []
+    # The table entries of the present bytes, as a tuple, at C speed.
+    pick = operator.itemgetter(*present) if len(present) > 1 else None
     for negative_bound, negative_prior, order, pair, slot, group in bounded:
         if len(exact) >= FULL_SCORE_LIMIT and negative_bound > exact[FULL_SCORE_LIMIT - 1][0]:
             break
@@ -484,10 +498,10 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
         table, latin_fields, fields, size = group[6]
         values = known[slot] if slot is not None else None
         if values is None:
-            values = tuple(map(table.__getitem__, present))
+            values = pick(table) if pick is not None else (table[present[0]],)
             if slot is not None:
                 known[slot] = values
-        packed = sum(map(operator.mul, values, counts))
+        packed = math.sumprod(values, counts)
         counted = array(_FIELD_TYPE, packed.to_bytes(size, _BYTE_ORDER))
         # The figures of ``fit_figures``, inline: this runs for every group kept.
         best_other = max(counted[latin_fields:]) if fields > latin_fields else 0
@@ -509,11 +523,9 @@ def _single_byte_readings(sample: bytes, high: bytes, allowed: Callable[[Codec],
     for *_, fit, high_fit, group in exact[:FULL_SCORE_LIMIT]:
         codecs = group[1]
         encoding = group[7]
+        # Decoded with the table of the group's first page when first asked.
         text = texts.get(group[0]) if texts else None
-        if text is None:
-            # ``_read`` with the table of the group's first page, inline: this runs for every reading kept.
-            text = charmap_decode(sample, "strict", pages[group[0]][4])[0]
-        reading = Reading(list(codecs), text, fit=fit, high_fit=high_fit, raw=sample)
+        reading = Reading(list(codecs), text, fit=fit, high_fit=high_fit, raw=sample, table=pages[group[0]][4])
         if encoding not in _ASCII_CHANGERS:
             # The bytes gave every character of the text: the fit is exact.
             reading.fit_codecs = len(codecs)
