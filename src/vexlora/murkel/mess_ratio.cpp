@@ -371,9 +371,8 @@ constexpr ScriptLanes kScriptLanes;
     // from.
     Py_INCREF(prev);
     Py_INCREF(cur);
-    const uint64_t quiet_calls = judge.quiet_calls();
-    const uint64_t entries = judge_entries;
-    const int suspicious = judge(prev, cur);
+    bool quiet;
+    const int suspicious = judge(prev, cur, &quiet);
     int status;
     if (suspicious < 0) [[unlikely]] {
         VX_TRACEBACK("vexlora.murkel.SuspiciousRange._feed");
@@ -383,7 +382,7 @@ constexpr ScriptLanes kScriptLanes;
         if (suspicious > 0) {
             bump(range->_suspicious_successive_range_count);
         }
-        if (judge.quiet_calls() != quiet_calls && judge_entries == entries) {
+        if (quiet) {
             Py_DECREF(cur);
             status = 1;
         } else {

@@ -87,6 +87,16 @@ public:
     // The judge's answer for (prev, cur): 1 or 0, or -1 with an exception.
     // The caller holds both arguments for the length of the call.
     [[gnu::always_inline]] int operator()(PyObject* prev, PyObject* cur) noexcept {
+        bool quiet;
+        return (*this)(prev, cur, &quiet);
+    }
+
+    // The same, and *quiet tells whether the call provably ran no Python code
+    // at all (a memo hit of the installed judge, murkel's function not
+    // entered). Callers that only need this for one call ask here rather than
+    // comparing counters around it.
+    [[gnu::always_inline]] int operator()(PyObject* prev, PyObject* cur, bool* quiet) noexcept {
+        *quiet = false;
         bool looked_up = false;
         // Borrowed: func_ or fallback_ holds it, and only resolve() replaces
         // them, so it stays alive however the call rebinds the global.
@@ -96,7 +106,9 @@ public:
         }
         PyObject* result;
         if (func == installed_judge && installed_judge != nullptr && plain(prev) && plain(cur)) {
-            result = call_memo(func, prev, cur, looked_up);
+            const uint64_t entries = judge_entries;
+            result = call_memo(func, prev, cur, looked_up, quiet);
+            *quiet = *quiet && judge_entries == entries;
         } else {
             result = call_(func, prev, cur);
         }
@@ -123,11 +135,13 @@ private:
 
     // The installed memoizing wrapper with arguments it hashes and compares
     // without running code. A new reference, or nullptr with an exception.
-    PyObject* call_memo(PyObject* func, PyObject* prev, PyObject* cur, bool looked_up) noexcept {
+    // *quiet: no code but perhaps murkel's own function ran.
+    PyObject* call_memo(PyObject* func, PyObject* prev, PyObject* cur, bool looked_up, bool* quiet_out) noexcept {
         PyObject* key = memo_keys.find(prev, cur);  // held by memo_keys for good
         const bool quiet = !looked_up && !judge_saw_other_arguments && (key || call_.reuses_arguments(func));
         PyObject* result = key != nullptr ? PyObject_Call(func, key, nullptr) : call_(func, prev, cur);
         quiet_calls_ += quiet ? 1 : 0;
+        *quiet_out = quiet;
         if (result != nullptr && key == nullptr) {
             // A miss keeps the argument tuple as the memo's key.
             PyObject* args = call_.last_arguments();
@@ -142,16 +156,22 @@ private:
     // Borrowed; kept alive by func_. *looked_up: the namespace was searched
     // (which may run code).
     PyObject* resolve(bool* looked_up) noexcept {
-        if (func_ && namespace_watcher >= 0 && epoch_ == namespace_epoch) [[likely]] {
+        // epoch_ holds a real epoch only while func_ holds what the watched
+        // namespace bound then, so one comparison covers all three
+        // conditions (the watcher, once added, is never removed).
+        if (epoch_ == namespace_epoch) [[likely]] {
             return func_.get();
         }
         *looked_up = true;
+        epoch_ = kUnknownEpoch;
         func_.reset();
         PyObject* found =
             g.dict != nullptr ? PyDict_GetItemWithError(g.dict, g.names.n_is_suspiciously_successive_range) : nullptr;
         if (found != nullptr) {
             func_.reset(Py_NewRef(found));
-            epoch_ = namespace_epoch;
+            if (namespace_watcher >= 0) {
+                epoch_ = namespace_epoch;
+            }
             return found;
         }
         if (PyErr_Occurred()) {
@@ -165,7 +185,9 @@ private:
     Ref func_;
     Ref fallback_;
     PairCaller call_;
-    uint64_t epoch_ = 0;
+    // Never reached by namespace_epoch, which only counts up from 0.
+    static constexpr uint64_t kUnknownEpoch = ~uint64_t{0};
+    uint64_t epoch_ = kUnknownEpoch;
     uint64_t quiet_calls_ = 0;
 };
 
