@@ -5,7 +5,6 @@
 // candidate is scored by comparing popularity orders.
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include "shared/args.h"
 #include "shared/errors.h"
@@ -220,10 +219,10 @@ public:
     // The zeroed table, or nullptr with MemoryError.
     uint32_t* acquire() noexcept {
         if (busy_) {
-            own_.reset(pymem_array<uint32_t>(kSize));
-            if (own_ != nullptr) {
-                std::memset(own_.get(), 0, kSize * sizeof(uint32_t));
+            if (!own_.allocate(kSize)) {
+                return nullptr;
             }
+            std::memset(own_.get(), 0, kSize * sizeof(uint32_t));
             return own_.get();
         }
         if (kept_ == nullptr) {
@@ -253,13 +252,10 @@ public:
     static constexpr size_t kSize = 0x10000;
 
 private:
-    struct Free {
-        void operator()(uint32_t* p) const noexcept { PyMem_Free(p); }
-    };
     static inline uint32_t* kept_ = nullptr;
     static inline bool busy_ = false;
     bool mine_ = false;  // this holder has the kept table
-    std::unique_ptr<uint32_t[], Free> own_;
+    HeapArray<uint32_t> own_;
 };
 
 // popular_codepoints for a long layer stored two bytes per character:
